@@ -1,0 +1,40 @@
+#include "app/machine_info.h"
+
+#include <bitset>
+#include <cstdio>
+
+#include "core/log.h"
+#include "platform/system_info.h"
+
+int GetMacText(char* buffer) {
+    std::vector<platform::NetAdapter> adapters;
+    if (!platform::ListNetAdapters(&adapters)) return -1;
+    for (const platform::NetAdapter& a : adapters) {
+        if (a.type != 6 || a.address.size() != 6) continue;
+        if (buffer) {
+            snprintf(buffer, 13, "%02X%02X%02X%02X%02X%02X", a.address[0], a.address[1],
+                     a.address[2], a.address[3], a.address[4], a.address[5]);
+        }
+        return 0;
+    }
+    return -1;
+}
+
+std::wstring GetPcName() { return platform::ComputerName(14); }
+
+uint64_t GetDriveFreeBytes(char letter) {
+    platform::DriveList drives = platform::LogicalDrives();
+    WriteLog("驱动器个数：%d", static_cast<int>(std::bitset<32>(drives.mask).count()));
+    if (drives.roots.empty()) return 0;
+    for (const std::string& root : drives.roots) {
+        WriteLog("Drive: %s ", root.c_str());
+        uint64_t freeBytes = 0;
+        if (platform::GetDriveKind(root) == platform::DriveKind::Fixed && root[0] == letter &&
+            platform::DiskFreeBytes(root, &freeBytes)) {
+            WriteLog("%lld", static_cast<long long>(freeBytes));
+            return freeBytes;
+        }
+        WriteLog("----------------------------");
+    }
+    return 0;
+}

@@ -1,0 +1,69 @@
+// Process entry: start-up in a fixed order, the event loop, shutdown in reverse.
+#include <curl/curl.h>
+
+#include <QApplication>
+#include <QScreen>
+#include <clocale>
+
+#include "app/main_frame.h"
+#include "app/startup_tasks.h"
+#include "core/globals.h"
+#include "core/log.h"
+#include "core/messages.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "platform/instance.h"
+#include "platform/ui/message_box_qt.h"
+#include "platform/ui/message_target.h"
+#include "platform/ui/skin.h"
+
+int main(int argc, char* argv[]) {
+    setlocale(LC_ALL, "");
+    QApplication app(argc, argv);
+
+    SetSkinDir(JoinPath(GetAppDir(), "skin"));
+    RegisterCustomControls();
+
+    InitLog();
+    WriteLog("version:%s\r\n", kAppVersion);
+    LoadServiceUrl();
+    g_appDir = GetAppDir();
+
+    CURLcode rc = curl_global_init(CURL_GLOBAL_ALL);
+    if (rc != CURLE_OK) {
+        WriteLog("curl init failed \r\n");
+        return static_cast<int>(rc);
+    }
+
+    platform::InstanceLock instance;
+    if (EnsureSingleInstance(&instance) != 0) return -1;
+
+    // A later start asks for the window with the main title to come forward.
+    platform::ActivationListener listener([&app](const std::string& title) {
+        QMetaObject::invokeMethod(&app, [title] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->windowTitle() != QString::fromStdString(title)) continue;
+                QVariant handle = w->property("appWindow");
+                if (handle.isValid()) PostAppMessage(handle.toULongLong(), WM_APP_ACTIVATE);
+                break;
+            }
+        });
+    });
+
+    InstallQtMessageBoxHandler();
+    DeleteLeftoverVersionFiles(g_appDir);
+
+    int result;
+    {
+        CMainFrame frame;
+        if (QScreen* screen = frame.screen()) {
+            frame.move(screen->availableGeometry().center() - frame.rect().center());
+        }
+        frame.show();
+        frame.activateWindow();
+        result = app.exec();
+    }
+
+    curl_global_cleanup();
+    return result;
+}

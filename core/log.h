@@ -1,0 +1,23 @@
+// The program's log: logs/Talvora.log beside the program, one timestamped entry per
+// call, written through and closed each time so the file is always complete.
+#pragma once
+
+#include <string>
+
+// Builds the log path from the program directory, creates logs/ and readies the lock.
+void InitLog();
+// The same with another program directory (tests, tools).
+void InitLogAt(const std::string& dir);
+
+// printf-style; callers end their formats with "\r\n". Never fails towards the caller.
+void WriteLog(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Path of the current log file and of the file that receives it when it is full.
+std::string LogFilePath();
+std::string LogRollOverPath();
+
+constexpr long long kLogSizeLimit = 1048576;

@@ -1,0 +1,105 @@
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "platform/fs.h"
+#include "platform/system_info.h"
+#include "platform/text_codec.h"
+#include "platform/wine_prefix.h"
+
+namespace platform {
+namespace {
+
+constexpr int kTypeEthernet = 6;
+constexpr int kTypeWireless = 71;  // IF_TYPE_IEEE80211
+constexpr int kTypeOther = 1;
+
+int AdapterType(const std::string& name, unsigned short hatype) {
+    if (hatype != ARPHRD_ETHER) return kTypeOther;
+    // Linux reports Wi-Fi as Ethernet framing; Windows gives it a type of its own.
+    if (IsDirectory("/sys/class/net/" + name + "/wireless") ||
+        IsDirectory("/sys/class/net/" + name + "/phy80211")) {
+        return kTypeWireless;
+    }
+    return kTypeEthernet;
+}
+
+}  // namespace
+
+bool ListNetAdapters(std::vector<NetAdapter>* out) {
+    out->clear();
+    struct ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    for (struct ifaddrs* it = list; it; it = it->ifa_next) {
+        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_PACKET) continue;
+        if (it->ifa_flags & IFF_LOOPBACK) continue;
+        const auto* ll = reinterpret_cast<const struct sockaddr_ll*>(it->ifa_addr);
+        NetAdapter a;
+        a.name = it->ifa_name;
+        a.type = AdapterType(a.name, ll->sll_hatype);
+        a.address.assign(ll->sll_addr, ll->sll_addr + ll->sll_halen);
+        out->push_back(a);
+    }
+    freeifaddrs(list);
+    return true;
+}
+
+std::wstring ComputerName(size_t capacity) {
+    char buf[HOST_NAME_MAX + 1] = {0};
+    if (gethostname(buf, sizeof(buf) - 1) != 0) return std::wstring();
+    std::wstring name = ToWide(buf, CodePage::Ansi);
+    if (capacity == 0 || name.size() + 1 > capacity) return std::wstring();
+    return name;
+}
+
+DriveList LogicalDrives() {
+    DriveList list;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        if (DriveLetterToHost(letter).empty()) continue;
+        list.mask |= 1u << (letter - 'A');
+        list.roots.push_back(std::string(1, letter) + ":\\");
+    }
+    return list;
+}
+
+DriveKind GetDriveKind(const std::string& root) {
+    if (root.empty()) return DriveKind::Unknown;
+    std::string host = DriveLetterToHost(root[0]);
+    if (host.empty()) return DriveKind::Unknown;
+    struct statfs fs;
+    if (statfs(host.c_str(), &fs) != 0) return DriveKind::Unknown;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x6969UL:      // NFS
+        case 0x517BUL:      // SMB
+        case 0xFF534D42UL:  // CIFS
+        case 0xFE534D42UL:  // SMB2
+        case 0x564C: // NCP
+            return DriveKind::Remote;
+        case 0x9660UL:      // ISO 9660
+        case 0x15013346UL:  // UDF
+            return DriveKind::CdRom;
+        case 0x01021994UL:  // tmpfs
+        case 0x858458F6UL:  // ramfs
+            return DriveKind::RamDisk;
+        default:
+            return DriveKind::Fixed;
+    }
+}
+
+bool DiskFreeBytes(const std::string& root, uint64_t* freeBytes) {
+    if (root.empty()) return false;
+    std::string host = DriveLetterToHost(root[0]);
+    if (host.empty()) return false;
+    struct statvfs vfs;
+    if (statvfs(host.c_str(), &vfs) != 0) return false;
+    *freeBytes = static_cast<uint64_t>(vfs.f_bfree) * static_cast<uint64_t>(vfs.f_frsize);
+    return true;
+}
+
+}  // namespace platform

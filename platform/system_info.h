@@ -1,0 +1,35 @@
+// Raw machine facts; the program's rules over them live in app/machine_info.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct NetAdapter {
+    std::string name;
+    int type = 0;  // 6 = Ethernet, as Windows numbers adapter types
+    std::vector<unsigned char> address;
+};
+// Adapters in the system's order; loopback is not listed. False when the query failed.
+bool ListNetAdapters(std::vector<NetAdapter>* out);
+
+// Computer name read into a buffer of `capacity` characters including the terminator;
+// empty when it does not fit or cannot be read.
+std::wstring ComputerName(size_t capacity);
+
+enum class DriveKind { Unknown, Removable, Fixed, Remote, CdRom, RamDisk };
+
+struct DriveList {
+    uint32_t mask = 0;                // bit 0 = A:
+    std::vector<std::string> roots;   // "C:\\", in letter order
+};
+// Logical drives. On Linux these are the drive letters of the Wine prefix
+// ($WINEPREFIX, default ~/.wine) found in its dosdevices folder.
+DriveList LogicalDrives();
+DriveKind GetDriveKind(const std::string& root);
+// Free bytes of the whole disk holding the root (not the caller's quota).
+bool DiskFreeBytes(const std::string& root, uint64_t* freeBytes);
+
+}  // namespace platform

@@ -1,0 +1,63 @@
+#include "platform/ui/message_box_qt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+
+#include "core/message_box.h"
+#include "platform/ui/message_target.h"
+
+namespace {
+
+int ShowOnUiThread(AppWindow owner, const std::wstring& text, const std::wstring& title,
+                   unsigned flags) {
+    QMessageBox box(MessageTarget::WidgetFor(owner));
+    box.setWindowTitle(QString::fromStdWString(title));
+    box.setText(QString::fromStdWString(text));
+    switch (flags & 0xF0) {
+        case kMbIconError: box.setIcon(QMessageBox::Critical); break;
+        case kMbIconQuestion: box.setIcon(QMessageBox::Question); break;
+        case kMbIconWarning: box.setIcon(QMessageBox::Warning); break;
+        case kMbIconInfo: box.setIcon(QMessageBox::Information); break;
+        default: break;
+    }
+    switch (flags & 0xF) {
+        case kMbYesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+            box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+            break;
+        case kMbOkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+            box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+            break;
+        default:
+            box.setStandardButtons(QMessageBox::Ok);
+            box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+            break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Yes: return kIdYes;
+        case QMessageBox::No: return kIdNo;
+        case QMessageBox::Ok: return kIdOk;
+        default: return kIdCancel;
+    }
+}
+
+}  // namespace
+
+void InstallQtMessageBoxHandler() {
+    SetMessageBoxHandler([](AppWindow owner, const std::wstring& text, const std::wstring& title,
+                            unsigned flags) -> int {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return kIdCancel;
+        if (QThread::currentThread() == app->thread()) return ShowOnUiThread(owner, text, title, flags);
+        int answer = kIdCancel;
+        QMetaObject::invokeMethod(
+            app, [&] { answer = ShowOnUiThread(owner, text, title, flags); },
+            Qt::BlockingQueuedConnection);
+        return answer;
+    });
+}

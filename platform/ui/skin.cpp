@@ -1,0 +1,57 @@
+#include "platform/ui/skin.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QUiLoader>
+
+#include "core/log.h"
+
+namespace {
+
+std::string g_skinDir;
+
+QMap<QString, ControlFactory>& Factories() {
+    static QMap<QString, ControlFactory> factories;
+    return factories;
+}
+
+class SkinLoader : public QUiLoader {
+public:
+    QWidget* createWidget(const QString& className, QWidget* parent,
+                          const QString& name) override {
+        auto it = Factories().find(className);
+        if (it == Factories().end()) return QUiLoader::createWidget(className, parent, name);
+        QWidget* w = it.value()(parent);
+        if (w) w->setObjectName(name);
+        return w;
+    }
+};
+
+}  // namespace
+
+void SetSkinDir(const std::string& dir) { g_skinDir = dir; }
+std::string SkinDir() { return g_skinDir; }
+
+void RegisterControl(const QString& className, ControlFactory factory) {
+    Factories().insert(className, std::move(factory));
+}
+
+bool IsControlRegistered(const QString& className) { return Factories().contains(className); }
+
+QWidget* LoadLayout(const QString& file, QWidget* parent) {
+    QString path = QString::fromStdString(g_skinDir) + "/" + file;
+    QFile f(path);
+    if (!f.open(QFile::ReadOnly)) {
+        WriteLog("load layout failed: %s\r\n", path.toLocal8Bit().constData());
+        return nullptr;
+    }
+    SkinLoader loader;
+    loader.setWorkingDirectory(QDir(QString::fromStdString(g_skinDir)));
+    QWidget* w = loader.load(&f, parent);
+    if (!w) {
+        WriteLog("load layout failed: %s %s\r\n", path.toLocal8Bit().constData(),
+                 loader.errorString().toLocal8Bit().constData());
+    }
+    return w;
+}

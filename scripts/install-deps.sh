@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and the tests need.
+# Idempotent: apt-get runs only when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libcurl4-openssl-dev libjsoncpp-dev libssl-dev zlib1g-dev libminizip-dev libqrencode-dev
+  libcpp-httplib-dev
+  qt6-base-dev qt6-tools-dev qt6-webengine-dev libqt6opengl6-dev
+  libgtest-dev
+  xvfb xauth x11-utils imagemagick
+  zbar-tools openssl unzip zip
+  fonts-wqy-microhei locales
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  nodejs npm
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The tests run part of the program under a Chinese locale.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/; s/^# *\(zh_CN.GBK GBK\)/\1/' /etc/locale.gen
+  grep -q '^zh_CN.GBK GBK' /etc/locale.gen || echo 'zh_CN.GBK GBK' | $SUDO tee -a /etc/locale.gen >/dev/null
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+fi

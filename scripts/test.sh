@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The whole suite: the full build, then the non-GUI tests again under ASan/UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+export QT_QPA_PLATFORM=offscreen
+export QTWEBENGINE_CHROMIUM_FLAGS="--no-sandbox --disable-gpu"
+
+bash scripts/build.sh build -DTALVORA_GUI=ON
+(cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+
+bash scripts/build.sh build-asan -DTALVORA_GUI=OFF -DTALVORA_SANITIZE=ON
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j "$(nproc)" --timeout 300)
