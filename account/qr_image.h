@@ -7,7 +7,7 @@
 #include <vector>
 
 struct QrMatrix {
-    int width = 0;                // modules per side; 0 when encoding failed
+    int width = 0;                 // modules per side; 0 when encoding failed
     std::vector<uint8_t> modules;  // width * width bytes, row by row; bit 0 = dark
 };
 
