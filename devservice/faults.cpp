@@ -73,15 +73,29 @@ httplib::Server::HandlerResponse Faults::PreRoute(const httplib::Request& req,
                                  [](size_t, size_t, httplib::DataSink&) { return false; });
         return httplib::Server::HandlerResponse::Handled;
     }
-    if (!f.replace) return httplib::Server::HandlerResponse::Unhandled;
-    res.status = f.status ? f.status : 200;
-    res.set_content(f.body, f.contentType.c_str());
-    return httplib::Server::HandlerResponse::Handled;
+    return httplib::Server::HandlerResponse::Unhandled;
 }
 
 void Faults::PostRoute(httplib::Response& res) {
-    if (!t_hasFault || t_fault.status == 0 || t_fault.replace || t_fault.drop) return;
-    res.status = t_fault.status;
+    if (!t_hasFault || t_fault.drop) return;
+    const Fault& f = t_fault;
+    if (f.replace) {
+        // The route has run (and read the request body for the journal); its answer
+        // is thrown away.
+        res.content_provider_ = nullptr;
+        res.content_length_ = 0;
+        res.is_chunked_content_provider_ = false;
+        res.headers.erase("Content-Length");
+        res.headers.erase("Content-Type");
+        res.headers.erase("Content-Range");
+        res.status = f.status ? f.status : 200;
+        res.body = f.body;
+        if (!res.body.empty()) res.set_header("Content-Type", f.contentType);
+        res.set_header("Content-Length", std::to_string(res.body.size()));
+        return;
+    }
+    if (f.status == 0) return;
+    res.status = f.status;
     if (res.status == 204) {
         res.body.clear();
         res.headers.erase("Content-Length");

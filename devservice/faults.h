@@ -31,8 +31,8 @@ public:
     // Takes the fault for a path (counting it); false when there is none.
     bool Take(const std::string& path, Fault* fault);
 
-    // Applied before and after routing (see main): PreRoute may answer the request
-    // itself; PostRoute overrides the status of a routed answer.
+    // Applied before and after routing (see main): PreRoute waits and drops
+    // connections; PostRoute replaces the routed answer's body or status.
     httplib::Server::HandlerResponse PreRoute(const httplib::Request& req, httplib::Response& res);
     void PostRoute(httplib::Response& res);
     // The fault of the request being handled on this thread (for routes that act on

@@ -12,7 +12,7 @@ namespace devservice {
 class RequestJournal {
 public:
     // Records a request (control paths under /test/ excepted). The body is empty for
-    // requests a fault answered before routing.
+    // requests whose connection a fault dropped.
     void Record(const httplib::Request& req);
     // {"requests":[{"method","path","target","contentType","authorization","body"}...]}
     Json::Value Snapshot() const;
