@@ -6,6 +6,8 @@
 #include <memory>
 #include <thread>
 
+#include "core/http_client.h"
+#include "core/local_settings.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/fs.h"
@@ -26,11 +28,19 @@ struct FileClose {
 };
 using FileHandle = std::unique_ptr<FILE, FileClose>;
 
-// Options every request of the job shares.
+// Options every request of the job shares. Packages are installers that get run, so
+// HTTPS is verified under the same rule as every other request of the program.
 void CommonOptions(CURL* h, const std::string& url) {
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    if (HttpTlsVerifyEnabled()) {
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+        std::string caFile = LocalSetting("caFile", "");
+        if (!caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, caFile.c_str());
+    } else {
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/app_message.h"
+#include "core/local_settings.h"
 #include "core/messages.h"
 #include "core/text.h"
 #include "platform/fs.h"
@@ -213,6 +214,34 @@ TEST_F(UpgradeTest, SlowTransferReportsProgressBetweenZeroAndHundred) {
         EXPECT_LE(m.lParam, 100);
     }
     EXPECT_EQ(100, posted.back().lParam);
+}
+
+TEST(UpgradeTls, HttpsDownloadsAreVerified) {
+    ScopedAppDir app;
+    DevService::Options options;
+    options.https = true;
+    DevService service(options);
+    ASSERT_TRUE(service.ok());
+    const std::string bytes = RandomBytes(50000, 9);
+    ASSERT_TRUE(WriteFile(service.staticDir() + "/pkg.zip", bytes));
+    Upgrade job;
+    job.packageUrl = service.FileUrl("pkg.zip");
+    ASSERT_EQ(0u, job.packageUrl.find("https://127.0.0.1:"));
+    job.packagePath = app / "pkg.zip";
+    job.expectedMd5 = TextMd5(bytes);
+
+    // A certificate nobody vouches for is refused, and nothing is left behind.
+    ReloadLocalSettings();
+    EXPECT_EQ(-1, RunDownloadJob(&job));
+    EXPECT_FALSE(platform::FileExists(job.packagePath));
+
+    // Trusting the service's own authority lets the same download through.
+    ASSERT_TRUE(WriteFile(app / "settings.json", "{\"caFile\": \"" + service.certFile() + "\"}"));
+    ReloadLocalSettings();
+    EXPECT_EQ(0, RunDownloadJob(&job));
+    EXPECT_EQ(bytes, ReadFile(job.packagePath));
+    WriteFile(app / "settings.json", "{}");
+    ReloadLocalSettings();
 }
 
 }  // namespace
