@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "platform/wine_prefix.h"
 #include "tests/support/test_support.h"
@@ -89,6 +91,19 @@ TEST_F(ProgramLaunchTest, WaitTimesOutOnARunningProgram) {
     EXPECT_FALSE(child.ExitCode(&code));
     kill(static_cast<pid_t>(child.Pid()), SIGKILL);
     EXPECT_TRUE(child.Wait(60000));
+}
+
+TEST_F(ProgramLaunchTest, ShellOpenStartsAWindowsProgramUnderTheLauncher) {
+    ASSERT_TRUE(platform::ShellOpen("C:\\K\\app.exe"));
+    const std::string expected = "--verbose|" + platform::WindowsPathToHost("C:\\K\\app.exe") + "|";
+    std::string args;
+    for (int i = 0; i < 500 && args != expected; ++i) {  // nobody waits for a shell start
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        args = ReadFile(dir_ / "args");
+    }
+    EXPECT_EQ(expected, args);
+    EXPECT_FALSE(platform::ShellOpen("C:\\K\\absent.exe"));
+    EXPECT_FALSE(platform::ShellOpen(""));
 }
 
 }  // namespace
