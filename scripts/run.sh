@@ -44,6 +44,14 @@ WeChat QR sign-in: the QR code holds an address of the local service; opening it
 (for example with curl) scans the code as the demo account of the chosen role.
 TEXT
 
+# The invoicing software lives in a Wine prefix. Unless WINEPREFIX names one, a generated
+# demo prefix stands in: the three editions, an unrelated program and company data.
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX="$PWD/build/demo-prefix"
+  [ -f "$WINEPREFIX/system.reg" ] || "$bin/talvora-demo-prefix" "$WINEPREFIX" >/dev/null
+  echo "Demo Wine prefix: $WINEPREFIX"
+fi
+
 status=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running Talvora under xvfb-run (a virtual display)."

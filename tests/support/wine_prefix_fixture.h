@@ -1,0 +1,66 @@
+// A generated Wine prefix: the registry file Wine would write, the C: drive, the
+// installed editions of the invoicing software with their executables and one data
+// directory per company. Used by tests and, through talvora-demo-prefix, for demo data.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+// One uninstall subkey: its name and its values, all UTF-8. A value whose text
+// starts with "dword:" or "hex" is written as it stands; any other is a string.
+struct UninstallEntry {
+    std::string keyName;
+    std::vector<std::pair<std::string, std::string>> values;
+};
+
+// UTF-8 text escaped as Wine writes registry names and strings: UTF-16 code units
+// above 127 as "\x" + hex (four digits when a hex digit follows), control characters
+// as C or octal escapes, and a backslash before "\\" and the two `quotes` characters.
+std::string WineEscape(const std::string& utf8, const char quotes[2]);
+
+// The text of a system.reg holding the uninstall key with `entries` in this order.
+// In a win64 prefix the entries go below Software\Wow6432Node, as a 32-bit program's
+// installer leaves them.
+std::string SystemRegText(const std::vector<UninstallEntry>& entries, bool win64);
+
+// Writes system.reg (with the given text) and dosdevices/c: -> ../drive_c into `dir`.
+bool WritePrefixSkeleton(const std::string& dir, const std::string& systemReg);
+
+// Version of the generated SKP executable, and its text.
+extern const char kDemoSkpVersion[];  // "3.25.60001.7"
+
+// Host path of a prebuilt Windows executable of the test build: "skp_version.exe"
+// (with a version resource) or "plain.exe" (without one).
+std::string PeFixturePath(const std::string& name);
+
+struct DemoCompany {
+    std::string edition;  // "JSP", "SKP", "UK"
+    std::string dirName;  // "<tax number>.<extension number>"
+};
+// The company data directories the demo prefix holds.
+std::vector<DemoCompany> DemoCompanies();
+
+// The uninstall entries of the demo prefix: the three editions and one unrelated program.
+std::vector<UninstallEntry> DemoUninstallEntries();
+
+// Writes the complete demo prefix into `dir` (created when missing). False with a
+// reason in `error` when something could not be written.
+bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error);
+
+// Points WINEPREFIX at `dir` for the life of the object.
+class ScopedWinePrefix {
+public:
+    explicit ScopedWinePrefix(const std::string& dir);
+    ~ScopedWinePrefix();
+    ScopedWinePrefix(const ScopedWinePrefix&) = delete;
+    ScopedWinePrefix& operator=(const ScopedWinePrefix&) = delete;
+
+private:
+    bool had_ = false;
+    std::string saved_;
+};
+
+}  // namespace testsupport
