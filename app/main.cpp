@@ -16,6 +16,7 @@
 #include "platform/ui/message_box_qt.h"
 #include "platform/ui/message_target.h"
 #include "platform/ui/skin.h"
+#include "software/kp_info.h"
 
 int main(int argc, char* argv[]) {
     setlocale(LC_ALL, "");
@@ -37,6 +38,8 @@ int main(int argc, char* argv[]) {
 
     platform::InstanceLock instance;
     if (EnsureSingleInstance(&instance) != 0) return -1;
+
+    StartKpDetection();
 
     // A later start asks for the window with the main title to come forward.
     platform::ActivationListener listener([&app](const std::string& title) {
@@ -65,6 +68,8 @@ int main(int argc, char* argv[]) {
         result = app.exec();
     }
 
+    // Nothing may run once the libraries are gone.
+    WaitKpDetection();
     curl_global_cleanup();
     return result;
 }

@@ -24,11 +24,15 @@ namespace {
 constexpr size_t kKeyOffset = 10;
 constexpr size_t kKeyLength = 3;
 
+// Start-up reads the url file before it fills g_appDir.
+std::string ProgramDir() {
+    return g_appDir.empty() ? GetAppDir() : g_appDir;
+}
 std::string ConfigPath() {
-    return JoinPath(g_appDir, "config");
+    return JoinPath(ProgramDir(), "config");
 }
 std::string UrlPath() {
-    return JoinPath(g_appDir, "url");
+    return JoinPath(ProgramDir(), "url");
 }
 
 void StripLineEnd(std::string* line) {

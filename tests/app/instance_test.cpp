@@ -41,6 +41,7 @@ public:
         return pid;
     }
     std::string Log() const { return ReadFile(dir_ / "logs/Talvora.log"); }
+    void WriteUrl(const std::string& text) const { testsupport::WriteFile(dir_ / "url", text); }
 
 private:
     TempDir dir_{"prog"};
@@ -72,6 +73,7 @@ void Stop(pid_t pid) {
 
 TEST(SingleInstance, SecondStartIsRefusedAndFirstComesForward) {
     ProgramCopy first, second;
+    first.WriteUrl("# test service\n\nhttp://127.0.0.1:9/uat\n");
     pid_t a = first.Start();
     ASSERT_GT(a, 0);
     ASSERT_TRUE(
@@ -79,6 +81,10 @@ TEST(SingleInstance, SecondStartIsRefusedAndFirstComesForward) {
     // Wait until the window is up and listening for activation requests.
     ASSERT_TRUE(
         WaitFor([&] { return first.Log().find("main window shown\r\n") != std::string::npos; }));
+    // The url file beside the program selects the service before anything else runs.
+    EXPECT_NE(first.Log().find("]g_url=http://127.0.0.1:9/uat\r\n"), std::string::npos)
+        << first.Log();
+    EXPECT_NE(first.Log().find("]uat upgrade url\r\n"), std::string::npos);
 
     pid_t b = second.Start();
     EXPECT_EQ(WaitExit(b, 30), 255);
