@@ -1,0 +1,51 @@
+// Starting programs and handing documents or addresses to the desktop.
+// Paths are in the system code page and may be Windows paths ("C:\\K\\a.exe"): on
+// Linux those map into the Wine prefix, and a Windows executable starts under the
+// Windows program launcher (wine) in that prefix.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// The command that runs Windows executables on Linux, split at spaces (default
+// "wine"); the executable's host path is appended as the last argument. Windows
+// ignores it.
+void SetWindowsProgramLauncher(const std::string& command);
+std::string WindowsProgramLauncher();
+
+// A started program. The destructor releases the handle; it never ends the program.
+class ChildProcess {
+public:
+    ChildProcess();
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts `path` with no arguments, the default environment, in `workDir` (empty:
+    // the caller's) with its window shown normally. False when it could not be
+    // started; LastSystemError() then tells why.
+    bool Start(const std::string& path, const std::string& workDir);
+    // Waits up to `milliseconds` for the program to end; true when it has ended.
+    bool Wait(unsigned milliseconds);
+    // The exit code of an ended program; false while it runs or when unknown.
+    bool ExitCode(int* code) const;
+    uint32_t Pid() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// The calling thread's last system error (errno here, GetLastError on Windows).
+int LastSystemError();
+
+// The shell's "open" verb with a normally shown window: a program file starts, a
+// document or web address opens in its default application. False when nothing
+// could be started.
+bool ShellOpen(const std::string& target);
+
+}  // namespace platform
