@@ -1,6 +1,6 @@
-#include <iphlpapi.h>
 #include <windows.h>
-#include <winsock2.h>
+// Needs the types of windows.h above.
+#include <iphlpapi.h>
 
 #include <cstring>
 
