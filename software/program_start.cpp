@@ -1,0 +1,51 @@
+#include "software/program_start.h"
+
+#include "core/local_settings.h"
+#include "core/log.h"
+#include "platform/program_launch.h"
+#include "software/uninstall_registry.h"
+
+namespace {
+
+constexpr unsigned kRunWaitMs = 120000;
+
+void ApplyLauncherSetting() {
+    platform::SetWindowsProgramLauncher(LocalSetting("wineLauncher", "wine"));
+}
+
+}  // namespace
+
+int LaunchKpSoftware(const std::string& displayName, const std::string& exeName) {
+    WriteLog("start\r\n");
+    std::string command;
+    int rc = ReadUninstallString(displayName, &command);
+    if (rc < 0) return -1;
+    if (rc > 0) {
+        WriteLog("没有安装JSP开票软件！\r\n");
+        return -1;
+    }
+    WriteLog("Exe=%s\r\n", command.c_str());
+    std::string exe = UninstallCommandDir(command) + exeName;
+    WriteLog("Exe=%s\r\n", exe.c_str());
+    ApplyLauncherSetting();
+    platform::ChildProcess child;
+    child.Start(exe, std::string());
+    return 0;
+}
+
+int RunProgram(const std::string& path, bool wait) {
+    ApplyLauncherSetting();
+    platform::ChildProcess child;
+    if (!child.Start(path, std::string())) {
+        WriteLog("失败！\r\n");
+        return -1;
+    }
+    if (wait) {
+        if (!child.Wait(kRunWaitMs)) {
+            WriteLog("CreateProcess last error %d \r\n", platform::LastSystemError());
+        }
+        int code = 0;
+        child.ExitCode(&code);
+    }
+    return 0;
+}

@@ -1,0 +1,267 @@
+#include "software/upgrade.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "core/log.h"
+#include "core/text.h"
+#include "platform/fs.h"
+
+namespace {
+
+constexpr int kLengthAttempts = 3;
+constexpr int kDownloadAttempts = 5;
+constexpr int kTickMs = 200;
+
+struct CurlCleanup {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
+
+struct FileClose {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using FileHandle = std::unique_ptr<FILE, FileClose>;
+
+// Options every request of the job shares.
+void CommonOptions(CURL* h, const std::string& url) {
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+}
+
+size_t LogHeaderBytes(char* data, size_t size, size_t count, void*) {
+    size_t n = size * count;
+    WriteLog("http:%.*s", static_cast<int>(n), data);
+    return n;
+}
+
+size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
+    return fwrite(data, size, count, static_cast<FILE*>(file));
+}
+
+// The share of the file received; 0 while the total is not known yet.
+double Percent(curl_off_t total, curl_off_t now) {
+    if (total <= 0 || now <= 0) return 0;
+    double p = static_cast<double>(now) / static_cast<double>(total) * 100.0;
+    return p > 100.0 ? 100.0 : p;
+}
+
+int Progress(void* data, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+    Upgrade* job = static_cast<Upgrade*>(data);
+    double elapsed = 0;
+    if (job->transfer) curl_easy_getinfo(job->transfer, CURLINFO_TOTAL_TIME, &elapsed);
+    double percent = Percent(total, now);
+    if (elapsed - job->lastTime >= 1.0) {
+        WriteLog("Downloading package file: %f%%\r\n", percent);
+        job->lastTime = elapsed;
+        job->lastBytes = static_cast<double>(now);
+    }
+    job->rate = static_cast<int>(percent);
+    return 0;
+}
+
+}  // namespace
+
+int Upgrade::get_download_file_length() {
+    WriteLog("url:%s\r\n", packageUrl.c_str());
+    double length = 0;
+    for (int attempt = 1; attempt <= kLengthAttempts; ++attempt) {
+        CurlHandle h(curl_easy_init());
+        bool ok = false;
+        if (h) {
+            CommonOptions(h.get(), packageUrl);
+            curl_easy_setopt(h.get(), CURLOPT_HEADER, 1L);
+            curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
+            curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, LogHeaderBytes);
+            curl_off_t announced = -1;
+            ok = curl_easy_perform(h.get()) == CURLE_OK &&
+                 curl_easy_getinfo(h.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+                     CURLE_OK;
+            if (ok) {
+                WriteLog("===============\r\n");
+                length = static_cast<double>(announced);
+                WriteLog("get_download_file_length OK download_length=%lf\r\n", length);
+                if (length < 0) length = 0;
+            }
+        }
+        if (ok) break;
+        WriteLog("get_download_file_length Fail\r\n");
+        length = 0;
+        WriteLog("%s retry %d\r\n", "Upgrade::get_download_file_length",
+                 kLengthAttempts + 1 - attempt);
+    }
+    // Sizes beyond an int's range are still known sizes; keep them positive.
+    if (length > 2147483647.0) return 2147483647;
+    return static_cast<int>(length);
+}
+
+int Upgrade::download_package_file() {
+    if (get_download_file_length() == 0) {
+        WriteLog("%s: get_download_file_length return size 0\r\n",
+                 "Upgrade::download_package_file");
+        return 101;
+    }
+    int result = -1;
+    for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
+        WriteLog("continue_transfer mode=[%s] resume_from=%d\r\n", "NO", 0);
+        FileHandle file(fopen(packagePath.c_str(), "wb+"));
+        if (!file) {
+            WriteLog("create file [%s] fail\r\n", packagePath.c_str());
+            return 100;
+        }
+        CurlHandle h(curl_easy_init());
+        if (!h) {
+            result = CURLE_FAILED_INIT;
+            continue;
+        }
+        CommonOptions(h.get(), packageUrl);
+        curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, WriteToFile);
+        curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, file.get());
+        curl_easy_setopt(h.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
+        curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, Progress);
+        curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, this);
+        transfer = h.get();
+        lastTime = 0;
+        lastBytes = 0;
+        CURLcode rc = curl_easy_perform(h.get());
+        transfer = nullptr;
+        result = static_cast<int>(rc);
+        if (rc == CURLE_RANGE_ERROR) {
+            WriteLog("server not support range, reset CURLOPT_RESUME_FROM 0\r\n");
+            continue;
+        }
+        if (rc == CURLE_OK) {
+            WriteLog("Download complete\r\n");
+            // Buffered bytes that cannot be written make the download a failure.
+            if (fclose(file.release()) == 0) return 0;
+            result = CURLE_WRITE_ERROR;
+            continue;
+        }
+        WriteLog("%s with CURL error code=%d. %s\r\n", "Upgrade::download_package_file", result,
+                 attempt < kDownloadAttempts ? "retry" : "");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return result == 0 ? -1 : result;
+}
+
+int Upgrade::verify_package_file() {
+    FILE* raw = fopen(packagePath.c_str(), "rb");
+    if (!raw) {
+        WriteLog("Failed to open %s\r\n", packagePath.c_str());
+        return -1;
+    }
+    fclose(raw);
+    std::string actual = FileMd5(packagePath);
+    WriteLog("json md5:%s <--> file md5:%s\r\n", expectedMd5.c_str(), actual.c_str());
+    // A file that cannot be read through never matches.
+    if (actual.empty()) return -1;
+    return actual.compare(expectedMd5);
+}
+
+int Upgrade::remove_files() {
+    if (current.iCanUpdate == 0) return -1;
+    for (const std::string* path : {&packagePath, &jsonPath}) {
+        if (path->empty() || !platform::FileExists(*path)) continue;
+        if (!platform::RemoveFile(*path)) {
+            WriteLog("DeleteFile [%s] failed with error [%d]\r\n", path->c_str(), errno);
+        }
+    }
+    return 0;
+}
+
+int Upgrade::download_package_file_and_verify() {
+    if (current.iCanUpdate == 0) {
+        WriteLog("iCanUpdate=%d\r\n", 0);
+        return -1;
+    }
+    if (verify_package_file() != 0) {
+        remove_files();
+        if (download_package_file() != 0) {
+            state = 34;
+            rate = 0;
+            errorKind = 1;
+            WriteLog("download_package_file failed\r\n");
+            return -2;
+        }
+        if (verify_package_file() != 0) {
+            state = 63;
+            rate = 100;
+            errorKind = 1;
+            WriteLog("verify_package_file failed\r\n");
+            return -3;
+        }
+    }
+    rate = 100;
+    errorKind = 0;
+    state = 63;
+    return 0;
+}
+
+bool Upgrade::DownloadAndVerify(std::wstring* status) {
+    state = 34;
+    rate = 0;
+    errorKind = 0;
+    if (download_package_file_and_verify() != 0) {
+        WriteLog("download_package_file_and_verify failed\r\n");
+        *status = L"新版本下载校验失败";
+        remove_files();
+        return false;
+    }
+    done = 1;
+    WriteLog("download_package_file_and_verify succeeded\r\n");
+    *status = L"新版本已下载校验完成";
+    return true;
+}
+
+void Upgrade::StopTicker() {
+    std::lock_guard<std::mutex> guard(tickerLock_);
+    tickerStop_ = true;
+    tickerWake_.notify_all();
+}
+
+bool Upgrade::WaitTickerStop(unsigned milliseconds) {
+    std::unique_lock<std::mutex> lock(tickerLock_);
+    return tickerWake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                [this] { return tickerStop_; });
+}
+
+void ProgressTicker(Upgrade* job) {
+    for (;;) {
+        if (job->WaitTickerStop(kTickMs)) break;
+        int rate = job->rate;
+        WriteLog("rate=%d\r\n", rate);
+        PostAppMessage(job->notifyWindow, job->notifyMessage,
+                       static_cast<uintptr_t>(job->notifyParam), rate);
+        if (rate >= 100) break;
+    }
+    WriteLog("Rate UI thread exit\r\n");
+}
+
+int RunDownloadJob(Upgrade* job) {
+    PostAppMessage(job->notifyWindow, job->notifyMessage, static_cast<uintptr_t>(job->notifyParam),
+                   0);
+    job->rate = 0;
+    job->done = 0;
+    job->current.iCanUpdate = 1;
+    std::thread ticker(ProgressTicker, job);
+    std::wstring status;
+    if (job->DownloadAndVerify(&status)) {
+        WriteLog("download over\r\n");
+        PostAppMessage(job->notifyWindow, job->notifyMessage,
+                       static_cast<uintptr_t>(job->notifyParam), 100);
+        // The ticker ends by itself once it has seen 100.
+        ticker.join();
+        return 0;
+    }
+    job->StopTicker();
+    ticker.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return -1;
+}

@@ -1,0 +1,89 @@
+// The download job: fetches one file over HTTP(S), checks its MD5 against the
+// expected one and reports progress to a window. Used by the self-updater, the
+// software catalogue and the cloud restore.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "core/app_message.h"
+
+// One version of a package, texts as received.
+struct UpdateInfo {
+    std::string url;
+    std::string date;
+    std::string type;
+    std::string level;  // "must" marks a forced update
+    std::string name;
+    std::string board;
+    std::string md5sum;
+    std::string version;
+    std::string filename;
+    std::string description;
+    int iCanUpdate = 0;  // 1: this version may be downloaded
+};
+
+// One job, used by one thread at a time apart from `rate` and `done`, which the
+// progress ticker and pollers read while it runs.
+class Upgrade {
+public:
+    Upgrade() = default;
+    Upgrade(const Upgrade&) = delete;
+    Upgrade& operator=(const Upgrade&) = delete;
+
+    UpdateInfo newest;
+    UpdateInfo current;        // current.iCanUpdate gates every download
+    int state = 0;             // 31 checked, 34 downloading or failed, 63 verified
+    std::atomic<int> rate{0};  // percent, 0..100
+    int errorKind = 0;         // 0 none, 1 download or connection, 2 update list unreadable
+    std::atomic<int> done{0};  // 1 after a verified download
+    int autoupdate = 0;
+    std::string autoupdatetime;
+    double lastTime = 0;       // transfer seconds when progress was last logged
+    double lastBytes = 0;      // bytes then
+    CURL* transfer = nullptr;  // the running download's handle
+    std::string jsonUrl;
+    std::string jsonPath;
+    std::string packagePath;
+    std::string packageUrl;
+    std::string expectedMd5;  // lower-case hexadecimal
+    int notifyParam = 0;
+    unsigned notifyMessage = 0;
+    AppWindow notifyWindow = 0;
+
+    // Size the server announces for packageUrl; 0 when unknown.
+    int get_download_file_length();
+    // 0 success, 100 the local file cannot be created, 101 size unknown, otherwise the
+    // last transfer error.
+    int download_package_file();
+    // 0 when the MD5 of packagePath equals expectedMd5 exactly; -1 unreadable file.
+    int verify_package_file();
+    // Deletes packagePath and jsonPath; -1 (nothing deleted) unless current.iCanUpdate.
+    int remove_files();
+    // 0, -1 not allowed, -2 download failed, -3 verification failed.
+    int download_package_file_and_verify();
+    // The whole download with its status text; on failure nothing is left behind.
+    bool DownloadAndVerify(std::wstring* status);
+
+    // Ends the progress ticker early (a failed run).
+    void StopTicker();
+    // Waits up to `milliseconds` for StopTicker; true when it was called.
+    bool WaitTickerStop(unsigned milliseconds);
+
+private:
+    std::mutex tickerLock_;
+    std::condition_variable tickerWake_;
+    bool tickerStop_ = false;
+};
+
+// Posts `rate` to the job's window every 200 ms until it has posted 100 or the job
+// stops it.
+void ProgressTicker(Upgrade* job);
+
+// The complete job as the restore runs it on its own thread: progress 0, the
+// download with verification and its ticker, progress 100 on success. 0 or -1.
+int RunDownloadJob(Upgrade* job);
