@@ -3,6 +3,7 @@
 #include <iphlpapi.h>
 
 #include <cstring>
+#include <new>
 
 #include "platform/system_info.h"
 
@@ -22,7 +23,11 @@ bool ListNetAdapters(std::vector<NetAdapter>* out) {
     ULONG size = kFirstAdapterBuffer;
     DWORD rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buf.data()), &size);
     if (rc == ERROR_BUFFER_OVERFLOW) {
-        buf.assign((size + 7) / 8, 0);
+        try {
+            buf.assign((size + 7) / 8, 0);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buf.data()), &size);
     }
     if (rc == ERROR_NO_DATA) return true;  // no adapters at all

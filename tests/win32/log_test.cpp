@@ -6,12 +6,14 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 
 #include "app/startup_tasks.h"
 #include "core/globals.h"
 #include "core/text.h"
 #include "platform/fs.h"
 #include "tests/support/test_support.h"
+#include "tests/win32/child_process.h"
 
 namespace {
 
@@ -105,6 +107,39 @@ TEST(Win32Log, LongEntriesAreNotCut) {
     EXPECT_EQ(app.Log().size(), 25u + body.size() + 2);
 }
 
+TEST(Win32Log, ThreadsWriteWholeEntries) {
+    ScopedAppDir app;
+    const std::string a(5000, 'a'), b(5000, 'b');
+    std::thread t1([&] {
+        for (int i = 0; i < 50; ++i) WriteLog("%s\r\n", a.c_str());
+    });
+    std::thread t2([&] {
+        for (int i = 0; i < 50; ++i) WriteLog("%s\r\n", b.c_str());
+    });
+    t1.join();
+    t2.join();
+    std::string log = app.Log();
+    const size_t entry = 25 + 5000 + 2;
+    ASSERT_EQ(log.size(), 100 * entry);
+    for (size_t at = 0; at < log.size(); at += entry) {
+        char c = log[at + 25];
+        EXPECT_EQ(log.substr(at + 25, 5002), std::string(5000, c) + "\r\n") << at;
+    }
+}
+
+TEST(Win32Log, ProgramDirectoryWithChineseName) {
+    testsupport::TempDir base;
+    // The log path is narrow text in code page 936.
+    const std::string dir = base.path() + "\\" + Utf8ToAnsi("财税日志");
+    ASSERT_TRUE(platform::CreateDir(dir));
+    InitLogAt(dir);
+    WriteLog("ok\r\n");
+    std::wstring wide = AnsiToWide(dir) + L"\\logs\\Talvora.log";
+    EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadFile(LogFilePath()).substr(25), "ok\r\n");
+    InitLogAt(base.path());
+}
+
 TEST(Win32AppDir, IsTheModuleDirectory) {
     char module[MAX_PATH + 1] = {0};
     DWORD n = GetModuleFileNameA(nullptr, module, sizeof(module));
@@ -115,6 +150,18 @@ TEST(Win32AppDir, IsTheModuleDirectory) {
     EXPECT_EQ(dir + "\\win32_log_test.exe", std::string(module, n));
     EXPECT_EQ(JoinPath("C:", "a.txt"), "C:\\a.txt");
     EXPECT_EQ(JoinPath("C:\\K\\", "a.txt"), "C:\\K\\a.txt");
+}
+
+TEST(Win32AppDir, AtTheRootOfADriveIsTheDriveAlone) {
+    const std::string exe = "C:\\talvora_app_dir_probe.exe";
+    ASSERT_TRUE(
+        CopyFileA(testsupport::HelperPath("app_dir_probe.exe").c_str(), exe.c_str(), FALSE));
+    testsupport::ChildProcess probe;
+    ASSERT_TRUE(probe.Start(exe));
+    EXPECT_EQ(probe.Wait(), 0);
+    EXPECT_EQ(ReadFile("C:\\appdir.txt"), "C:");
+    DeleteFileA("C:\\appdir.txt");
+    DeleteFileA(exe.c_str());
 }
 
 TEST(Win32StartUp, LeftoverVersionFilesGoDirectoriesStay) {
