@@ -3,6 +3,7 @@
 #include <QVBoxLayout>
 
 #include "core/globals.h"
+#include "core/log.h"
 #include "core/messages.h"
 #include "core/settings.h"
 
@@ -28,7 +29,10 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::HandleCustomMessage(const AppMessage& message) {
-    if (message.id == WM_APP_ACTIVATE) ShowAndBringToFront();
+    if (message.id == WM_APP_ACTIVATE) {
+        WriteLog("WM_APP_ACTIVATE\r\n");
+        ShowAndBringToFront();
+    }
 }
 
 void CMainFrame::ShowAndBringToFront() {
