@@ -140,6 +140,16 @@ TEST(Win32Log, ProgramDirectoryWithChineseName) {
     InitLogAt(base.path());
 }
 
+TEST(Win32Log, MissingFolderDropsEntriesQuietly) {
+    testsupport::TempDir base;
+    const std::string dir = base.path() + "\\gone\\deeper";
+    InitLogAt(dir);
+    WriteLog("lost\r\n");
+    EXPECT_FALSE(platform::FileExists(LogFilePath()));
+    EXPECT_FALSE(platform::IsDirectory(dir));
+    InitLogAt(base.path());
+}
+
 TEST(Win32AppDir, IsTheModuleDirectory) {
     char module[MAX_PATH + 1] = {0};
     DWORD n = GetModuleFileNameA(nullptr, module, sizeof(module));
