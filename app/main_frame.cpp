@@ -18,9 +18,8 @@ CMainFrame::CMainFrame() {
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);
     resize(960, 640);
-    target_ = std::make_unique<MessageTarget>(this, [this](const AppMessage& m) {
-        HandleCustomMessage(m);
-    });
+    target_ = std::make_unique<MessageTarget>(
+        this, [this](const AppMessage& m) { HandleCustomMessage(m); });
     g_hMainWnd = target_->handle();
 }
 

@@ -8,7 +8,7 @@ packages=(
   libcurl4-openssl-dev libjsoncpp-dev libssl-dev zlib1g-dev libminizip-dev libqrencode-dev
   libcpp-httplib-dev
   qt6-base-dev qt6-tools-dev qt6-webengine-dev libqt6opengl6-dev
-  libgtest-dev
+  libgtest-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   zbar-tools openssl unzip zip
   fonts-wqy-microhei locales

@@ -1,5 +1,7 @@
 // Starts the real program twice: the second start must be refused with -1 and the
 // running instance asked to come forward.
+#include "platform/instance.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,7 +13,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/instance.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ReadFile;
@@ -26,7 +27,8 @@ public:
         namespace fs = std::filesystem;
         fs::copy_file(std::string(TALVORA_BIN_DIR) + "/talvora", dir_ / "talvora");
         fs::permissions(dir_ / "talvora", fs::perms::owner_all);
-        fs::copy(std::string(TALVORA_BIN_DIR) + "/skin", dir_ / "skin", fs::copy_options::recursive);
+        fs::copy(std::string(TALVORA_BIN_DIR) + "/skin", dir_ / "skin",
+                 fs::copy_options::recursive);
     }
     pid_t Start() const {
         pid_t pid = fork();
@@ -72,15 +74,18 @@ TEST(SingleInstance, SecondStartIsRefusedAndFirstComesForward) {
     ProgramCopy first, second;
     pid_t a = first.Start();
     ASSERT_GT(a, 0);
-    ASSERT_TRUE(WaitFor([&] { return first.Log().find("version:1.0.1.0\r\n") != std::string::npos; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return first.Log().find("version:1.0.1.0\r\n") != std::string::npos; }));
     // Wait until the window is up and listening for activation requests.
-    ASSERT_TRUE(WaitFor([&] { return first.Log().find("main window shown\r\n") != std::string::npos; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return first.Log().find("main window shown\r\n") != std::string::npos; }));
 
     pid_t b = second.Start();
     EXPECT_EQ(WaitExit(b, 30), 255);
     EXPECT_NE(second.Log().find("ERROR_ALREADY_EXISTS\r\n"), std::string::npos);
-    EXPECT_TRUE(WaitFor([&] { return first.Log().find("WM_APP_ACTIVATE\r\n") != std::string::npos; }))
-        << first.Log();
+    EXPECT_TRUE(WaitFor([&] {
+        return first.Log().find("WM_APP_ACTIVATE\r\n") != std::string::npos;
+    })) << first.Log();
     Stop(a);
 }
 

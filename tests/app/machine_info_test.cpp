@@ -1,3 +1,5 @@
+#include "app/machine_info.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -5,7 +7,6 @@
 #include <cstdlib>
 #include <regex>
 
-#include "app/machine_info.h"
 #include "app/startup_tasks.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"

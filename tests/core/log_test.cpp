@@ -1,9 +1,10 @@
+#include "core/log.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <thread>
 
-#include "core/log.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ReadFile;
@@ -15,7 +16,8 @@ TEST(Log, FirstEntryCreatesFolderAndFileWithTimestamp) {
     WriteLog("version:%s\r\n", "1.0.1.0");
     std::string log = app.Log();
     EXPECT_TRUE(std::regex_match(
-        log, std::regex(R"(\[\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]version:1\.0\.1\.0\r\n)")))
+        log,
+        std::regex(R"(\[\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]version:1\.0\.1\.0\r\n)")))
         << log;
 }
 
@@ -70,8 +72,8 @@ TEST(Log, ConcurrentWritersProduceWholeEntries) {
     std::regex entry(R"(\[[0-9. :]{23}\]([AB])\1{299}#\d+\r\n)");
     int count = 0;
     size_t covered = 0;
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), entry); it != std::sregex_iterator();
-         ++it) {
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), entry);
+         it != std::sregex_iterator(); ++it) {
         ++count;
         covered += it->length();
     }

@@ -1,7 +1,8 @@
+#include "core/settings.h"
+
 #include <gtest/gtest.h>
 
 #include "app/machine_info.h"
-#include "core/settings.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
 
@@ -88,7 +89,8 @@ TEST_F(SettingsTest, SaveAndRestoreRoundTripOnOneMachine) {
 TEST_F(SettingsTest, FileFromAnotherMachineIsDeleted) {
     std::string key = ConfigMachineKey();
     std::string other = key == "ABC" ? "ABD" : "ABC";
-    ASSERT_TRUE(WriteFile(app / "config", ConfigLine("{\"usList\":[{\"us\":\"1\",\"pw\":\"2\"}]}", other)));
+    ASSERT_TRUE(
+        WriteFile(app / "config", ConfigLine("{\"usList\":[{\"us\":\"1\",\"pw\":\"2\"}]}", other)));
     EXPECT_EQ(RestoreConfig(), -1);
     EXPECT_FALSE(testsupport::ReadFile(app / "config").size());
     EXPECT_NE(app.Log().find("get login config error\r\n"), std::string::npos);
@@ -131,8 +133,8 @@ TEST_F(SettingsTest, InvalidJsonIsLeftInPlace) {
 
 TEST_F(SettingsTest, MissingListAndWrongTypes) {
     std::string key = ConfigMachineKey();
-    ASSERT_TRUE(WriteFile(app / "config",
-                          ConfigLine("{\"rememPw\":\"1\",\"agree\":1,\"area\":3}", key)));
+    ASSERT_TRUE(
+        WriteFile(app / "config", ConfigLine("{\"rememPw\":\"1\",\"agree\":1,\"area\":3}", key)));
     EXPECT_EQ(RestoreConfig(), -1);
     ConfigData c = g_config->Snapshot();
     EXPECT_EQ(c.rememPw, 0);
@@ -151,7 +153,8 @@ TEST_F(SettingsTest, MachineKeyIsMiddleOfTheAdapterText) {
 }
 
 TEST_F(SettingsTest, UrlFileSkipsCommentsAndSelectsUat) {
-    ASSERT_TRUE(WriteFile(app / "url", "# test service\r\n\r\nhttps://uat-api.example.test\r\nhttps://other\r\n"));
+    ASSERT_TRUE(WriteFile(
+        app / "url", "# test service\r\n\r\nhttps://uat-api.example.test\r\nhttps://other\r\n"));
     delete g_config;
     g_config = nullptr;
     LoadServiceUrl();

@@ -1,8 +1,9 @@
+#include "core/text.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 
-#include "core/text.h"
 #include "tests/support/test_support.h"
 
 using testsupport::RunCommand;
@@ -27,8 +28,8 @@ TEST(Md5, KnownVectors) {
 TEST(Md5, FilesMatchMd5sumAcrossBlockBoundaries) {
     TempDir dir;
     // Sizes around the 1024-byte read block catch a dropped or repeated tail.
-    for (size_t size : {size_t(0), size_t(1), size_t(1023), size_t(1024), size_t(1025),
-                        size_t(300000)}) {
+    for (size_t size :
+         {size_t(0), size_t(1), size_t(1023), size_t(1024), size_t(1025), size_t(300000)}) {
         std::string path = dir / ("f" + std::to_string(size));
         std::string bytes = testsupport::RandomBytes(size, static_cast<unsigned>(size) + 7);
         ASSERT_TRUE(WriteFile(path, bytes));
