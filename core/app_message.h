@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <string>
 
+// windows.h has a PostAppMessage macro of its own.
+#ifdef PostAppMessage
+#undef PostAppMessage
+#endif
+
 using AppWindow = uintptr_t;  // 0 = no window
 
 struct AppMessage {

@@ -12,7 +12,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   zbar-tools openssl unzip zip
   fonts-wqy-microhei locales
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
 )
 
 # Node.js may come from elsewhere on the machine; only install Debian's when it is absent.

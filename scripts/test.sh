@@ -12,3 +12,9 @@ bash scripts/build.sh build -DTALVORA_GUI=ON
 bash scripts/build.sh build-asan -DTALVORA_GUI=OFF -DTALVORA_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)" --timeout 300)
+
+# The Windows build under 32-bit Wine, where the cross compiler is installed (CI sets
+# TALVORA_WINE_TESTS=1 so a missing toolchain fails instead of skipping).
+if [ "${TALVORA_WINE_TESTS:-0}" = 1 ] || command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  bash scripts/wine-tests.sh build-win32
+fi

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# wine-tests.sh [BUILD_DIR]: the Windows build of the platform layer and of the code
+# that needs only it, cross-built with mingw-w64 into BUILD_DIR (default build-win32),
+# run under 32-bit Wine in a fresh prefix with the Chinese code page (936) and
+# uninstall entries of the invoicing software. Exits with the tests' status.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${1:-build-win32}
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
+started=$(date +%s)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+if ! installed wine32:i386 || ! installed wine; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    wine wine32:i386 >/dev/null
+fi
+
+cmake -S tests/win32 -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+export WINEPREFIX="$build/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+# Chinese locale: Wine derives the ANSI code page (936, GBK) from it.
+export LC_ALL=zh_CN.UTF-8
+# No Mono or Gecko installers: nothing here needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# Headless unless a test needs a window (those run under xvfb-run below).
+unset DISPLAY WAYLAND_DISPLAY
+
+if [ -d "$WINEPREFIX" ]; then
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+fi
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wine wineboot --init >/dev/null 2>&1
+wineserver -w
+
+# Uninstall entries as the invoicing software and other programs leave them.
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+entry() {
+  local key=$1
+  shift
+  while [ $# -gt 0 ]; do
+    wine reg add "$uninstall\\$key" /v "$1" /t REG_SZ /d "$2" /f >/dev/null
+    shift 2
+  done
+}
+# Two golden tax disk entries: the first in enumeration order wins.
+entry '开票软件V2.0.48' \
+  DisplayName '开票软件V2.0.48.190101' \
+  DisplayVersion '2.0.48' \
+  UninstallString '"C:\Program Files\开票软件\UNWISE.EXE" C:\Program Files\开票软件\INSTALL.LOG'
+entry '开票软件V3.0.01' \
+  DisplayName '开票软件V3.0.01' \
+  UninstallString 'C:\JSP3\UNWISE.EXE'
+entry '增值税发票税控开票软件(税控盘版)' \
+  DisplayName '增值税发票税控开票软件(税控盘版)' \
+  DisplayVersion 'V2.3.10' \
+  UninstallString '"C:\K\UNWISE.EXE" C:\K\INSTALL.LOG'
+entry '增值税发票开票软件（税务UKey版）' \
+  DisplayName '增值税发票开票软件（税务UKey版）' \
+  DisplayVersion '3.0.109' \
+  UninstallString 'C:\UK\uninst.exe /S'
+entry 'Talvora测试应用' \
+  DisplayVersion '1.5' \
+  DisplayIcon 'C:\App\应用.exe'
+# Values of 254 and 255 bytes: with the terminator only the first fits 255 bytes.
+entry 'Talvora长值' \
+  DisplayVersion "$(printf '9%.0s' $(seq 254))" \
+  UninstallString "C:\\$(printf 'a%.0s' $(seq 248)).EXE"
+# The tax control disk edition's executable, with its version resource.
+mkdir -p "$WINEPREFIX/drive_c/K"
+cp "$build/bin/newskkp.exe" "$WINEPREFIX/drive_c/K/newskkp.exe"
+wineserver -w
+
+status=0
+(cd "$build" && ctest --output-on-failure --timeout 300 -LE window) || status=1
+wineserver -w
+(cd "$build" && xvfb-run -a ctest --output-on-failure --timeout 300 -L window) || status=1
+wineserver -w
+
+echo "Wine suite: $(($(date +%s) - started)) s"
+exit $status

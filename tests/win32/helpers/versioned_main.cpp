@@ -1,0 +1,4 @@
+// An executable whose only purpose is its version resource.
+int main() {
+    return 0;
+}

@@ -1,0 +1,94 @@
+// The shared test helpers for the Windows build: scratch folders live in the
+// system's temporary folder (inside the Wine prefix when run under Wine).
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "core/globals.h"
+#include "core/log.h"
+#include "tests/support/test_support.h"
+
+namespace testsupport {
+
+TempDir::TempDir(const std::string& tag) {
+    static unsigned counter = 0;
+    char tmp[MAX_PATH + 1] = {0};
+    DWORD n = GetTempPathA(sizeof(tmp), tmp);
+    std::string base = (n > 0 && n < sizeof(tmp)) ? std::string(tmp, n) : std::string(".\\");
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char name[96];
+        snprintf(name, sizeof(name), "talvora-%s-%lu-%u", tag.c_str(), GetCurrentProcessId(),
+                 counter++);
+        std::string candidate = base + name;
+        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    path_ = base + "talvora-" + tag;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+ScopedAppDir::ScopedAppDir() : dir_("app"), savedAppDir_(g_appDir) {
+    g_appDir = dir_.path();
+    InitLogAt(dir_.path());
+}
+
+ScopedAppDir::~ScopedAppDir() {
+    g_appDir = savedAppDir_;
+    InitLogAt(dir_.path());
+}
+
+std::string ScopedAppDir::Log() const {
+    return ReadFile(dir_ / "logs\\Talvora.log");
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+void MakeDirs(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+}
+
+std::string RunCommand(const std::string& command, int* exitCode) {
+    std::string out;
+    FILE* p = _popen(command.c_str(), "r");
+    if (!p) {
+        if (exitCode) *exitCode = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+    int status = _pclose(p);
+    if (exitCode) *exitCode = status;
+    return out;
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng() & 0xFF);
+    return s;
+}
+
+}  // namespace testsupport
