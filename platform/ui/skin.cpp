@@ -30,7 +30,11 @@ public:
 
 }  // namespace
 
-void SetSkinDir(const std::string& dir) { g_skinDir = dir; }
+void SetSkinDir(const std::string& dir) {
+    g_skinDir = dir;
+    // Style sheets name their images as "skin:folder/file.png".
+    QDir::setSearchPaths("skin", {QString::fromStdString(dir)});
+}
 std::string SkinDir() { return g_skinDir; }
 
 void RegisterControl(const QString& className, ControlFactory factory) {
