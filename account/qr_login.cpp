@@ -1,0 +1,159 @@
+#include "account/qr_login.h"
+
+#include <json/json.h>
+
+#include <chrono>
+
+#include "account/qr_image.h"
+#include "core/globals.h"
+#include "core/http_client.h"
+#include "core/log.h"
+#include "core/messages.h"
+#include "core/service_reply.h"
+#include "core/settings.h"
+#include "core/text.h"
+
+namespace {
+
+constexpr long kQrRequestTimeoutMs = 5000;
+constexpr long kPollTimeoutMs = 500;
+constexpr int kPollPauseMs = 500;
+
+}  // namespace
+
+const char* QrRoleName(int role) {
+    return role == 0 ? "AGENCY" : "MEMBER";
+}
+
+std::string BuildQrPollBody(const std::string& sceneStr) {
+    Json::Value root(Json::objectValue);
+    root["sceneStr"] = sceneStr;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, root);
+}
+
+std::string QrImagePath() {
+    return JoinPath(g_appDir, "qr.bmp");
+}
+
+QrLoginSession::~QrLoginSession() {
+    Stop();
+}
+
+int QrLoginSession::Start(int role, AppWindow loginWindow, AppWindow mainWindow) {
+    // Results of an earlier scene must not arrive once a new code is shown.
+    Stop();
+
+    std::string answer = HttpGet(g_url + "/v1/account/wechat2/wxQrLogin?role=" + QrRoleName(role),
+                                 std::string(), kQrRequestTimeoutMs);
+    WriteLog("retStr=%s\r\n", answer.c_str());
+    std::string qrText, sceneStr;
+    Json::Value root;
+    if (ParseReply(answer, &root) && root.isObject()) {
+        if (root["qrUrl"].isString()) qrText = root["qrUrl"].asString();
+        if (root["sceneStr"].isString()) sceneStr = root["sceneStr"].asString();
+    }
+
+    int result = -1;
+    QrMatrix matrix = EncodeQr(qrText);
+    if (matrix.width > 0) result = WriteQrBmp(matrix, QrImagePath());
+
+    std::lock_guard<std::mutex> guard(lock_);
+    qrText_ = qrText;
+    sceneStr_ = sceneStr;
+    polling_ = true;
+    worker_ = std::thread([this, body = BuildQrPollBody(sceneStr), loginWindow, mainWindow] {
+        Poll(body, loginWindow, mainWindow);
+        std::lock_guard<std::mutex> done(lock_);
+        polling_ = false;
+    });
+    return result;
+}
+
+void QrLoginSession::Stop() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        polling_ = false;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+bool QrLoginSession::Polling() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return polling_;
+}
+
+std::string QrLoginSession::QrText() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return qrText_;
+}
+
+std::string QrLoginSession::SceneStr() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return sceneStr_;
+}
+
+bool QrLoginSession::Post(AppWindow window, uintptr_t wParam, const std::wstring& text) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!polling_) return false;
+    polling_ = false;
+    PostAppMessageText(window, WM_LOGIN_RESULT, wParam, text);
+    return true;
+}
+
+bool QrLoginSession::WaitUnlessStopped(int ms) {
+    std::unique_lock<std::mutex> guard(lock_);
+    wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return !polling_; });
+    return polling_;
+}
+
+void QrLoginSession::Poll(std::string body, AppWindow loginWindow, AppWindow mainWindow) {
+    const std::string url = g_url + "/v1/account/wechat/wxQrLoginCheck";
+    while (Polling()) {
+        std::string answer = HttpPost(url, body, std::string(), kPollTimeoutMs);
+        WriteLog("retStr=%s\r\n", answer.c_str());
+        if (answer.empty()) {
+            Post(loginWindow, 2, L"登录超时！");
+            return;
+        }
+        Json::Value root;
+        if (!ParseReply(answer, &root) || !root.isObject() || !root["scaned"].isBool()) {
+            WaitUnlessStopped(kPollPauseMs);
+            continue;
+        }
+        if (!root["scaned"].asBool()) continue;
+
+        const Json::Value& bound = root["mobBinded"];
+        if (!bound.isBool()) {
+            WaitUnlessStopped(kPollPauseMs);
+            continue;
+        }
+        if (!bound.asBool()) {
+            WriteLog("wx login error: mobBinded=false \r\n");
+            Post(loginWindow, 2, L"未绑定手机号");
+            return;
+        }
+        const Json::Value& auth = root["auth"];
+        if (!auth.isObject()) return;
+        std::string mobile = root["mobile"].isString() ? root["mobile"].asString() : "";
+        std::lock_guard<std::mutex> guard(lock_);
+        // A stopped session neither signs in nor reports.
+        if (!polling_) return;
+        polling_ = false;
+        {
+            std::lock_guard<std::mutex> configGuard(g_config->mutex);
+            if (auth["access_token"].isString())
+                g_config->accessToken = auth["access_token"].asString();
+            if (auth["refresh_token"].isString())
+                g_config->refreshToken = auth["refresh_token"].asString();
+        }
+        WriteLog("wx login OK mobile=%s\r\n", Utf8ToAnsi(mobile).c_str());
+        std::wstring text = Utf8ToWide(mobile);
+        PostAppMessageText(loginWindow, WM_LOGIN_RESULT, 1, text);
+        PostAppMessageText(mainWindow, WM_LOGIN_RESULT, 1, text);
+        return;
+    }
+}

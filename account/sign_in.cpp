@@ -1,0 +1,192 @@
+#include "account/sign_in.h"
+
+#include <json/json.h>
+
+#include <algorithm>
+
+#include "app/machine_info.h"
+#include "core/http_client.h"
+#include "core/log.h"
+#include "core/messages.h"
+#include "core/service_reply.h"
+#include "core/settings.h"
+#include "core/text.h"
+
+// The request is jsoncpp's styled text with sorted members.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace {
+
+constexpr long kSignInTimeoutMs = 20000;
+constexpr char kMaskedPassword[] = "***";
+
+// The MD5 of the password is what the service accepts, so the log gets a masked copy.
+std::string MaskedRequest(const std::string& mobile, const std::string& secretCode) {
+    return BuildSignInRequest(mobile, kMaskedPassword, secretCode);
+}
+
+struct SignInExchange {
+    std::string url;
+    std::string response;
+};
+
+SignInExchange PostSignIn(int role, const std::string& mobile, const std::string& passwordMd5,
+                          const std::string& secretCode) {
+    SignInExchange x;
+    const char* path = SignInPath(role);
+    if (path) {
+        x.url = g_url + path;
+        x.response = HttpPost(x.url, BuildSignInRequest(mobile, passwordMd5, secretCode),
+                              std::string(), kSignInTimeoutMs);
+    }
+    WriteLog("login role=%d token url=%s, reqStr=%s, respStr=%s\r\n", role, x.url.c_str(),
+             MaskedRequest(mobile, secretCode).c_str(), Utf8ToAnsi(x.response).c_str());
+    return x;
+}
+
+void LogResponse(const std::string& response) {
+    WriteLog("respStr=%s\r\n", Utf8ToAnsi(response).c_str());
+}
+
+}  // namespace
+
+const char* SignInPath(int role) {
+    if (role == 0) return "/v1/account/agency/login";
+    if (role == 1) return "/v1/account/login";
+    return nullptr;
+}
+
+std::string BuildSignInRequest(const std::string& mobile, const std::string& passwordMd5,
+                               const std::string& secretCode) {
+    Json::Value root(Json::objectValue);
+    root["grantType"] = "password";
+    root["mobile"] = mobile;
+    root["password"] = passwordMd5;
+    root["secretCode"] = secretCode;
+    return Json::StyledWriter().write(root);
+}
+
+std::string SignInSecretCode() {
+    char mac[64] = {0};
+    GetMacText(mac);
+    return mac;
+}
+
+int RequestToken(std::string& accessOut, std::string& refreshOut) {
+    ConfigData c = g_config->Snapshot();
+    if (c.account.empty()) return -1;
+    std::string secretCode = SignInSecretCode();
+    std::string mobile = WideToAnsi(c.account);
+    WriteLog("passwd:%s\r\n", kMaskedPassword);
+    std::string passwordMd5 = TextMd5(WideToAnsi(c.password));
+
+    SignInExchange x = PostSignIn(c.role, mobile, passwordMd5, secretCode);
+    Json::Value root;
+    if (!ParseReply(x.response, &root)) {
+        WriteLog("获取token失败\r\n");
+        LogResponse(x.response);
+        return -1;
+    }
+    if (root.isObject() && root["message"].isString()) {
+        WriteLog("get token error, %s\r\n", Utf8ToAnsi(root["message"].asString()).c_str());
+    }
+    int code = 0;
+    if (ReplyCode(root, &code)) return code;
+
+    bool failed = false;
+    if (root.isObject() && root["access_token"].isString()) {
+        accessOut += root["access_token"].asString();
+        std::lock_guard<std::mutex> guard(g_config->mutex);
+        g_config->accessToken = accessOut;
+    } else {
+        LogResponse(x.response);
+        failed = true;
+    }
+    if (root.isObject() && root["refresh_token"].isString()) {
+        refreshOut += root["refresh_token"].asString();
+        std::lock_guard<std::mutex> guard(g_config->mutex);
+        g_config->refreshToken = refreshOut;
+    } else {
+        LogResponse(x.response);
+        return -1;
+    }
+    return failed ? -1 : 0;
+}
+
+int RunPasswordSignIn(const PasswordSignInRequest& request) {
+    const std::string mobile = WideToAnsi(request.account);
+    const std::string passwordMd5 = TextMd5(WideToAnsi(request.password));
+    const int role = request.role != 0 ? 1 : 0;
+    SignInExchange x = PostSignIn(role, mobile, passwordMd5, SignInSecretCode());
+
+    int code = -1;
+    // A refusal without a text of its own still tells the user something.
+    std::string failure = "登录失败！请联系服务人员";
+    std::string access, refresh;
+    Json::Value root;
+    if (!ParseReply(x.response, &root) || !root.isObject()) {
+        WriteLog("获取token失败\r\n");
+        LogResponse(x.response);
+    } else {
+        if (root["message"].isString()) failure = root["message"].asString();
+        bool hasAccess = root["access_token"].isString();
+        bool hasRefresh = root["refresh_token"].isString();
+        if (hasAccess) access = root["access_token"].asString();
+        if (hasRefresh) refresh = root["refresh_token"].asString();
+        if (!ReplyCode(root, &code)) {
+            if (!hasAccess) LogResponse(x.response);
+            if (!hasRefresh) LogResponse(x.response);
+            code = (hasAccess && hasRefresh) ? 0 : -1;
+        }
+    }
+
+    if (code != 0) {
+        WriteLog("login error, retcode=%d retStr=%s\r\n", code, Utf8ToAnsi(failure).c_str());
+        PostAppMessageText(request.loginWindow, WM_LOGIN_RESULT, 0, Utf8ToWide(failure));
+        return code;
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(g_config->mutex);
+        Config& c = *g_config;
+        c.accessToken = access;
+        c.refreshToken = refresh;
+        c.account = request.account;
+        auto same = std::find_if(c.usList.begin(), c.usList.end(),
+                                 [&](const SavedAccount& a) { return a.us == request.account; });
+        if (request.remember) {
+            if (same != c.usList.end()) c.usList.erase(same);
+            c.usList.insert(c.usList.begin(), SavedAccount{request.account, request.password});
+            c.rememPw = 1;
+            WriteLog("us list size %d\r\n", static_cast<int>(c.usList.size()));
+        } else if (same != c.usList.end()) {
+            c.usList.erase(same);
+        }
+    }
+    SaveConfig();
+    WriteLog("login OK\r\n");
+    PostAppMessageText(request.loginWindow, WM_LOGIN_RESULT, 1, request.account);
+    PostAppMessageText(request.mainWindow, WM_LOGIN_RESULT, 1, request.account);
+    return 0;
+}
+
+PasswordSignIn::~PasswordSignIn() {
+    Wait();
+}
+
+bool PasswordSignIn::Start(const PasswordSignInRequest& request) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (running_) return false;
+    if (worker_.joinable()) worker_.join();
+    running_ = true;
+    worker_ = std::thread([this, request] {
+        RunPasswordSignIn(request);
+        running_ = false;
+    });
+    return true;
+}
+
+void PasswordSignIn::Wait() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (worker_.joinable()) worker_.join();
+}

@@ -1,0 +1,27 @@
+// The envelope of the service's JSON answers: "code", "message" and the OAuth-style
+// "error" that signals an expired access token.
+#pragma once
+
+#include <json/json.h>
+
+#include <string>
+
+// Parses a response body. False for an empty body or one that is not JSON.
+bool ParseReply(const std::string& body, Json::Value* root);
+
+// "code" as an integer or as a string of digits (the sign-in answers use both).
+// False when there is no usable code; a string that is not a number counts as -1.
+bool ReplyCode(const Json::Value& root, int* code);
+// "message" when it is a string, else empty (UTF-8).
+std::string ReplyMessage(const Json::Value& root);
+// True when "error" is the string "invalid_token".
+bool IsInvalidToken(const Json::Value& root);
+
+// The renewal rule for an "invalid_token" answer. Returns false when the answer is
+// something else. Otherwise, when signed in, renews the tokens with RequestToken and
+// shows "连接异常,请重试" over the main window; returns true and the caller fails
+// its operation with -1 (the user repeats it with the new token).
+bool HandleInvalidToken(const Json::Value& root);
+
+// "Authorization: Bearer <access token>" from g_config, taken under its lock.
+std::string BearerHeader();
