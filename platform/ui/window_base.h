@@ -56,7 +56,12 @@ public:
     // missing-control handler when the layout lacks it.
     template <typename T>
     T* FindControl(const char* name) const {
-        T* control = root_ ? root_->findChild<T*>(QString::fromUtf8(name)) : nullptr;
+        T* control = nullptr;
+        if (root_) {
+            const QString wanted = QString::fromUtf8(name);
+            control = root_->objectName() == wanted ? qobject_cast<T*>(root_)
+                                                    : root_->findChild<T*>(wanted);
+        }
         if (!control) ReportMissingControl(name, T::staticMetaObject.className());
         return control;
     }
