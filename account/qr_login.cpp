@@ -124,7 +124,11 @@ void QrLoginSession::Poll(std::string body, AppWindow loginWindow, AppWindow mai
             WaitUnlessStopped(kPollPauseMs);
             continue;
         }
-        if (!root["scaned"].asBool()) continue;
+        if (!root["scaned"].asBool()) {
+            // Back-to-back polls would flood the service and roll the log over.
+            WaitUnlessStopped(kPollPauseMs);
+            continue;
+        }
 
         const Json::Value& bound = root["mobBinded"];
         if (!bound.isBool()) {

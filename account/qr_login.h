@@ -19,7 +19,8 @@ std::string QrImagePath();
 
 // One QR sign-in of the login window. Start() runs on the UI thread: it asks the
 // service for a QR text and scene (up to 5 s), writes qr.bmp, then (re)starts the
-// polling worker. The worker posts WM_LOGIN_RESULT:
+// polling worker, which asks the service about twice a second (each poll times out
+// after 0.5 s). The worker posts WM_LOGIN_RESULT:
 //   wParam 1, text = the mobile number, to loginWindow and mainWindow (tokens are in
 //            g_config by then);
 //   wParam 2, text = "登录超时！" or "未绑定手机号", to loginWindow.

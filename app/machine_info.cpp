@@ -20,7 +20,9 @@ int GetMacText(char* buffer) {
     return -1;
 }
 
-std::wstring GetPcName() { return platform::ComputerName(14); }
+std::wstring GetPcName() {
+    return platform::ComputerName(14);
+}
 
 uint64_t GetDriveFreeBytes(char letter) {
     platform::DriveList drives = platform::LogicalDrives();

@@ -61,6 +61,7 @@ int main(int argc, char* argv[]) {
         }
         frame.show();
         frame.activateWindow();
+        WriteLog("main window shown\r\n");
         result = app.exec();
     }
 

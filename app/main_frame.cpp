@@ -3,6 +3,7 @@
 #include <QVBoxLayout>
 
 #include "core/globals.h"
+#include "core/log.h"
 #include "core/messages.h"
 #include "core/settings.h"
 
@@ -17,9 +18,8 @@ CMainFrame::CMainFrame() {
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);
     resize(960, 640);
-    target_ = std::make_unique<MessageTarget>(this, [this](const AppMessage& m) {
-        HandleCustomMessage(m);
-    });
+    target_ = std::make_unique<MessageTarget>(
+        this, [this](const AppMessage& m) { HandleCustomMessage(m); });
     g_hMainWnd = target_->handle();
 }
 
@@ -28,7 +28,10 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::HandleCustomMessage(const AppMessage& message) {
-    if (message.id == WM_APP_ACTIVATE) ShowAndBringToFront();
+    if (message.id == WM_APP_ACTIVATE) {
+        WriteLog("WM_APP_ACTIVATE\r\n");
+        ShowAndBringToFront();
+    }
 }
 
 void CMainFrame::ShowAndBringToFront() {

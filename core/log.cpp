@@ -35,7 +35,9 @@ void InitLogAt(const std::string& dir) {
     g_rollPath = logDir + platform::kPathSep + "Talvora.old.log";
 }
 
-void InitLog() { InitLogAt(GetAppDir()); }
+void InitLog() {
+    InitLogAt(GetAppDir());
+}
 
 std::string LogFilePath() {
     std::lock_guard<std::mutex> guard(g_logLock);
@@ -69,8 +71,8 @@ void WriteLog(const char* format, ...) {
     }
     platform::LocalTime t = platform::NowLocal();
     char prefix[64];
-    int n = snprintf(prefix, sizeof(prefix), "[%04d.%02d.%02d %02d:%02d:%02d.%03d]", t.year, t.month,
-                     t.day, t.hour, t.minute, t.second, t.millisecond);
+    int n = snprintf(prefix, sizeof(prefix), "[%04d.%02d.%02d %02d:%02d:%02d.%03d]", t.year,
+                     t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
     file.Write(prefix, static_cast<size_t>(n));
     file.Write(message.data(), message.size());
     file.Flush();

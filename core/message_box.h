@@ -23,9 +23,8 @@ enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 extern const wchar_t kAppTitle[];     // "Talvora财税管家"
 extern const wchar_t kNoticeTitle[];  // "Talvora提示"
 
-using MessageBoxHandler =
-    std::function<int(AppWindow owner, const std::wstring& text, const std::wstring& title,
-                      unsigned flags)>;
+using MessageBoxHandler = std::function<int(AppWindow owner, const std::wstring& text,
+                                            const std::wstring& title, unsigned flags)>;
 
 int AppMessageBox(AppWindow owner, const std::wstring& text, const std::wstring& title,
                   unsigned flags);

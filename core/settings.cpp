@@ -24,8 +24,12 @@ namespace {
 constexpr size_t kKeyOffset = 10;
 constexpr size_t kKeyLength = 3;
 
-std::string ConfigPath() { return JoinPath(g_appDir, "config"); }
-std::string UrlPath() { return JoinPath(g_appDir, "url"); }
+std::string ConfigPath() {
+    return JoinPath(g_appDir, "config");
+}
+std::string UrlPath() {
+    return JoinPath(g_appDir, "url");
+}
 
 void StripLineEnd(std::string* line) {
     while (!line->empty() && (line->back() == '\r' || line->back() == '\n')) line->pop_back();

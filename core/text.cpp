@@ -18,16 +18,24 @@
 
 using platform::CodePage;
 
-std::wstring AnsiToWide(const std::string& text) { return platform::ToWide(text, CodePage::Ansi); }
+std::wstring AnsiToWide(const std::string& text) {
+    return platform::ToWide(text, CodePage::Ansi);
+}
 std::string WideToAnsi(const std::wstring& text) {
     return platform::FromWide(text, CodePage::Ansi);
 }
-std::wstring Utf8ToWide(const std::string& text) { return platform::ToWide(text, CodePage::Utf8); }
+std::wstring Utf8ToWide(const std::string& text) {
+    return platform::ToWide(text, CodePage::Utf8);
+}
 std::string WideToUtf8(const std::wstring& text) {
     return platform::FromWide(text, CodePage::Utf8);
 }
-std::string Utf8ToAnsi(const std::string& text) { return WideToAnsi(Utf8ToWide(text)); }
-std::string AnsiToUtf8(const std::string& text) { return WideToUtf8(AnsiToWide(text)); }
+std::string Utf8ToAnsi(const std::string& text) {
+    return WideToAnsi(Utf8ToWide(text));
+}
+std::string AnsiToUtf8(const std::string& text) {
+    return WideToUtf8(AnsiToWide(text));
+}
 
 std::string GetAppDir() {
     std::string exe = platform::ExecutablePath();

@@ -22,8 +22,8 @@ std::wstring ComputerName(size_t capacity);
 enum class DriveKind { Unknown, Removable, Fixed, Remote, CdRom, RamDisk };
 
 struct DriveList {
-    uint32_t mask = 0;                // bit 0 = A:
-    std::vector<std::string> roots;   // "C:\\", in letter order
+    uint32_t mask = 0;               // bit 0 = A:
+    std::vector<std::string> roots;  // "C:\\", in letter order
 };
 // Logical drives. On Linux these are the drive letters of the Wine prefix
 // ($WINEPREFIX, default ~/.wine) found in its dosdevices folder.

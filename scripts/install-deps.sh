@@ -8,13 +8,17 @@ packages=(
   libcurl4-openssl-dev libjsoncpp-dev libssl-dev zlib1g-dev libminizip-dev libqrencode-dev
   libcpp-httplib-dev
   qt6-base-dev qt6-tools-dev qt6-webengine-dev libqt6opengl6-dev
-  libgtest-dev
+  libgtest-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   zbar-tools openssl unzip zip
   fonts-wqy-microhei locales
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  nodejs npm
 )
+
+# Node.js may come from elsewhere on the machine; only install Debian's when it is absent.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -32,7 +36,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The tests run part of the program under a Chinese locale.
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$' || ! locale -a 2>/dev/null | grep -qi '^zh_CN.gbk$'; then
   SUDO=""
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   $SUDO sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/; s/^# *\(zh_CN.GBK GBK\)/\1/' /etc/locale.gen

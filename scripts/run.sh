@@ -1,10 +1,54 @@
 #!/usr/bin/env bash
-# Starts the program from the build folder; under xvfb-run when there is no display.
+# Starts the local Talvora service with demo data, points the program at it through the
+# `url` file, runs the program (under xvfb-run when there is no display) and stops the
+# service when the program exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
+data=build/devservice-data      # kept between runs: accounts, tokens, QR scenes
+files=build/devservice-files    # served under /files/
+mkdir -p "$data" "$files"
+
+out=$(mktemp)
+"$bin/talvora-devservice" --port 0 --data "$data" --static "$files" >"$out" 2>build/devservice.log &
+service=$!
+stop_service() {
+  kill "$service" 2>/dev/null || true
+  wait "$service" 2>/dev/null || true
+  rm -f "$out"
+}
+trap stop_service EXIT
+
+for _ in $(seq 200); do
+  grep -q '^listening ' "$out" && break
+  if ! kill -0 "$service" 2>/dev/null; then
+    echo "The local Talvora service did not start; see build/devservice.log." >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+line=$(head -n 1 "$out")
+if [ "${line#listening }" = "$line" ]; then
+  echo "The local Talvora service did not report its port; see build/devservice.log." >&2
+  exit 1
+fi
+url="http://${line#listening }"
+echo "$url" >"$bin/url"
+
+cat <<TEXT
+Local Talvora service: $url (data in $data, log in build/devservice.log)
+Demo accounts (password sign-in):
+  agency (代账公司): 13800000001  password demo1234
+  member (会员):     13900000002  password demo1234
+WeChat QR sign-in: the QR code holds an address of the local service; opening it
+(for example with curl) scans the code as the demo account of the chosen role.
+TEXT
+
+status=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running Talvora under xvfb-run (a virtual display)."
-  exec xvfb-run -a "$bin/talvora"
+  xvfb-run -a "$bin/talvora" || status=$?
+else
+  "$bin/talvora" || status=$?
 fi
-exec "$bin/talvora"
+exit "$status"

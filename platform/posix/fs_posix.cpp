@@ -37,7 +37,9 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
 
 bool MoveFileReplace(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0;
@@ -63,7 +65,9 @@ std::vector<DirEntry> ListDir(const std::string& dir) {
     return out;
 }
 
-SharedFile::~SharedFile() { Close(); }
+SharedFile::~SharedFile() {
+    Close();
+}
 
 bool SharedFile::OpenAlways(const std::string& path) {
     Close();
@@ -71,7 +75,9 @@ bool SharedFile::OpenAlways(const std::string& path) {
     return fd_ >= 0;
 }
 
-bool SharedFile::IsOpen() const { return fd_ >= 0; }
+bool SharedFile::IsOpen() const {
+    return fd_ >= 0;
+}
 
 int64_t SharedFile::Size() const {
     struct stat st;
@@ -79,7 +85,9 @@ int64_t SharedFile::Size() const {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool SharedFile::SeekEnd() { return fd_ >= 0 && lseek(fd_, 0, SEEK_END) >= 0; }
+bool SharedFile::SeekEnd() {
+    return fd_ >= 0 && lseek(fd_, 0, SEEK_END) >= 0;
+}
 
 bool SharedFile::Write(const void* data, size_t len) {
     const char* p = static_cast<const char*>(data);
@@ -95,7 +103,9 @@ bool SharedFile::Write(const void* data, size_t len) {
     return true;
 }
 
-bool SharedFile::Flush() { return fd_ >= 0 && fdatasync(fd_) == 0; }
+bool SharedFile::Flush() {
+    return fd_ >= 0 && fdatasync(fd_) == 0;
+}
 
 void SharedFile::Close() {
     if (fd_ >= 0) {
@@ -110,8 +120,13 @@ LocalTime NowLocal() {
     struct tm tmv;
     time_t secs = tv.tv_sec;
     localtime_r(&secs, &tmv);
-    return LocalTime{tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour,
-                     tmv.tm_min,         tmv.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+    return LocalTime{tmv.tm_year + 1900,
+                     tmv.tm_mon + 1,
+                     tmv.tm_mday,
+                     tmv.tm_hour,
+                     tmv.tm_min,
+                     tmv.tm_sec,
+                     static_cast<int>(tv.tv_usec / 1000)};
 }
 
 }  // namespace platform

@@ -26,8 +26,8 @@ socklen_t MakeAddress(struct sockaddr_un* addr) {
     addr->sun_family = AF_UNIX;
     // Leading zero byte: Linux abstract namespace.
     std::memcpy(addr->sun_path + 1, kSocketName, sizeof(kSocketName) - 1);
-    return static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 +
-                                  sizeof(kSocketName) - 1);
+    return static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + sizeof(kSocketName) -
+                                  1);
 }
 
 int OpenLockFile() {
@@ -135,6 +135,8 @@ ActivationListener::~ActivationListener() {
     if (impl_->fd >= 0) close(impl_->fd);
 }
 
-bool ActivationListener::IsListening() const { return impl_->fd >= 0; }
+bool ActivationListener::IsListening() const {
+    return impl_->fd >= 0;
+}
 
 }  // namespace platform

@@ -79,7 +79,7 @@ DriveKind GetDriveKind(const std::string& root) {
         case 0x517BUL:      // SMB
         case 0xFF534D42UL:  // CIFS
         case 0xFE534D42UL:  // SMB2
-        case 0x564C: // NCP
+        case 0x564C:        // NCP
             return DriveKind::Remote;
         case 0x9660UL:      // ISO 9660
         case 0x15013346UL:  // UDF

@@ -35,7 +35,9 @@ private:
 
 }  // namespace
 
-std::string AnsiCodeSetName() { return CodeSetFor(CodePage::Ansi); }
+std::string AnsiCodeSetName() {
+    return CodeSetFor(CodePage::Ansi);
+}
 
 std::wstring ToWide(const std::string& text, CodePage from) {
     if (text.empty()) return std::wstring();

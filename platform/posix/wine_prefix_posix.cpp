@@ -1,10 +1,10 @@
-#include "platform/wine_prefix.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
+
+#include "platform/wine_prefix.h"
 
 namespace platform {
 
@@ -27,7 +27,8 @@ std::string WinePrefixDir() {
 
 std::string DriveLetterToHost(char letter) {
     if (letter < 'A' || letter > 'Z') return std::string();
-    std::string link = WinePrefixDir() + "/dosdevices/" + static_cast<char>(letter - 'A' + 'a') + ":";
+    std::string link =
+        WinePrefixDir() + "/dosdevices/" + static_cast<char>(letter - 'A' + 'a') + ":";
     char resolved[PATH_MAX];
     if (!realpath(link.c_str(), resolved)) return std::string();
     return resolved;

@@ -16,11 +16,20 @@ int ShowOnUiThread(AppWindow owner, const std::wstring& text, const std::wstring
     box.setWindowTitle(QString::fromStdWString(title));
     box.setText(QString::fromStdWString(text));
     switch (flags & 0xF0) {
-        case kMbIconError: box.setIcon(QMessageBox::Critical); break;
-        case kMbIconQuestion: box.setIcon(QMessageBox::Question); break;
-        case kMbIconWarning: box.setIcon(QMessageBox::Warning); break;
-        case kMbIconInfo: box.setIcon(QMessageBox::Information); break;
-        default: break;
+        case kMbIconError:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case kMbIconQuestion:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case kMbIconWarning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case kMbIconInfo:
+            box.setIcon(QMessageBox::Information);
+            break;
+        default:
+            break;
     }
     switch (flags & 0xF) {
         case kMbYesNo:
@@ -39,10 +48,14 @@ int ShowOnUiThread(AppWindow owner, const std::wstring& text, const std::wstring
             break;
     }
     switch (box.exec()) {
-        case QMessageBox::Yes: return kIdYes;
-        case QMessageBox::No: return kIdNo;
-        case QMessageBox::Ok: return kIdOk;
-        default: return kIdCancel;
+        case QMessageBox::Yes:
+            return kIdYes;
+        case QMessageBox::No:
+            return kIdNo;
+        case QMessageBox::Ok:
+            return kIdOk;
+        default:
+            return kIdCancel;
     }
 }
 
@@ -53,7 +66,8 @@ void InstallQtMessageBoxHandler() {
                             unsigned flags) -> int {
         QCoreApplication* app = QCoreApplication::instance();
         if (!app) return kIdCancel;
-        if (QThread::currentThread() == app->thread()) return ShowOnUiThread(owner, text, title, flags);
+        if (QThread::currentThread() == app->thread())
+            return ShowOnUiThread(owner, text, title, flags);
         int answer = kIdCancel;
         QMetaObject::invokeMethod(
             app, [&] { answer = ShowOnUiThread(owner, text, title, flags); },

@@ -38,7 +38,9 @@ void MessageTarget::Deliver(AppMessage message) {
     QCoreApplication::postEvent(this, new AppMessageEvent(std::move(message)));
 }
 
-QWidget* MessageTarget::WidgetFor(AppWindow handle) { return Widgets().value(handle).data(); }
+QWidget* MessageTarget::WidgetFor(AppWindow handle) {
+    return Widgets().value(handle).data();
+}
 
 void MessageTarget::customEvent(QEvent* event) {
     if (event->type() != kAppMessageEvent) return;

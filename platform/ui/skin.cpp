@@ -18,8 +18,7 @@ QMap<QString, ControlFactory>& Factories() {
 
 class SkinLoader : public QUiLoader {
 public:
-    QWidget* createWidget(const QString& className, QWidget* parent,
-                          const QString& name) override {
+    QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
         auto it = Factories().find(className);
         if (it == Factories().end()) return QUiLoader::createWidget(className, parent, name);
         QWidget* w = it.value()(parent);
@@ -32,16 +31,25 @@ public:
 
 void SetSkinDir(const std::string& dir) {
     g_skinDir = dir;
+<<<<<<< HEAD
     // Style sheets name their images as "skin:folder/file.png".
     QDir::setSearchPaths("skin", {QString::fromStdString(dir)});
 }
 std::string SkinDir() { return g_skinDir; }
+=======
+}
+std::string SkinDir() {
+    return g_skinDir;
+}
+>>>>>>> issue3
 
 void RegisterControl(const QString& className, ControlFactory factory) {
     Factories().insert(className, std::move(factory));
 }
 
-bool IsControlRegistered(const QString& className) { return Factories().contains(className); }
+bool IsControlRegistered(const QString& className) {
+    return Factories().contains(className);
+}
 
 QWidget* LoadLayout(const QString& file, QWidget* parent) {
     QString path = QString::fromStdString(g_skinDir) + "/" + file;

@@ -36,7 +36,9 @@ ScopedAppDir::~ScopedAppDir() {
     InitLogAt(dir_.path());  // keep late writers inside the folder until it is gone
 }
 
-std::string ScopedAppDir::Log() const { return ReadFile(dir_ / "logs/Talvora.log"); }
+std::string ScopedAppDir::Log() const {
+    return ReadFile(dir_ / "logs/Talvora.log");
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -51,7 +53,9 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
     return static_cast<bool>(out);
 }
 
-void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+void MakeDirs(const std::string& path) {
+    std::filesystem::create_directories(path);
+}
 
 std::string RunCommand(const std::string& command, int* exitCode) {
     std::string out;

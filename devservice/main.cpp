@@ -1,0 +1,141 @@
+// talvora-devservice: the local Talvora service for tests and for running the program
+// on one machine. Listens on 127.0.0.1 only.
+//
+//   --port N      port to listen on; 0 (default) picks a free one
+//   --data DIR    folder that keeps the state across restarts (default ./devservice-data)
+//   --static DIR  folder served under /files/
+//   --cert FILE --key FILE   serve HTTPS with this certificate and key (PEM)
+//
+// The first line on standard output is "listening 127.0.0.1:PORT" once the port is
+// bound; SIGTERM or SIGINT stop the service.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "devservice/routes.h"
+
+namespace {
+
+struct Options {
+    int port = 0;
+    std::string dataDir = "devservice-data";
+    std::string staticDir;
+    std::string cert;
+    std::string key;
+};
+
+int Usage() {
+    fprintf(stderr,
+            "usage: talvora-devservice [--port N] [--data DIR] [--static DIR] "
+            "[--cert FILE --key FILE]\n");
+    return 2;
+}
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) return false;
+        const std::string value = argv[++i];
+        if (name == "--port")
+            o->port = std::atoi(value.c_str());
+        else if (name == "--data")
+            o->dataDir = value;
+        else if (name == "--static")
+            o->staticDir = value;
+        else if (name == "--cert")
+            o->cert = value;
+        else if (name == "--key")
+            o->key = value;
+        else
+            return false;
+    }
+    return o->cert.empty() == o->key.empty() && o->port >= 0 && o->port < 65536;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!ParseOptions(argc, argv, &o)) return Usage();
+    mkdir(o.dataDir.c_str(), 0755);
+
+    // Signals are taken by one thread with sigwait, so stopping is not done inside a
+    // signal handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<httplib::Server> server;
+    if (o.cert.empty()) {
+        server = std::make_unique<httplib::Server>();
+    } else {
+        auto tls = std::make_unique<httplib::SSLServer>(o.cert.c_str(), o.key.c_str());
+        if (!tls->is_valid()) {
+            fprintf(stderr, "cannot use certificate %s with key %s\n", o.cert.c_str(),
+                    o.key.c_str());
+            return 1;
+        }
+        server = std::move(tls);
+    }
+
+    devservice::ServiceState state(o.dataDir);
+    devservice::Faults faults;
+    devservice::RequestJournal journal;
+    devservice::ServiceContext ctx;
+    ctx.state = &state;
+    ctx.faults = &faults;
+    ctx.journal = &journal;
+    ctx.staticDir = o.staticDir;
+    devservice::SeedDemoAccounts(state);
+
+    server->set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        return faults.PreRoute(req, res);
+    });
+    server->set_post_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        // Recorded before the answer goes out, so a client that has its answer
+        // finds its request in the journal.
+        journal.Record(req);
+        faults.PostRoute(res);
+    });
+
+    devservice::RegisterAccountRoutes(*server, ctx);
+    devservice::RegisterWechatRoutes(*server, ctx);
+    devservice::RegisterStaticRoutes(*server, ctx);
+    devservice::RegisterControlRoutes(*server, ctx);
+
+    int port = o.port;
+    if (port == 0) {
+        port = server->bind_to_any_port("127.0.0.1");
+    } else if (!server->bind_to_port("127.0.0.1", port)) {
+        port = -1;
+    }
+    if (port <= 0) {
+        fprintf(stderr, "cannot listen on 127.0.0.1:%d\n", o.port);
+        return 1;
+    }
+    ctx.baseUrl =
+        std::string(o.cert.empty() ? "http" : "https") + "://127.0.0.1:" + std::to_string(port);
+    printf("listening 127.0.0.1:%d\n", port);
+    fflush(stdout);
+
+    std::thread stopper([&] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        server->stop();
+    });
+    bool ok = server->listen_after_bind();
+    // listen ended on its own (not by a signal): wake the stopper thread.
+    if (stopper.joinable()) {
+        pthread_kill(stopper.native_handle(), SIGTERM);
+        stopper.join();
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,24 @@
+// The route groups of the service, one file each.
+#pragma once
+
+#include <httplib.h>
+
+#include <string>
+
+#include "devservice/service_context.h"
+
+namespace devservice {
+
+void RegisterAccountRoutes(httplib::Server& server, ServiceContext& ctx);  // sign-in
+void RegisterWechatRoutes(httplib::Server& server, ServiceContext& ctx);   // QR sign-in
+void RegisterStaticRoutes(httplib::Server& server, ServiceContext& ctx);   // /files/...
+void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx);  // /test/...
+
+// Marks a QR scene scanned, bound to `mobile` (empty: the role's demo account) or
+// not bound. False for an unknown scene.
+bool ScanScene(ServiceContext& ctx, const std::string& scene, bool bound, std::string mobile);
+
+// Seeds the demo accounts into a fresh state.
+void SeedDemoAccounts(ServiceState& state);
+
+}  // namespace devservice

@@ -1,0 +1,39 @@
+// What every route group gets: the state, the fault switch, the journal and the
+// service's own settings. A route group is one file with one Register function.
+#pragma once
+
+#include <httplib.h>
+#include <json/json.h>
+
+#include <string>
+
+#include "devservice/faults.h"
+#include "devservice/request_journal.h"
+#include "devservice/service_state.h"
+
+namespace devservice {
+
+struct ServiceContext {
+    ServiceState* state = nullptr;
+    Faults* faults = nullptr;
+    RequestJournal* journal = nullptr;
+    std::string staticDir;  // --static
+    std::string baseUrl;    // scheme://127.0.0.1:port, known once bound
+};
+
+// JSON answers and request bodies.
+void SendJson(httplib::Response& res, const Json::Value& body, int status = 200);
+bool ParseJsonBody(const httplib::Request& req, Json::Value* body);
+std::string WriteCompact(const Json::Value& value);
+// 32 lower-case hexadecimal digits of MD5; `n` random hexadecimal digits.
+std::string Md5Hex(const std::string& bytes);
+std::string RandomHex(size_t n);
+
+// Bearer-token check for authorised routes: on failure answers {"error":"invalid_token"}
+// (401) and returns false; on success gives the token's record.
+bool RequireToken(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res,
+                  Json::Value* record = nullptr);
+// Issues and stores a token pair for an account; returns {"access_token","refresh_token"}.
+Json::Value IssueTokens(ServiceContext& ctx, const std::string& mobile, const std::string& role);
+
+}  // namespace devservice

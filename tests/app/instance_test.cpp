@@ -1,0 +1,143 @@
+// Starts the real program twice: the second start must be refused with -1 and the
+// running instance asked to come forward.
+#include "platform/instance.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "tests/support/test_support.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+
+namespace {
+
+// A copy of the program in its own folder, so its log is the test's alone.
+class ProgramCopy {
+public:
+    ProgramCopy() {
+        namespace fs = std::filesystem;
+        fs::copy_file(std::string(TALVORA_BIN_DIR) + "/talvora", dir_ / "talvora");
+        fs::permissions(dir_ / "talvora", fs::perms::owner_all);
+        fs::copy(std::string(TALVORA_BIN_DIR) + "/skin", dir_ / "skin",
+                 fs::copy_options::recursive);
+    }
+    pid_t Start() const {
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            std::string exe = dir_ / "talvora";
+            execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+    std::string Log() const { return ReadFile(dir_ / "logs/Talvora.log"); }
+
+private:
+    TempDir dir_{"prog"};
+};
+
+bool WaitFor(const std::function<bool()>& cond, int seconds = 30) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return cond();
+}
+
+// Exit status of a child, or -1000 when it is still running after `seconds`.
+int WaitExit(pid_t pid, int seconds) {
+    int status = 0;
+    bool done = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds);
+    if (!done) return -1000;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2000;
+}
+
+void Stop(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+}  // namespace
+
+TEST(SingleInstance, SecondStartIsRefusedAndFirstComesForward) {
+    ProgramCopy first, second;
+    pid_t a = first.Start();
+    ASSERT_GT(a, 0);
+    ASSERT_TRUE(
+        WaitFor([&] { return first.Log().find("version:1.0.1.0\r\n") != std::string::npos; }));
+    // Wait until the window is up and listening for activation requests.
+    ASSERT_TRUE(
+        WaitFor([&] { return first.Log().find("main window shown\r\n") != std::string::npos; }));
+
+    pid_t b = second.Start();
+    EXPECT_EQ(WaitExit(b, 30), 255);
+    EXPECT_NE(second.Log().find("ERROR_ALREADY_EXISTS\r\n"), std::string::npos);
+    EXPECT_TRUE(WaitFor([&] {
+        return first.Log().find("WM_APP_ACTIVATE\r\n") != std::string::npos;
+    })) << first.Log();
+    Stop(a);
+}
+
+TEST(SingleInstance, TwoStartsAtOnceLeaveExactlyOne) {
+    ProgramCopy one, two;
+    pid_t a = one.Start();
+    pid_t b = two.Start();
+    int statusA = 0, statusB = 0;
+    bool aDone = false, bDone = false;
+    WaitFor([&] {
+        aDone = aDone || waitpid(a, &statusA, WNOHANG) == a;
+        bDone = bDone || waitpid(b, &statusB, WNOHANG) == b;
+        return aDone || bDone;
+    });
+    ASSERT_TRUE(aDone != bDone) << "both or neither ended";
+    int refused = aDone ? statusA : statusB;
+    EXPECT_TRUE(WIFEXITED(refused) && WEXITSTATUS(refused) == 255);
+    // The other one keeps running.
+    int exitA = aDone ? 0 : WaitExit(a, 2);
+    int exitB = bDone ? 0 : WaitExit(b, 2);
+    EXPECT_EQ(aDone ? exitB : exitA, -1000);
+    if (!aDone) Stop(a);
+    if (!bDone) Stop(b);
+}
+
+TEST(SingleInstance, LockIsReleasedWithItsHolder) {
+    {
+        platform::InstanceLock lock;
+        ASSERT_TRUE(lock.Acquire());
+        platform::InstanceLock other;
+        EXPECT_FALSE(other.Acquire());
+    }
+    platform::InstanceLock again;
+    EXPECT_TRUE(again.Acquire());
+}
+
+TEST(SingleInstance, ActivationRequestReachesTheListener) {
+    std::mutex m;
+    std::string got;
+    {
+        platform::ActivationListener listener([&](const std::string& title) {
+            std::lock_guard<std::mutex> g(m);
+            got = title;
+        });
+        ASSERT_TRUE(listener.IsListening());
+        EXPECT_TRUE(platform::ActivateRunningInstance("Talvora财税管家"));
+        EXPECT_TRUE(WaitFor([&] {
+            std::lock_guard<std::mutex> g(m);
+            return !got.empty();
+        }));
+    }
+    EXPECT_EQ(got, "Talvora财税管家");
+    // With nobody listening the request fails instead of hanging.
+    EXPECT_FALSE(platform::ActivateRunningInstance("Talvora财税管家"));
+}

@@ -1,0 +1,136 @@
+// The local service itself, as the download and persistence tests of other parts rely
+// on it: static files with and without a length, ranges, dropped connections, state
+// that survives a restart.
+#include "tests/support/dev_service.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "tests/support/test_support.h"
+
+using testsupport::DevService;
+using testsupport::RandomBytes;
+using testsupport::WriteFile;
+
+namespace {
+
+struct Fetched {
+    CURLcode result = CURLE_OK;
+    long status = 0;
+    std::string body;
+    std::string headers;
+};
+
+size_t Append(char* data, size_t size, size_t n, void* out) {
+    static_cast<std::string*>(out)->append(data, size * n);
+    return size * n;
+}
+
+Fetched Fetch(const std::string& url, const std::string& range = "",
+              const std::string& header = "") {
+    Fetched f;
+    CURL* curl = curl_easy_init();
+    curl_slist* list = header.empty() ? nullptr : curl_slist_append(nullptr, header.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    if (list) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &f.body);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, Append);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &f.headers);
+    f.result = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &f.status);
+    curl_slist_free_all(list);
+    curl_easy_cleanup(curl);
+    return f;
+}
+
+bool HasHeader(const Fetched& f, const std::string& line) {
+    return f.headers.find(line + "\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+TEST(DevServiceFiles, WholeChunkedRangedAndDropped) {
+    DevService service;
+    ASSERT_TRUE(service.ok());
+    const std::string bytes = RandomBytes(300000, 7);
+    ASSERT_TRUE(WriteFile(service.staticDir() + "/pkg.bin", bytes));
+
+    Fetched whole = Fetch(service.FileUrl("pkg.bin"));
+    EXPECT_EQ(whole.result, CURLE_OK);
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(HasHeader(whole, "Content-Length: 300000"));
+    EXPECT_EQ(TextMd5(whole.body), TextMd5(bytes));
+
+    Fetched chunked = Fetch(service.FileUrl("pkg.bin", true));
+    EXPECT_EQ(chunked.result, CURLE_OK);
+    EXPECT_EQ(chunked.headers.find("Content-Length"), std::string::npos);
+    EXPECT_TRUE(HasHeader(chunked, "Transfer-Encoding: chunked"));
+    EXPECT_EQ(chunked.body, bytes);
+
+    Fetched tail = Fetch(service.FileUrl("pkg.bin"), "299990-");
+    EXPECT_EQ(tail.status, 206);
+    EXPECT_TRUE(HasHeader(tail, "Content-Range: bytes 299990-299999/300000"));
+    EXPECT_EQ(tail.body, bytes.substr(299990));
+
+    // A dropped transfer, then a resume from where it stopped.
+    DevService::Fault drop;
+    drop.dropAfter = 100000;
+    drop.times = 1;
+    ASSERT_TRUE(service.SetFault("/files/pkg.bin", drop));
+    Fetched cut = Fetch(service.FileUrl("pkg.bin"));
+    EXPECT_EQ(cut.result, CURLE_PARTIAL_FILE);
+    ASSERT_EQ(cut.body.size(), 100000u);
+    Fetched rest = Fetch(service.FileUrl("pkg.bin"), "100000-");
+    EXPECT_EQ(rest.status, 206);
+    EXPECT_EQ(cut.body + rest.body, bytes);
+
+    ASSERT_TRUE(service.SetFault("/files/pkg.bin", drop));
+    Fetched cutChunked = Fetch(service.FileUrl("pkg.bin", true));
+    EXPECT_NE(cutChunked.result, CURLE_OK);
+    EXPECT_EQ(cutChunked.body, bytes.substr(0, 100000));
+
+    EXPECT_EQ(Fetch(service.FileUrl("missing.bin")).status, 404);
+    EXPECT_EQ(Fetch(service.url() + "/files/../state.json").status, 404);
+    EXPECT_EQ(Fetch(service.url() + "/files/%2e%2e/state.json").status, 404);
+}
+
+TEST(DevServiceState, TokensAndAccountsSurviveRestart) {
+    DevService service;
+    ASSERT_TRUE(service.ok());
+    ASSERT_TRUE(service.AddAccount("13700000007", "pw", "MEMBER"));
+    std::string body = R"({"grantType":"password","mobile":"13700000007","password":")" +
+                       TextMd5("pw") + R"(","secretCode":""})";
+    std::string answer = service.Control("/v1/account/login", body);
+    size_t at = answer.find("\"access_token\":\"");
+    ASSERT_NE(at, std::string::npos) << answer;
+    std::string token = answer.substr(at + 16, 32);
+
+    ASSERT_TRUE(service.Restart());
+    EXPECT_NE(service.Control("/v1/account/login", body).find("access_token"), std::string::npos);
+    const std::string bearer = "Authorization: Bearer " + token;
+    Fetched info = Fetch(service.url() + "/v1/account/info", "", bearer);
+    EXPECT_EQ(info.status, 200);
+    EXPECT_NE(info.body.find("13700000007"), std::string::npos);
+
+    ASSERT_TRUE(service.ExpireTokens(token));
+    ASSERT_TRUE(service.Restart());
+    info = Fetch(service.url() + "/v1/account/info", "", bearer);
+    EXPECT_EQ(info.status, 401);
+    EXPECT_NE(info.body.find("\"error\":\"invalid_token\""), std::string::npos);
+}
+
+TEST(DevServiceState, HttpsServesTheSameApi) {
+    DevService service(DevService::Options{true, ""});
+    ASSERT_TRUE(service.ok());
+    EXPECT_EQ(service.url().compare(0, 8, "https://"), 0);
+    Fetched qr = Fetch(service.url() + "/v1/account/wechat2/wxQrLogin?role=AGENCY");
+    EXPECT_EQ(qr.status, 200);
+    EXPECT_NE(qr.body.find("\"qrUrl\":\"https://127.0.0.1:"), std::string::npos);
+}
