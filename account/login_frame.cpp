@@ -297,7 +297,8 @@ void LoginFrame::StartLogin() {
         agreeTips_->show();
         return;
     }
-    startLogin_->setEnabled(false);
+    // Checked before the button is disabled: disabling it hands the keyboard focus on,
+    // which would take the placeholders straight away again.
     // The red placeholder is not an account.
     QString accountText = usEdit_->text();
     if (accountText == kAccountPlaceholder) accountText.clear();
@@ -305,15 +306,14 @@ void LoginFrame::StartLogin() {
     if (account_.empty()) {
         usEdit_->setText(kAccountPlaceholder);
         SetTextColor(usEdit_, kPlaceholderRed);
-        startLogin_->setEnabled(true);
         return;
     }
     if (pwEdit_->text().isEmpty()) {
         pwLabel_->setText(kPasswordPlaceholder);
         SetTextColor(pwLabel_, kPlaceholderRed);
-        startLogin_->setEnabled(true);
         return;
     }
+    startLogin_->setEnabled(false);
     // What is in the box now, not what it held when the focus last left it.
     password_ = pwEdit_->text().toStdWString();
     loginTips_->setText(QStringLiteral("登录中..."));

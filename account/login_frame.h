@@ -35,6 +35,7 @@ public:
     bool QrPolling() const { return qr_.Polling(); }
     // The QR text of the code on show (empty before the first QR request).
     std::string QrText() const { return qr_.QrText(); }
+    std::string QrScene() const { return qr_.SceneStr(); }
 
 protected:
     QString GetSkinFile() const override;

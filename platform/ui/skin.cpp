@@ -31,17 +31,13 @@ public:
 
 void SetSkinDir(const std::string& dir) {
     g_skinDir = dir;
-<<<<<<< HEAD
     // Style sheets name their images as "skin:folder/file.png".
     QDir::setSearchPaths("skin", {QString::fromStdString(dir)});
 }
-std::string SkinDir() { return g_skinDir; }
-=======
-}
+
 std::string SkinDir() {
     return g_skinDir;
 }
->>>>>>> issue3
 
 void RegisterControl(const QString& className, ControlFactory factory) {
     Factories().insert(className, std::move(factory));
