@@ -36,11 +36,11 @@ constexpr char kLogoutBtn[] = "LogoutBtn";
 constexpr char kHeader[] = "header";
 
 constexpr const char* kAll[] = {
-    kUSlabel,     kPWlabel,        kUSedit,     kPWedit,          kUSCombo,     kPWeye,
-    kRememberPwCheck, kAgree,      kForgetPwBtn, kStartLogin,     kLoginTips,   kEnvCheckBtn,
-    kUpgradeBtn,  kWindowBg,       kLoginTab,   kAccountLoginBtn, kWxLoginBtn,  kWxQrPanel,
-    kAgreeTips,   kAgreeCloseBtn,  kWxRetryBtn, kAgencyOpt,       kMemberOpt,   kMinBtn,
-    kCloseBtn,    kLogoutBtn,      kHeader,
+    kUSlabel,         kPWlabel,       kUSedit,      kPWedit,          kUSCombo,    kPWeye,
+    kRememberPwCheck, kAgree,         kForgetPwBtn, kStartLogin,      kLoginTips,  kEnvCheckBtn,
+    kUpgradeBtn,      kWindowBg,      kLoginTab,    kAccountLoginBtn, kWxLoginBtn, kWxQrPanel,
+    kAgreeTips,       kAgreeCloseBtn, kWxRetryBtn,  kAgencyOpt,       kMemberOpt,  kMinBtn,
+    kCloseBtn,        kLogoutBtn,     kHeader,
 };
 
 }  // namespace login_controls

@@ -64,11 +64,6 @@ void SetBorder(QWidget* w, int size) {
     ApplyLook(w);
 }
 
-QString AnsiRoundTrip(const std::string& utf8) {
-    // Service texts pass through the system code page as they reach the screen.
-    return QString::fromStdWString(AnsiToWide(Utf8ToAnsi(utf8)));
-}
-
 }  // namespace
 
 LoginFrame::LoginFrame(QWidget* parent) : WindowBase(parent) {
@@ -95,7 +90,9 @@ int LoginFrame::Open(QWidget* owner, const QString& notice) {
     return frame.ShowModal();
 }
 
-QString LoginFrame::GetSkinFile() const { return QString::fromLatin1(kSkinFile); }
+QString LoginFrame::GetSkinFile() const {
+    return QString::fromLatin1(kSkinFile);
+}
 
 qint64 LoginFrame::NowMs() const {
     static QElapsedTimer clock = [] {
@@ -141,17 +138,17 @@ void LoginFrame::InitWindow() {
     // The layout names every control; a missing one has been reported, and the window
     // must not act on half a layout.
     for (QObject* c : std::initializer_list<QObject*>{
-             usLabel_, pwLabel_, usEdit_, pwEdit_, usCombo_, pwEye_, rememberCheck_, agree_,
-             forgetBtn_, startLogin_, loginTips_, windowBg_, loginTab_, accountLoginBtn_,
-             wxLoginBtn_, wxQrPanel_, agreeTips_, agreeCloseBtn_, wxRetryBtn_, agencyOpt_,
-             memberOpt_, minBtn_, closeBtn_, logoutBtn_, header_}) {
+             usLabel_,   pwLabel_,       usEdit_,        pwEdit_,          usCombo_,
+             pwEye_,     rememberCheck_, agree_,         forgetBtn_,       startLogin_,
+             loginTips_, windowBg_,      loginTab_,      accountLoginBtn_, wxLoginBtn_,
+             wxQrPanel_, agreeTips_,     agreeCloseBtn_, wxRetryBtn_,      agencyOpt_,
+             memberOpt_, minBtn_,        closeBtn_,      logoutBtn_,       header_}) {
         if (!c) return;
     }
     // Status lines keep their place when hidden so the window does not jump.
     QSizePolicy tipsPolicy = loginTips_->sizePolicy();
     tipsPolicy.setRetainSizeWhenHidden(true);
     loginTips_->setSizePolicy(tipsPolicy);
-    usCombo_->view()->setMinimumWidth(usLabel_->width() > 200 ? usLabel_->width() : 300);
     wxQrPanel_->installEventFilter(this);
     header_->installEventFilter(this);
 
@@ -166,6 +163,7 @@ void LoginFrame::InitWindow() {
         role_ = 0;
     }
 
+    ShowAccountPage();
     WriteLog("=========1\r\n");
     lastTabMs_ = NowMs();
     signedIn_ = false;
@@ -185,6 +183,8 @@ void LoginFrame::InitWindow() {
         usCombo_->addItem(QString::fromStdWString(saved.us));
     }
     usCombo_->setCurrentIndex(-1);
+    // An arrow that opens an empty list would look broken.
+    usCombo_->setVisible(usCombo_->count() > 0);
     WriteLog("=========3\r\n");
 }
 
@@ -266,6 +266,11 @@ void LoginFrame::Notify(const QString& type, const QString& sender) {
             if (pwEdit_->text().isEmpty()) pwLabel_->setText(kPasswordPlaceholder);
             SetBorder(pwLabel_, 0);
         }
+    } else if (type == kNotifyDropDown && sender == kUSCombo) {
+        // The list drops below the whole account box, not just below its arrow.
+        QWidget* popup = usCombo_->view()->window();
+        popup->setFixedWidth(usLabel_->width());
+        popup->move(usLabel_->mapToGlobal(QPoint(0, usLabel_->height() + 2)));
     } else if (type == kNotifyItemSelect && sender == kUSCombo) {
         int index = usCombo_->currentIndex();
         std::wstring text = usCombo_->currentText().toStdWString();
@@ -297,9 +302,9 @@ void LoginFrame::StartLogin() {
         agreeTips_->show();
         return;
     }
-    // Checked before the button is disabled: disabling it hands the keyboard focus on,
-    // which would take the placeholders straight away again.
-    // The red placeholder is not an account.
+    // Checked before the button is disabled: disabling it hands the keyboard focus to
+    // the account box, whose focus handling would clear the placeholders again.
+    // The red placeholder itself is no account.
     QString accountText = usEdit_->text();
     if (accountText == kAccountPlaceholder) accountText.clear();
     account_ = accountText.toStdWString();
@@ -349,20 +354,21 @@ void LoginFrame::HandleCustomMessage(const AppMessage& message) {
             break;
         case 0:
             signedIn_ = false;
-            loginTips_->setText(AnsiRoundTrip(WideToUtf8(message.text)));
+            loginTips_->setText(QString::fromStdWString(message.text));
             SetTextColor(loginTips_, kPlaceholderRed);
             loginTips_->setVisible(true);
             agree_->setEnabled(true);
             startLogin_->setEnabled(true);
             break;
         case 2:
-            loginTips_->setText(AnsiRoundTrip(WideToUtf8(message.text)));
+            loginTips_->setText(QString::fromStdWString(message.text));
             SetTextColor(loginTips_, kPlaceholderRed);
             loginTips_->setVisible(true);
             wxRetryBtn_->show();
             agree_->setEnabled(true);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -379,22 +385,32 @@ bool LoginFrame::PreTranslateKey(QKeyEvent* event) {
             }
             return true;
         }
-        case Qt::Key_Backtab: return true;
+        case Qt::Key_Backtab:
+            return true;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             if (loginTab_->currentIndex() == 0) StartLogin();
             return true;
         case Qt::Key_Escape:
-        case Qt::Key_Space: WriteLog("key \r\n"); return event->key() == Qt::Key_Escape;
-        default: return false;
+        case Qt::Key_Space:
+            WriteLog("key \r\n");
+            return event->key() == Qt::Key_Escape;
+        default:
+            return false;
     }
 }
 
 void LoginFrame::FocusByIndex() {
     switch (focusIndex_) {
-        case 0: usEdit_->setFocus(Qt::TabFocusReason); break;
-        case 1: pwEdit_->setFocus(Qt::TabFocusReason); break;
-        default: startLogin_->setFocus(Qt::TabFocusReason); break;
+        case 0:
+            usEdit_->setFocus(Qt::TabFocusReason);
+            break;
+        case 1:
+            pwEdit_->setFocus(Qt::TabFocusReason);
+            break;
+        default:
+            startLogin_->setFocus(Qt::TabFocusReason);
+            break;
     }
 }
 
@@ -413,8 +429,9 @@ void LoginFrame::StartQrLogin() {
     loginTips_->hide();
     // The agreement cannot change while a scan may sign the user in.
     agree_->setEnabled(false);
-    qr_.Start(role_, handle(), g_hMainWnd);
-    ShowQrImage();
+    // Without a new code the panel keeps what it showed; a qr.bmp left from an earlier
+    // run would be a code the service no longer knows.
+    if (qr_.Start(role_, handle(), g_hMainWnd) == 0) ShowQrImage();
 }
 
 void LoginFrame::StopQrLogin() {
@@ -469,7 +486,9 @@ bool LoginFrame::eventFilter(QObject* watched, QEvent* event) {
     return WindowBase::eventFilter(watched, event);
 }
 
-void LoginFrame::OnSystemClose() { CloseDialog(); }
+void LoginFrame::OnSystemClose() {
+    CloseDialog();
+}
 
 void LoginFrame::CloseDialog() {
     StopQrLogin();

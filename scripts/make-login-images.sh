@@ -35,8 +35,7 @@ draw lock.png 18 -fill none -stroke "$GREY" -strokewidth 6 \
 
 # Password eye, closed (hidden) and open (shown).
 draw eye_closed.png 18 -fill none -stroke "$GREY" -strokewidth 5 \
-  -draw "arc 6,10 66,50 20,160" -draw "line 18,44 12,54" -draw "line 36,50 36,60" \
-  -draw "line 54,44 60,54"
+  -draw "ellipse 36,36 30,18 0,360" -draw "circle 36,36 36,27" -draw "line 10,62 62,10"
 draw eye_open.png 18 -fill none -stroke "$GREEN" -strokewidth 5 \
   -draw "ellipse 36,36 30,18 0,360" -fill "$GREEN" -draw "circle 36,36 36,26"
 

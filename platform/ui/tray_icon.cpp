@@ -20,27 +20,38 @@ bool TrayAvailable() {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void SetTrayAvailableOverride(std::optional<bool> available) { Override() = available; }
+void SetTrayAvailableOverride(std::optional<bool> available) {
+    Override() = available;
+}
 
-TrayIcon::TrayIcon(AppWindow owner, unsigned callbackMessage, const QIcon& icon,
-                   const QString& tip)
-    : owner_(owner), callbackMessage_(callbackMessage),
+TrayIcon::TrayIcon(AppWindow owner, unsigned callbackMessage, const QIcon& icon, const QString& tip)
+    : owner_(owner),
+      callbackMessage_(callbackMessage),
       icon_(std::make_unique<QSystemTrayIcon>(icon)) {
     icon_->setToolTip(tip);
     connect(icon_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 intptr_t mouse = 0;
                 switch (reason) {
-                    case QSystemTrayIcon::Trigger: mouse = kTrayLeftButtonUp; break;
-                    case QSystemTrayIcon::DoubleClick: mouse = kTrayLeftButtonDoubleClick; break;
-                    case QSystemTrayIcon::Context: mouse = kTrayRightButtonDown; break;
-                    default: return;
+                    case QSystemTrayIcon::Trigger:
+                        mouse = kTrayLeftButtonUp;
+                        break;
+                    case QSystemTrayIcon::DoubleClick:
+                        mouse = kTrayLeftButtonDoubleClick;
+                        break;
+                    case QSystemTrayIcon::Context:
+                        mouse = kTrayRightButtonDown;
+                        break;
+                    default:
+                        return;
                 }
                 PostAppMessage(owner_, callbackMessage_, 0, mouse);
             });
 }
 
-TrayIcon::~TrayIcon() { Remove(); }
+TrayIcon::~TrayIcon() {
+    Remove();
+}
 
 bool TrayIcon::Add() {
     if (!TrayAvailable()) {
@@ -55,7 +66,9 @@ void TrayIcon::Remove() {
     if (icon_) icon_->hide();
 }
 
-bool TrayIcon::IsShown() const { return icon_ && icon_->isVisible(); }
+bool TrayIcon::IsShown() const {
+    return icon_ && icon_->isVisible();
+}
 
 int TrackPopupMenu(const std::vector<std::pair<int, QString>>& items, const QPoint& pos) {
     QMenu menu;

@@ -81,42 +81,32 @@ void WindowBase::WireControl(QWidget* w) {
     w->installEventFilter(this);
     if (w->objectName().isEmpty() || w->objectName().startsWith("qt_")) return;
     if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-        connect(button, &QAbstractButton::clicked, this, [this, button] {
-            Emit(kNotifyClick, button);
-        });
+        connect(button, &QAbstractButton::clicked, this,
+                [this, button] { Emit(kNotifyClick, button); });
         if (button->isCheckable()) {
-            connect(button, &QAbstractButton::toggled, this, [this, button] {
-                Emit(kNotifySelectChanged, button);
-            });
+            connect(button, &QAbstractButton::toggled, this,
+                    [this, button] { Emit(kNotifySelectChanged, button); });
         }
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, combo] {
-            Emit(kNotifyItemSelect, combo);
-        });
+        connect(combo, QOverload<int>::of(&QComboBox::activated), this,
+                [this, combo] { Emit(kNotifyItemSelect, combo); });
         combo->view()->setProperty(kComboOfView, QVariant::fromValue<QObject*>(combo));
         combo->view()->installEventFilter(this);
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        connect(edit, &QLineEdit::textEdited, this, [this, edit] {
-            Emit(kNotifyTextChanged, edit);
-        });
-        connect(edit, &QLineEdit::returnPressed, this, [this, edit] {
-            Emit(kNotifyReturn, edit);
-        });
+        connect(edit, &QLineEdit::textEdited, this,
+                [this, edit] { Emit(kNotifyTextChanged, edit); });
+        connect(edit, &QLineEdit::returnPressed, this, [this, edit] { Emit(kNotifyReturn, edit); });
     } else if (auto* list = qobject_cast<QListWidget*>(w)) {
-        connect(list, &QListWidget::itemClicked, this, [this, list] {
-            Emit(kNotifyItemClick, list);
-        });
-        connect(list, &QListWidget::currentRowChanged, this, [this, list] {
-            Emit(kNotifyItemSelect, list);
-        });
+        connect(list, &QListWidget::itemClicked, this,
+                [this, list] { Emit(kNotifyItemClick, list); });
+        connect(list, &QListWidget::currentRowChanged, this,
+                [this, list] { Emit(kNotifyItemSelect, list); });
     } else if (auto* stack = qobject_cast<QStackedWidget*>(w)) {
-        connect(stack, &QStackedWidget::currentChanged, this, [this, stack] {
-            Emit(kNotifySelectChanged, stack);
-        });
+        connect(stack, &QStackedWidget::currentChanged, this,
+                [this, stack] { Emit(kNotifySelectChanged, stack); });
     } else if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
-        connect(tabs, &QTabWidget::currentChanged, this, [this, tabs] {
-            Emit(kNotifySelectChanged, tabs);
-        });
+        connect(tabs, &QTabWidget::currentChanged, this,
+                [this, tabs] { Emit(kNotifySelectChanged, tabs); });
     }
 }
 
@@ -134,6 +124,8 @@ bool WindowBase::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress: {
             // A key the focus widget ignores climbs to its parents; look at it once.
+            // Keys of an open drop-down list or menu belong to it.
+            if (QApplication::activePopupWidget()) break;
             QWidget* focus = QApplication::focusWidget();
             bool first = focus ? watched == focus : watched == this;
             if (first && PreTranslateKey(static_cast<QKeyEvent*>(event))) return true;
@@ -154,7 +146,8 @@ bool WindowBase::eventFilter(QObject* watched, QEvent* event) {
             if (combo.isValid()) Emit(kNotifyDropDown, combo.value<QObject*>());
             break;
         }
-        default: break;
+        default:
+            break;
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -183,7 +176,9 @@ void WindowBase::Close(int result) {
     if (modalLoop_) modalLoop_->quit();
 }
 
-void WindowBase::Minimize() { showMinimized(); }
+void WindowBase::Minimize() {
+    showMinimized();
+}
 
 void WindowBase::HideWindow() {
     if (TrayAvailable()) {

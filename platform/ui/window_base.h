@@ -15,15 +15,15 @@ class QEventLoop;
 class QKeyEvent;
 
 // Notification types, as windows compare them.
-extern const char kNotifyClick[];           // "click"
-extern const char kNotifySelectChanged[];   // "selectchanged"
-extern const char kNotifyItemSelect[];      // "itemselect"
-extern const char kNotifyItemClick[];       // "itemclick"
-extern const char kNotifySetFocus[];        // "setfocus"
-extern const char kNotifyKillFocus[];       // "killfocus"
-extern const char kNotifyTextChanged[];     // "textchanged"
-extern const char kNotifyReturn[];          // "return"
-extern const char kNotifyDropDown[];        // "dropdown"
+extern const char kNotifyClick[];          // "click"
+extern const char kNotifySelectChanged[];  // "selectchanged"
+extern const char kNotifyItemSelect[];     // "itemselect"
+extern const char kNotifyItemClick[];      // "itemclick"
+extern const char kNotifySetFocus[];       // "setfocus"
+extern const char kNotifyKillFocus[];      // "killfocus"
+extern const char kNotifyTextChanged[];    // "textchanged"
+extern const char kNotifyReturn[];         // "return"
+extern const char kNotifyDropDown[];       // "dropdown"
 
 // Called when a window asks for a control its layout lacks (after the log line).
 // The test runner installs one that fails the running test.

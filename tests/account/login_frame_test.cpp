@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,7 +39,16 @@ namespace {
 const QColor kPlaceholderRed(0xFC, 0x55, 0x31);
 const char kPollPath[] = "/v1/account/wechat/wxQrLoginCheck";
 
-bool WaitUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 30000); }
+bool WaitUntil(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 30000);
+}
+
+// Keeps a picture of the window under the test scratch folder, for a look by eye.
+void SaveShot(QWidget* window, const QString& name) {
+    QDir shots(QString(TALVORA_TEST_TMP) + "/shots");
+    shots.mkpath(".");
+    window->grab().save(shots.filePath(name + ".png"));
+}
 
 // A login window whose Tab clock the test sets.
 class ClockedLoginFrame : public LoginFrame {
@@ -109,7 +119,9 @@ protected:
     Inbox main_;
 };
 
-std::wstring W(const char* s) { return AnsiToWide(s); }
+std::wstring W(const char* s) {
+    return AnsiToWide(s);
+}
 
 }  // namespace
 
@@ -132,6 +144,14 @@ TEST_F(LoginFrameTest, InitialisesFromTheSettings) {
     EXPECT_TRUE(Get<QCheckBox>(frame, "rememberPwCheck")->isChecked());
     EXPECT_TRUE(Get<QCheckBox>(frame, "agree")->isChecked());
     EXPECT_EQ(ComboItems(frame), (QStringList{"13000000003", kDemoMemberMobile}));
+    // The remembered accounts drop down under the account box.
+    auto* combo = Get<QComboBox>(frame, "USCombo");
+    combo->showPopup();
+    QWidget* popup = combo->view()->window();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popup->isVisible(); }));
+    EXPECT_EQ(popup->width(), Get<QLabel>(frame, "USlabel")->width());
+    SaveShot(popup, "login-accounts-list");
+    combo->hidePopup();
     EXPECT_FALSE(Get<QLabel>(frame, "loginTips")->isVisible());
     EXPECT_FALSE(Get<QFrame>(frame, "agreeTipsVlay")->isVisible());
     EXPECT_FALSE(Get<QPushButton>(frame, "forgrPwtBtn")->isVisible());
@@ -231,12 +251,12 @@ TEST_F(LoginFrameTest, MemberSignInWithRememberOffForgetsTheAccount) {
 TEST_F(LoginFrameTest, WrongPasswordShowsTheServiceMessage) {
     // What the service says to this password, asked directly.
     Json::Value refusal;
-    ASSERT_TRUE(ParseReply(HttpPost(g_url + "/v1/account/agency/login",
-                                    "{\"grantType\":\"password\",\"mobile\":\"" +
-                                        std::string(kDemoAgencyMobile) + "\",\"password\":\"" +
-                                        TextMd5("wrong") + "\",\"secretCode\":\"\"}",
-                                    "", 20000),
-                           &refusal));
+    ASSERT_TRUE(ParseReply(
+        HttpPost(g_url + "/v1/account/agency/login",
+                 "{\"grantType\":\"password\",\"mobile\":\"" + std::string(kDemoAgencyMobile) +
+                     "\",\"password\":\"" + TextMd5("wrong") + "\",\"secretCode\":\"\"}",
+                 "", 20000),
+        &refusal));
     std::string message = ReplyMessage(refusal);
     ASSERT_FALSE(message.empty());
 
@@ -249,6 +269,7 @@ TEST_F(LoginFrameTest, WrongPasswordShowsTheServiceMessage) {
     ASSERT_TRUE(WaitUntil([&] { return Get<QPushButton>(frame, "startLogin")->isEnabled(); }));
     EXPECT_EQ(tips->text(), QString::fromStdString(message));
     EXPECT_TRUE(tips->isVisible());
+    SaveShot(&frame, "login-wrong-password");
     EXPECT_TRUE(Get<QCheckBox>(frame, "agree")->isEnabled());
     EXPECT_TRUE(frame.isVisible());
     EXPECT_FALSE(frame.SignedIn());
@@ -288,6 +309,7 @@ TEST_F(LoginFrameTest, EmptyAccountOrPasswordShowRedPlaceholdersAndSendNothing) 
     QTest::mouseClick(start, Qt::LeftButton);
     EXPECT_EQ(pwLabel->text(), QStringLiteral("请输入密码"));
     EXPECT_EQ(pwLabel->palette().color(QPalette::WindowText), kPlaceholderRed);
+    SaveShot(&frame, "login-empty-password");
     EXPECT_TRUE(start->isEnabled());
     EXPECT_FALSE(Get<QLabel>(frame, "loginTips")->isVisible());
 
@@ -308,6 +330,7 @@ TEST_F(LoginFrameTest, AgreementUncheckedShowsOnlyTheNotice) {
     auto* notice = Get<QFrame>(frame, "agreeTipsVlay");
     Click(frame, "startLogin");
     EXPECT_TRUE(notice->isVisible());
+    SaveShot(&frame, "login-agreement-notice");
     EXPECT_FALSE(Get<QLabel>(frame, "loginTips")->isVisible());
     EXPECT_TRUE(Get<QPushButton>(frame, "startLogin")->isEnabled());
     Click(frame, "agreeclosebtn");
@@ -352,8 +375,8 @@ TEST_F(LoginFrameTest, TabMovesOncePerHundredMilliseconds) {
     EXPECT_TRUE(account->hasFocus());
 
     // Focus shows as the green frame of the box.
-    EXPECT_NE(Get<QLabel>(frame, "USlabel")->styleSheet().indexOf("#01bb71", 0, Qt::CaseInsensitive),
-              -1);
+    EXPECT_NE(
+        Get<QLabel>(frame, "USlabel")->styleSheet().indexOf("#01bb71", 0, Qt::CaseInsensitive), -1);
     EXPECT_NE(Get<QLabel>(frame, "PWlabel")->styleSheet().indexOf("border: none"), -1);
 }
 
@@ -363,6 +386,8 @@ TEST_F(LoginFrameTest, QrSignInShowsTheCodeAndSignsIn) {
     Click(frame, "wxLoginBtn");
     EXPECT_EQ(Get<QStackedWidget>(frame, "loginTab")->currentIndex(), 1);
     EXPECT_TRUE(Get<QAbstractButton>(frame, "wxLoginBtn")->isChecked());
+    EXPECT_FALSE(Get<QAbstractButton>(frame, "accountLoginBtn")->isChecked());
+    EXPECT_TRUE(Get<QAbstractButton>(frame, "dzsOpt")->isChecked()) << "page and role apart";
     EXPECT_TRUE(frame.QrPolling());
     EXPECT_FALSE(Get<QCheckBox>(frame, "agree")->isEnabled());
     ASSERT_FALSE(frame.QrText().empty());
@@ -385,9 +410,9 @@ TEST_F(LoginFrameTest, QrSignInShowsTheCodeAndSignsIn) {
     EXPECT_EQ(posted[0].wParam, 1u);
     EXPECT_EQ(posted[0].text, W(kDemoAgencyMobile));
     EXPECT_FALSE(g_config->Snapshot().accessToken.empty());
-    EXPECT_NE(RequestsTo("/v1/account/wechat2/wxQrLogin")[0]["target"].asString().find(
-                  "role=AGENCY"),
-              std::string::npos);
+    EXPECT_NE(
+        RequestsTo("/v1/account/wechat2/wxQrLogin")[0]["target"].asString().find("role=AGENCY"),
+        std::string::npos);
 }
 
 TEST_F(LoginFrameTest, QrTimeOutOffersRetry) {
@@ -405,6 +430,7 @@ TEST_F(LoginFrameTest, QrTimeOutOffersRetry) {
     auto* tips = Get<QLabel>(frame, "loginTips");
     ASSERT_TRUE(WaitUntil([&] { return retry->isVisible(); }));
     EXPECT_EQ(tips->text(), QStringLiteral("登录超时！"));
+    SaveShot(&frame, "login-qr-timeout");
     EXPECT_TRUE(tips->isVisible());
     EXPECT_TRUE(Get<QCheckBox>(frame, "agree")->isEnabled());
     EXPECT_FALSE(frame.SignedIn());
@@ -415,9 +441,9 @@ TEST_F(LoginFrameTest, QrTimeOutOffersRetry) {
     EXPECT_FALSE(retry->isVisible());
     EXPECT_TRUE(frame.QrPolling());
     EXPECT_NE(frame.QrScene(), firstScene) << "a new code for the retry";
-    EXPECT_NE(RequestsTo("/v1/account/wechat2/wxQrLogin").back()["target"].asString().find(
-                  "role=MEMBER"),
-              std::string::npos);
+    EXPECT_NE(
+        RequestsTo("/v1/account/wechat2/wxQrLogin").back()["target"].asString().find("role=MEMBER"),
+        std::string::npos);
     ASSERT_TRUE(service_.ScanQr(frame.QrScene(), true));
     ASSERT_TRUE(WaitUntil([&] { return frame.SignedIn(); }));
     EXPECT_EQ(main_.WaitFor(1)[0].text, W(kDemoMemberMobile));
@@ -485,11 +511,14 @@ TEST_F(LoginFrameTest, BothPagesRender) {
         g_config->password = W(kDemoPassword);
     }
     LoginFrame frame;
-    Open(&frame);
+    ASSERT_EQ(frame.Create(), 0);
+    frame.show();
+    // Also run under a real X server, where nothing activates a window.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
     QDir shots(QString(TALVORA_TEST_TMP) + "/shots");
     shots.mkpath(".");
     QImage account = frame.grab().toImage();
-    EXPECT_EQ(account.size(), QSize(400, 580));
+    EXPECT_EQ(account.size(), QSize(400, 604));
     EXPECT_TRUE(account.save(shots.filePath("login-account.png")));
     Click(frame, "wxLoginBtn");
     QImage qr = frame.grab().toImage();

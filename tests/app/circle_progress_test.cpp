@@ -1,9 +1,9 @@
+#include "app/circle_progress.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <cmath>
-
-#include "app/circle_progress.h"
 
 namespace {
 

@@ -20,8 +20,8 @@ struct WindowNames {
 // Every window's layout and every control name its code looks up.
 std::vector<WindowNames> AllWindows() {
     return {
-        {login_controls::kSkinFile,
-         std::vector<const char*>(std::begin(login_controls::kAll), std::end(login_controls::kAll))},
+        {login_controls::kSkinFile, std::vector<const char*>(std::begin(login_controls::kAll),
+                                                             std::end(login_controls::kAll))},
     };
 }
 

@@ -1,3 +1,5 @@
+#include "platform/ui/window_base.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,7 +16,6 @@
 #include "core/messages.h"
 #include "platform/ui/skin.h"
 #include "platform/ui/tray_icon.h"
-#include "platform/ui/window_base.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ScopedAppDir;
@@ -104,9 +105,9 @@ TEST_F(WindowBaseTest, ControlsNotifyByTypeAndName) {
     QTest::keyClick(name, Qt::Key_Return);
     other->setFocus(Qt::MouseFocusReason);
     w.notes = w.notes.filter("Edit");
-    EXPECT_EQ(w.notes, (QStringList{"setfocus:nameEdit", "textchanged:nameEdit",
-                                    "textchanged:nameEdit", "return:nameEdit",
-                                    "killfocus:nameEdit", "setfocus:otherEdit"}));
+    EXPECT_EQ(w.notes,
+              (QStringList{"setfocus:nameEdit", "textchanged:nameEdit", "textchanged:nameEdit",
+                           "return:nameEdit", "killfocus:nameEdit", "setfocus:otherEdit"}));
 
     w.notes.clear();
     auto* combo = w.FindControl<QComboBox>("pickCombo");
@@ -128,9 +129,8 @@ TEST_F(WindowBaseTest, LayoutsCanDeclareTheCircleGauge) {
 
 TEST_F(WindowBaseTest, MissingOrMistypedControlIsLoggedAndReported) {
     QStringList reported;
-    SetMissingControlHandler([&](const QString& layout, const QString& name) {
-        reported << layout + "/" + name;
-    });
+    SetMissingControlHandler(
+        [&](const QString& layout, const QString& name) { reported << layout + "/" + name; });
     ProbeWindow w;
     ASSERT_EQ(w.Create(), 0);
     EXPECT_EQ(w.FindControl<QPushButton>("noSuchBtn"), nullptr);
