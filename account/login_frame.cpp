@@ -69,7 +69,6 @@ void SetBorder(QWidget* w, int size) {
 LoginFrame::LoginFrame(QWidget* parent) : WindowBase(parent) {
     setObjectName(QStringLiteral("Talvora财税管家-登录"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground, false);
 }
 
 LoginFrame::~LoginFrame() {
@@ -145,6 +144,7 @@ void LoginFrame::InitWindow() {
              memberOpt_, minBtn_,        closeBtn_,      logoutBtn_,       header_}) {
         if (!c) return;
     }
+    ready_ = true;
     // Status lines keep their place when hidden so the window does not jump.
     QSizePolicy tipsPolicy = loginTips_->sizePolicy();
     tipsPolicy.setRetainSizeWhenHidden(true);
@@ -189,14 +189,14 @@ void LoginFrame::InitWindow() {
 }
 
 void LoginFrame::SetNotice(const QString& notice) {
-    if (!loginTips_) return;
+    if (!ready_) return;
     loginTips_->setText(notice);
     SetTextColor(loginTips_, kNoticeRed);
     loginTips_->setVisible(true);
 }
 
 void LoginFrame::Notify(const QString& type, const QString& sender) {
-    if (!startLogin_) return;
+    if (!ready_) return;
     if (type == kNotifyClick) {
         if (sender == kStartLogin) {
             StartLogin();
@@ -343,7 +343,7 @@ void LoginFrame::StartLogin() {
 }
 
 void LoginFrame::HandleCustomMessage(const AppMessage& message) {
-    if (message.id != WM_LOGIN_RESULT || !startLogin_) return;
+    if (message.id != WM_LOGIN_RESULT || !ready_) return;
     switch (message.wParam) {
         case 1:
             signedIn_ = true;
@@ -373,7 +373,7 @@ void LoginFrame::HandleCustomMessage(const AppMessage& message) {
 }
 
 bool LoginFrame::PreTranslateKey(QKeyEvent* event) {
-    if (!startLogin_) return false;
+    if (!ready_) return false;
     switch (event->key()) {
         case Qt::Key_Tab: {
             qint64 now = NowMs();

@@ -90,6 +90,7 @@ private:
     QPushButton* logoutBtn_ = nullptr;
     QWidget* header_ = nullptr;
 
+    bool ready_ = false;  // every control of the layout was found
     std::wstring account_;
     std::wstring password_;
     std::string pwMd5_;

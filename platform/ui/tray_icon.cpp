@@ -25,11 +25,9 @@ void SetTrayAvailableOverride(std::optional<bool> available) {
 }
 
 TrayIcon::TrayIcon(AppWindow owner, unsigned callbackMessage, const QIcon& icon, const QString& tip)
-    : owner_(owner),
-      callbackMessage_(callbackMessage),
-      icon_(std::make_unique<QSystemTrayIcon>(icon)) {
+    : owner_(owner), callbackMessage_(callbackMessage), icon_(new QSystemTrayIcon(icon, this)) {
     icon_->setToolTip(tip);
-    connect(icon_.get(), &QSystemTrayIcon::activated, this,
+    connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 intptr_t mouse = 0;
                 switch (reason) {
@@ -63,7 +61,7 @@ bool TrayIcon::Add() {
 }
 
 void TrayIcon::Remove() {
-    if (icon_) icon_->hide();
+    icon_->hide();
 }
 
 bool TrayIcon::IsShown() const {

@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
-#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -41,7 +40,7 @@ public:
 private:
     AppWindow owner_;
     unsigned callbackMessage_;
-    std::unique_ptr<QSystemTrayIcon> icon_;
+    QSystemTrayIcon* icon_;  // child of this object
 };
 
 // Shows a pop-up menu at `pos` and returns the chosen item's id, 0 when dismissed.

@@ -23,6 +23,7 @@
 #include "core/service_reply.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "platform/ui/skin.h"
 #include "tests/account/inbox.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/test_support.h"
@@ -524,4 +525,37 @@ TEST_F(LoginFrameTest, BothPagesRender) {
     QImage qr = frame.grab().toImage();
     EXPECT_TRUE(qr.save(shots.filePath("login-qr.png")));
     EXPECT_NE(account, qr);
+}
+
+TEST_F(LoginFrameTest, LayoutLackingAControlIsReportedAndLeftInert) {
+    testsupport::TempDir skin("skin");
+    std::string layout = testsupport::ReadFile(SkinDir() + "/login.ui");
+    const std::string name = "name=\"USlabel\"";
+    ASSERT_NE(layout.find(name), std::string::npos);
+    layout.replace(layout.find(name), name.size(), "name=\"accountBox\"");
+    ASSERT_TRUE(testsupport::WriteFile(skin / "login.ui", layout));
+    std::string savedSkin = SkinDir();
+    SetSkinDir(skin.path());
+    QStringList reported;
+    SetMissingControlHandler(
+        [&](const QString& file, const QString& control) { reported << file + "/" + control; });
+
+    {
+        LoginFrame frame;
+        EXPECT_EQ(frame.Create(), 0);
+        Type(frame, "USedit", kDemoAgencyMobile);
+        Type(frame, "PWedit", kDemoPassword);
+        Click(frame, "startLogin");
+        Click(frame, "wxLoginBtn");
+        QTest::qWait(100);
+    }
+    SetSkinDir(savedSkin);
+    SetMissingControlHandler([](const QString& file, const QString& control) {
+        ADD_FAILURE() << "layout " << file.toStdString() << " lacks control "
+                      << control.toStdString();
+    });
+    EXPECT_EQ(reported, QStringList{"login.ui/USlabel"});
+    EXPECT_NE(app_.Log().find("control not found: USlabel (QLabel) in login.ui"),
+              std::string::npos);
+    EXPECT_EQ(service_.Requests().size(), 0u) << "half a window signs nobody in";
 }

@@ -208,6 +208,23 @@ TEST_F(WindowBaseTest, HidingMinimisesWhenTheDesktopHasNoTray) {
     EXPECT_TRUE(w.isVisible());
 }
 
+TEST_F(WindowBaseTest, TrayClicksReachTheOwnerAsNumberedMessages) {
+    ProbeWindow w;
+    ASSERT_EQ(w.Create(), 0);
+    TrayIcon icon(w.handle(), WM_TRAY_NOTIFY, QIcon(), QStringLiteral("Talvora财税管家"));
+    auto* shell = icon.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(shell, nullptr);
+    EXPECT_EQ(shell->toolTip(), QStringLiteral("Talvora财税管家"));
+    emit shell->activated(QSystemTrayIcon::Context);
+    emit shell->activated(QSystemTrayIcon::Trigger);
+    emit shell->activated(QSystemTrayIcon::MiddleClick);  // not passed on
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.messages.size(), 2u);
+    EXPECT_EQ(w.messages[0].id, static_cast<unsigned>(WM_TRAY_NOTIFY));
+    EXPECT_EQ(w.messages[0].lParam, kTrayRightButtonDown);
+    EXPECT_EQ(w.messages[1].lParam, kTrayLeftButtonUp);
+}
+
 TEST_F(WindowBaseTest, TrayIconIsNotShownWithoutATray) {
     TrayIcon icon(0, WM_TRAY_NOTIFY, QIcon(), QStringLiteral("Talvora财税管家"));
     EXPECT_FALSE(icon.Add());
