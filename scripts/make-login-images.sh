@@ -6,7 +6,6 @@ cd "$(dirname "$0")/../skin/login"
 
 GREEN='#01BB71'
 GREY='#9AA3AE'
-BOLD=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 
 # draw <out> <size> <draw arguments...>: a transparent canvas of 4*size, scaled to size.
 draw() {
