@@ -12,7 +12,7 @@ draw() {
   local out=$1 size=$2
   shift 2
   local big=$((size * 4))
-  convert -size "${big}x${big}" xc:none "$@" -resize "${size}x${size}" "PNG32:$out"
+  convert -size "${big}x${big}" xc:none "$@" -resize "${size}x${size}" -strip -define png:exclude-chunks=date,time "PNG32:$out"
 }
 
 # Program mark: a green rounded tile with a white ledger and a tick.
