@@ -1,7 +1,7 @@
-#include <QProgressBar>
-
+#include "app/circle_progress.h"
 #include "platform/ui/skin.h"
 
 void RegisterCustomControls() {
-    RegisterControl("CCircleProgressUI", [](QWidget* parent) { return new QProgressBar(parent); });
+    RegisterControl("CCircleProgressUI",
+                    [](QWidget* parent) { return new CCircleProgressUI(parent); });
 }

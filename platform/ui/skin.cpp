@@ -31,7 +31,10 @@ public:
 
 void SetSkinDir(const std::string& dir) {
     g_skinDir = dir;
+    // Style sheets name their images as "skin:folder/file.png".
+    QDir::setSearchPaths("skin", {QString::fromStdString(dir)});
 }
+
 std::string SkinDir() {
     return g_skinDir;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+// Also makes "skin:" a path prefix for images named in style sheets.
 void SetSkinDir(const std::string& dir);
 std::string SkinDir();
 

@@ -5,6 +5,7 @@
 #include <clocale>
 
 #include "platform/ui/skin.h"
+#include "platform/ui/window_base.h"
 
 int main(int argc, char** argv) {
     setlocale(LC_ALL, "");
@@ -12,6 +13,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetSkinDir(std::string(TALVORA_BIN_DIR) + "/skin");
     RegisterCustomControls();
+    // A window asking for a control its layout lacks fails the test that opened it.
+    SetMissingControlHandler([](const QString& layout, const QString& name) {
+        ADD_FAILURE() << "layout " << layout.toStdString() << " lacks control "
+                      << name.toStdString();
+    });
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     curl_global_cleanup();

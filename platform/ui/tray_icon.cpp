@@ -1,0 +1,76 @@
+#include "platform/ui/tray_icon.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include "core/log.h"
+
+namespace {
+
+std::optional<bool>& Override() {
+    static std::optional<bool> value;
+    return value;
+}
+
+}  // namespace
+
+bool TrayAvailable() {
+    if (Override()) return *Override();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void SetTrayAvailableOverride(std::optional<bool> available) {
+    Override() = available;
+}
+
+TrayIcon::TrayIcon(AppWindow owner, unsigned callbackMessage, const QIcon& icon, const QString& tip)
+    : owner_(owner), callbackMessage_(callbackMessage), icon_(new QSystemTrayIcon(icon, this)) {
+    icon_->setToolTip(tip);
+    connect(icon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                intptr_t mouse = 0;
+                switch (reason) {
+                    case QSystemTrayIcon::Trigger:
+                        mouse = kTrayLeftButtonUp;
+                        break;
+                    case QSystemTrayIcon::DoubleClick:
+                        mouse = kTrayLeftButtonDoubleClick;
+                        break;
+                    case QSystemTrayIcon::Context:
+                        mouse = kTrayRightButtonDown;
+                        break;
+                    default:
+                        return;
+                }
+                PostAppMessage(owner_, callbackMessage_, 0, mouse);
+            });
+}
+
+TrayIcon::~TrayIcon() {
+    Remove();
+}
+
+bool TrayIcon::Add() {
+    if (!TrayAvailable()) {
+        WriteLog("no system tray, tray icon not shown\r\n");
+        return false;
+    }
+    icon_->show();
+    return true;
+}
+
+void TrayIcon::Remove() {
+    icon_->hide();
+}
+
+bool TrayIcon::IsShown() const {
+    return icon_ && icon_->isVisible();
+}
+
+int TrackPopupMenu(const std::vector<std::pair<int, QString>>& items, const QPoint& pos) {
+    QMenu menu;
+    for (const auto& item : items) menu.addAction(item.second)->setData(item.first);
+    QAction* chosen = menu.exec(pos);
+    return chosen ? chosen->data().toInt() : 0;
+}

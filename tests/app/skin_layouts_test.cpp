@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QWidget>
+#include <memory>
+
+#include "account/login_controls.h"
+#include "account/login_frame.h"
+#include "core/settings.h"
+#include "platform/ui/skin.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct WindowNames {
+    const char* layout;
+    std::vector<const char*> names;
+};
+
+// Every window's layout and every control name its code looks up.
+std::vector<WindowNames> AllWindows() {
+    return {
+        {login_controls::kSkinFile, std::vector<const char*>(std::begin(login_controls::kAll),
+                                                             std::end(login_controls::kAll))},
+    };
+}
+
+QStringList g_warnings;
+
+void CollectWarnings(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtDebugMsg && type != QtInfoMsg) g_warnings << text;
+}
+
+}  // namespace
+
+TEST(SkinLayouts, EveryLayoutLoadsCleanly) {
+    QDir skin(QString::fromStdString(SkinDir()));
+    QStringList layouts = skin.entryList({"*.ui"}, QDir::Files);
+    ASSERT_FALSE(layouts.isEmpty()) << "no layouts in " << SkinDir();
+    for (const QString& file : layouts) {
+        g_warnings.clear();
+        QtMessageHandler previous = qInstallMessageHandler(CollectWarnings);
+        std::unique_ptr<QWidget> root(LoadLayout(file, nullptr));
+        qInstallMessageHandler(previous);
+        EXPECT_NE(root, nullptr) << file.toStdString();
+        EXPECT_TRUE(g_warnings.isEmpty())
+            << file.toStdString() << ": " << g_warnings.join("\n").toStdString();
+    }
+}
+
+TEST(SkinLayouts, EveryLookedUpNameIsInItsLayout) {
+    for (const WindowNames& window : AllWindows()) {
+        std::unique_ptr<QWidget> root(LoadLayout(window.layout, nullptr));
+        ASSERT_NE(root, nullptr) << window.layout;
+        for (const char* name : window.names) {
+            bool found = root->objectName() == name ||
+                         root->findChild<QWidget*>(QString::fromUtf8(name)) != nullptr;
+            EXPECT_TRUE(found) << window.layout << " lacks " << name;
+        }
+    }
+}
+
+TEST(SkinLayouts, LoginWindowFindsEveryControlWithItsKind) {
+    testsupport::ScopedAppDir app;
+    LoadServiceUrl();
+    // A missing or mistyped control fails this test through the missing-control handler.
+    LoginFrame frame;
+    ASSERT_EQ(frame.Create(), 0);
+}
