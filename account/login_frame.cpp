@@ -325,8 +325,8 @@ void LoginFrame::StartLogin() {
     SetTextColor(loginTips_, kProgressGrey);
     loginTips_->setVisible(true);
 
-    pwMd5_ = TextMd5(WideToAnsi(password_));
-    WriteLog("us=%s,pwMd5=%s\r\n", WideToAnsi(account_).c_str(), pwMd5_.c_str());
+    // The digest is what the service accepts as the password, so it stays out of the log.
+    WriteLog("us=%s,pwMd5=***\r\n", WideToAnsi(account_).c_str());
 
     PasswordSignInRequest request;
     request.account = account_;

@@ -93,7 +93,6 @@ private:
     bool ready_ = false;  // every control of the layout was found
     std::wstring account_;
     std::wstring password_;
-    std::string pwMd5_;
     int role_ = 0;
     bool signedIn_ = false;
     int focusIndex_ = 0;  // 0 account, 1 password, 2 sign-in button

@@ -223,7 +223,11 @@ TEST_F(LoginFrameTest, AgencySignInMovesTheAccountToTheFront) {
     LoginFrame again;
     ASSERT_EQ(again.Create(), 0);
     EXPECT_EQ(ComboItems(again), (QStringList{kDemoAgencyMobile, "13000000003"}));
-    EXPECT_NE(app_.Log().find("login OK"), std::string::npos);
+    std::string log = app_.Log();
+    EXPECT_NE(log.find("login OK"), std::string::npos);
+    // Neither the password nor its digest (the credential the service takes) is logged.
+    EXPECT_EQ(log.find(TextMd5(kDemoPassword)), std::string::npos);
+    EXPECT_EQ(log.find(kDemoPassword), std::string::npos);
 }
 
 TEST_F(LoginFrameTest, MemberSignInWithRememberOffForgetsTheAccount) {
