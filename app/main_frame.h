@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 #include <memory>
+#include <thread>
 
 #include "platform/ui/message_target.h"
 
@@ -15,8 +17,18 @@ public:
     AppWindow handle() const { return target_->handle(); }
 
 private:
+    void InitMainWindow();
     void HandleCustomMessage(const AppMessage& message);
     void ShowAndBringToFront();
+    void OnLoginClicked();
+    void ShowSignedIn(const QString& account);
+    void ShowSignedOut();
 
     std::unique_ptr<MessageTarget> target_;
+    QLabel* versionBtn_ = nullptr;
+    QLabel* userLab_ = nullptr;
+    QPushButton* loginBtn_ = nullptr;
+    QLabel* kpAppVer_ = nullptr;
+    QLabel* bakPC_ = nullptr;
+    std::thread autoSignIn_;
 };
