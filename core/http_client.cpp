@@ -15,6 +15,11 @@ size_t AppendBody(char* data, size_t size, size_t count, void* userData) {
     return size * count;
 }
 
+// The verbose trace carries the Authorization header. A Windows GUI process has no
+// standard error to show it on; here standard error ends up in session logs, so the
+// trace is dropped instead.
+int DropTrace(CURL*, curl_infotype, char*, size_t, void*) { return 0; }
+
 struct EasyHandle {
     CURL* curl = curl_easy_init();
     curl_slist* headers = nullptr;
@@ -70,6 +75,7 @@ std::string Fetch(const std::string& url, const std::string& extraHeader, long t
     curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &result);
     curl_easy_setopt(h.curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h.curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h.curl, CURLOPT_DEBUGFUNCTION, DropTrace);
     curl_easy_setopt(h.curl, CURLOPT_URL, url.c_str());
     if (method) curl_easy_setopt(h.curl, CURLOPT_CUSTOMREQUEST, method);
     curl_easy_perform(h.curl);

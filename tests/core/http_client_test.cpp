@@ -199,3 +199,12 @@ TEST_F(HttpsTest, VerificationOffBySettingOrForTestService) {
     EXPECT_NE(HttpGet(service.url() + "/echo", "", 5000).find("\"method\":\"GET\""),
               std::string::npos);
 }
+
+TEST_F(HttpClientTest, BearerTokenNeverReachesStandardError) {
+    ::testing::internal::CaptureStderr();
+    std::string get = HttpGet(service.url() + "/echo", "Authorization: Bearer sekret-token", 5000);
+    HttpDelete(service.url() + "/echo", "Authorization: Bearer sekret-token");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(get.find("sekret-token"), std::string::npos);  // it was sent
+    EXPECT_EQ(err.find("sekret-token"), std::string::npos) << err;
+}
