@@ -43,8 +43,8 @@ public:
     long EnumSubKey(unsigned index, size_t capacity, std::wstring* name) const;
 
     // A text value (REG_SZ, REG_EXPAND_SZ unexpanded, REG_MULTI_SZ up to its first
-    // zero) read into a buffer of `capacityBytes` bytes of UTF-16 including the
-    // terminator. An empty name reads the key's default value. kRegOk, kRegNotFound,
+    // zero) read into a buffer of `capacityBytes` bytes of system code page text
+    // including the terminator, as the narrow Windows call reads it. An empty name reads the key's default value. kRegOk, kRegNotFound,
     // kRegMoreData when it does not fit, kRegBadType for a value that is not a text.
     long QueryString(const std::wstring& name, size_t capacityBytes, std::wstring* value) const;
 

@@ -5,6 +5,7 @@
 
 #include "platform/posix/wine_registry_file.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 #include "platform/wine_prefix.h"
 
 namespace platform {
@@ -149,7 +150,8 @@ long RegistryKey::QueryString(const std::wstring& name, size_t capacityBytes,
             return kRegBadType;
         }
         std::wstring text = v.text.substr(0, v.text.find(L'\0'));
-        if ((winereg::Utf16Length(text) + 1) * 2 > capacityBytes) return kRegMoreData;
+        // The narrow registry call measures the text in the system code page.
+        if (FromWide(text, CodePage::Ansi).size() + 1 > capacityBytes) return kRegMoreData;
         *value = text;
         return kRegOk;
     }

@@ -82,17 +82,17 @@ TEST_F(WineRegistryTest, ReadsEveryValueSyntaxWineWrites) {
 }
 
 TEST_F(WineRegistryTest, TextsThatDoNotFitTheBufferCountAsMissing) {
-    // 126 UTF-16 units and the terminator fill 254 bytes; one more does not fit 255.
+    // 254 code-page bytes and the terminator fill the 255-byte buffer; one more does not fit.
     Write(std::string(kHeader) +
           "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\A]\n" +
-          "\"Fits\"=\"" + std::string(126, 'x') + "\"\n\"TooLong\"=\"" + std::string(127, 'x') +
+          "\"Fits\"=\"" + std::string(254, 'x') + "\"\n\"TooLong\"=\"" + std::string(255, 'x') +
           "\"\n");
     RegistryKey root, a;
     ASSERT_EQ(platform::kRegOk, root.OpenMachineKey(kUninstall));
     ASSERT_EQ(platform::kRegOk, root.OpenSubKey(L"A", &a));
     std::wstring v;
     EXPECT_EQ(platform::kRegOk, a.QueryString(L"Fits", 255, &v));
-    EXPECT_EQ(126u, v.size());
+    EXPECT_EQ(254u, v.size());
     EXPECT_EQ(platform::kRegMoreData, a.QueryString(L"TooLong", 255, &v));
     EXPECT_TRUE(v.empty());
 }
