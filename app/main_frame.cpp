@@ -11,6 +11,7 @@
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "platform/ui/window_base.h"
 #include "software/kp_info.h"
 
 namespace {
@@ -131,7 +132,7 @@ void CMainFrame::HandleCustomMessage(const AppMessage& message) {
     switch (message.id) {
         case WM_APP_ACTIVATE:
             WriteLog("WM_APP_ACTIVATE\r\n");
-            ShowAndBringToFront();
+            BringToFront(this);
             break;
         case WM_LOGIN_RESULT:
             if (message.wParam == 1) {
@@ -168,12 +169,3 @@ void CMainFrame::ShowSignedOut() {
     loginBtn_->setText(QStringLiteral("登录"));
 }
 
-void CMainFrame::ShowAndBringToFront() {
-    if (isMinimized()) {
-        showNormal();
-    } else {
-        show();
-    }
-    raise();
-    activateWindow();
-}

@@ -19,7 +19,6 @@ public:
 private:
     void InitMainWindow();
     void HandleCustomMessage(const AppMessage& message);
-    void ShowAndBringToFront();
     void OnLoginClicked();
     void ShowSignedIn(const QString& account);
     void ShowSignedOut();

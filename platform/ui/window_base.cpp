@@ -188,12 +188,14 @@ void WindowBase::HideWindow() {
     }
 }
 
-void WindowBase::ShowAndBringToFront() {
-    if (isMinimized()) {
-        showNormal();
+void WindowBase::ShowAndBringToFront() { BringToFront(this); }
+
+void BringToFront(QWidget* window) {
+    if (window->isMinimized()) {
+        window->showNormal();
     } else {
-        show();
+        window->show();
     }
-    raise();
-    activateWindow();
+    window->raise();
+    window->activateWindow();
 }

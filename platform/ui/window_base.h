@@ -96,3 +96,6 @@ private:
     QPointer<QEventLoop> modalLoop_;
     int modalResult_ = 0;
 };
+
+// Shows a window (restoring it when minimised or hidden), raises it and gives it focus.
+void BringToFront(QWidget* window);
