@@ -100,3 +100,16 @@ TEST_F(MainFrameTest, VersionLineListsTheDetectedEditions) {
               QStringLiteral("开票软件版本:  金税盘_V2.0.53_ZS_20200731  税控盘_3.25.60001.7  "
                              "税务Ukey_1.0.52"));
 }
+
+TEST_F(MainFrameTest, ActivationRestoresAMinimisedOrHiddenWindow) {
+    CMainFrame frame;
+    frame.showMinimized();
+    QTRY_VERIFY(frame.isMinimized());
+    PostAppMessage(frame.handle(), WM_APP_ACTIVATE);
+    QTRY_VERIFY(!frame.isMinimized() && frame.isVisible());
+
+    frame.hide();
+    PostAppMessage(frame.handle(), WM_APP_ACTIVATE);
+    QTRY_VERIFY(frame.isVisible());
+    EXPECT_NE(app_.Log().find("WM_APP_ACTIVATE\r\n"), std::string::npos);
+}
