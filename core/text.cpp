@@ -28,6 +28,9 @@ std::string GetAppDir() {
     std::string exe = platform::ExecutablePath();
     size_t cut = exe.find_last_of(platform::kPathSep);
     if (cut == std::string::npos) return std::string();
+    // A program at the root of a POSIX file system keeps the root itself; "C:" needs
+    // no such care.
+    if (cut == 0) return exe.substr(0, 1);
     return exe.substr(0, cut);
 }
 

@@ -1,8 +1,10 @@
 #include "core/text.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <clocale>
+#include <cstdlib>
 
 #include "tests/support/test_support.h"
 
@@ -108,4 +110,20 @@ TEST(AppDir, IsTheExecutablesFolder) {
     EXPECT_NE(dir.back(), '/');
     EXPECT_EQ(dir, std::string(TALVORA_BIN_DIR).substr(0, std::string(TALVORA_BIN_DIR).rfind('/')) +
                        "/tests/bin");
+}
+
+TEST(AppDir, ProgramAtTheFileSystemRootKeepsTheRoot) {
+    std::string probe = std::string(TALVORA_BIN_DIR) + "/../tests/bin/app_dir_probe";
+    TempDir dir;
+    std::string copy = dir / "probe";
+    ASSERT_EQ(system(("cp '" + probe + "' '" + copy + "'").c_str()), 0);
+    EXPECT_EQ(RunCommand("'" + copy + "'"), dir.path());
+
+    std::string atRoot = "/talvora-app-dir-probe-" + std::to_string(getpid());
+    if (system(("cp '" + probe + "' '" + atRoot + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "cannot write to /";
+    }
+    std::string seen = RunCommand("'" + atRoot + "'");
+    unlink(atRoot.c_str());
+    EXPECT_EQ(seen, "/");
 }
