@@ -81,5 +81,6 @@ int WriteQrBmp(const QrMatrix& matrix, const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "wb"), fclose);
     if (!file) return -1;
     if (fwrite(bmp.data(), 1, bmp.size(), file.get()) != bmp.size()) return -1;
-    return 0;
+    // The last bytes reach the disk on close; a failure there leaves a cut image.
+    return fclose(file.release()) == 0 ? 0 : -1;
 }

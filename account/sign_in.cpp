@@ -93,11 +93,14 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
     int code = 0;
     if (ReplyCode(root, &code)) return code;
 
+    // A sign-in that finished meanwhile for another account keeps its tokens: this
+    // answer belongs to the account the request was made for.
+    auto stillCurrent = [&c] { return g_config->account == c.account && g_config->role == c.role; };
     bool failed = false;
     if (root.isObject() && root["access_token"].isString()) {
         accessOut += root["access_token"].asString();
         std::lock_guard<std::mutex> guard(g_config->mutex);
-        g_config->accessToken = accessOut;
+        if (stillCurrent()) g_config->accessToken = accessOut;
     } else {
         LogResponse(x.response);
         failed = true;
@@ -105,7 +108,7 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
     if (root.isObject() && root["refresh_token"].isString()) {
         refreshOut += root["refresh_token"].asString();
         std::lock_guard<std::mutex> guard(g_config->mutex);
-        g_config->refreshToken = refreshOut;
+        if (stillCurrent()) g_config->refreshToken = refreshOut;
     } else {
         LogResponse(x.response);
         return -1;

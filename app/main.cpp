@@ -9,6 +9,7 @@
 #include "app/startup_tasks.h"
 #include "core/globals.h"
 #include "core/log.h"
+#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
@@ -66,6 +67,9 @@ int main(int argc, char* argv[]) {
         frame.activateWindow();
         WriteLog("main window shown\r\n");
         result = app.exec();
+        // A worker asking for a box from now on gets the answer that changes nothing
+        // instead of waiting for a loop that no longer runs.
+        SetMessageBoxHandler(nullptr);
     }
 
     // Nothing may run once the libraries are gone.

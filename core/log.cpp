@@ -73,7 +73,9 @@ void WriteLog(const char* format, ...) {
     char prefix[64];
     int n = snprintf(prefix, sizeof(prefix), "[%04d.%02d.%02d %02d:%02d:%02d.%03d]", t.year,
                      t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
-    file.Write(prefix, static_cast<size_t>(n));
-    file.Write(message.data(), message.size());
+    // One write per entry, so another process appending to the same log cannot split it.
+    std::string entry(prefix, static_cast<size_t>(n));
+    entry += message;
+    file.Write(entry.data(), entry.size());
     file.Flush();
 }

@@ -93,6 +93,10 @@ int LoadServiceUrl() {
 }
 
 int SaveConfig() {
+    // The UI thread and the sign-in worker both save: one at a time, and the file is
+    // replaced whole so a reader never meets half of it.
+    static std::mutex saveLock;
+    std::lock_guard<std::mutex> saving(saveLock);
     ConfigData c = g_config->Snapshot();
     Json::Value root(Json::objectValue);
     root["agree"] = c.agree;
@@ -115,9 +119,18 @@ int SaveConfig() {
     std::string line = Base64Encode(styled);
     line.insert(std::min(kKeyOffset, line.size()), ConfigMachineKey());
 
-    std::ofstream out(ConfigPath(), std::ios::binary | std::ios::trunc);
-    if (!out) return 0;
-    out << line << "\r\n";
+    std::string tmp = ConfigPath() + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) return 0;
+        out << line << "\r\n";
+        out.close();
+        if (!out) {
+            platform::RemoveFile(tmp);
+            return 0;
+        }
+    }
+    if (!platform::MoveFileReplace(tmp, ConfigPath())) platform::RemoveFile(tmp);
     return 0;
 }
 
@@ -149,7 +162,10 @@ int RestoreConfig() {
     std::string decoded = Base64Decode(text);
     Json::Value root;
     bool valid = ParseJson(decoded, &root) && root.isObject();
-    WriteLog("restore config=%s\r\n", valid ? MaskedConfigText(decoded).c_str() : decoded.c_str());
+    // Undecodable text may still hold remembered passwords: it is not logged.
+    std::string shown = valid ? MaskedConfigText(decoded)
+                              : "<not JSON, " + std::to_string(decoded.size()) + " bytes>";
+    WriteLog("restore config=%s\r\n", shown.c_str());
     if (!valid) return 0;
 
     std::lock_guard<std::mutex> guard(g_config->mutex);

@@ -71,7 +71,8 @@ SharedFile::~SharedFile() {
 
 bool SharedFile::OpenAlways(const std::string& path) {
     Close();
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Appending keeps entries of two processes that log at once from overwriting each other.
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     return fd_ >= 0;
 }
 

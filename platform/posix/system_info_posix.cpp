@@ -2,11 +2,15 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <fstream>
 
 #include "platform/fs.h"
 #include "platform/system_info.h"
@@ -30,6 +34,25 @@ int AdapterType(const std::string& name, unsigned short hatype) {
     return kTypeEthernet;
 }
 
+// True when the block device holding `path` (or the disk it is a partition of) is
+// marked removable, as USB sticks and card readers are.
+bool OnRemovableDevice(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    std::string sys = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                      std::to_string(minor(st.st_dev));
+    char resolved[PATH_MAX];
+    if (!realpath(sys.c_str(), resolved)) return false;
+    std::string dir = resolved;
+    for (int level = 0; level < 2 && !dir.empty(); ++level) {
+        std::ifstream flag(dir + "/removable");
+        char c = 0;
+        if (flag && flag.get(c)) return c == '1';
+        dir = dir.substr(0, dir.rfind('/'));
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ListNetAdapters(std::vector<NetAdapter>* out) {
@@ -47,6 +70,11 @@ bool ListNetAdapters(std::vector<NetAdapter>* out) {
         out->push_back(a);
     }
     freeifaddrs(list);
+    // Bridges, container links and tunnels come and go; hardware adapters first keeps
+    // the chosen address (and so the machine binding of the settings) stable.
+    std::stable_partition(out->begin(), out->end(), [](const NetAdapter& a) {
+        return FileExists("/sys/class/net/" + a.name + "/device");
+    });
     return true;
 }
 
@@ -88,7 +116,7 @@ DriveKind GetDriveKind(const std::string& root) {
         case 0x858458F6UL:  // ramfs
             return DriveKind::RamDisk;
         default:
-            return DriveKind::Fixed;
+            return OnRemovableDevice(host) ? DriveKind::Removable : DriveKind::Fixed;
     }
 }
 

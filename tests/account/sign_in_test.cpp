@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "core/globals.h"
 #include "core/http_client.h"
 #include "core/message_box.h"
@@ -172,6 +175,31 @@ TEST_F(SignInTest, AnswersWithMessageOrMissingParts) {
     size_t failed = log.rfind("获取token失败\r\n");
     ASSERT_NE(failed, std::string::npos);
     EXPECT_NE(log.find("respStr=Service Unavailable\r\n", failed), std::string::npos);
+}
+
+TEST_F(SignInTest, LateAnswerForAReplacedAccountKeepsTheNewTokens) {
+    UseAccount(kDemoAgencyMobile, kPassword, 0);
+    DevService::Fault slow;
+    slow.delayMs = 1500;
+    ASSERT_TRUE(service.SetFault("/v1/account/agency/login", slow));
+    std::string access, refresh;
+    int rc = -2;
+    std::thread automatic([&] { rc = RequestToken(access, refresh); });
+    // Meanwhile the user signs in as someone else.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    {
+        std::lock_guard<std::mutex> guard(g_config->mutex);
+        g_config->account = L"13900000002";
+        g_config->role = 1;
+        g_config->accessToken = "member-access";
+        g_config->refreshToken = "member-refresh";
+    }
+    automatic.join();
+    EXPECT_EQ(rc, 0);
+    EXPECT_FALSE(access.empty());  // the caller still gets what the service said
+    ConfigData c = g_config->Snapshot();
+    EXPECT_EQ(c.accessToken, "member-access");
+    EXPECT_EQ(c.refreshToken, "member-refresh");
 }
 
 TEST_F(SignInTest, NothingIsSentWithoutAccountOrPath) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/machine_info.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
@@ -129,6 +131,37 @@ TEST_F(SettingsTest, InvalidJsonIsLeftInPlace) {
     EXPECT_EQ(RestoreConfig(), 0);
     EXPECT_TRUE(g_config->Snapshot().usList.empty());
     EXPECT_FALSE(ReadFile(app / "config").empty());
+}
+
+TEST_F(SettingsTest, UndecodableFileKeepsPasswordsOutOfTheLog) {
+    std::string key = ConfigMachineKey();
+    ASSERT_TRUE(WriteFile(app / "config",
+                          ConfigLine("{\"usList\":[{\"us\":\"1\",\"pw\":\"topsecret\"}", key)));
+    EXPECT_EQ(RestoreConfig(), 0);
+    EXPECT_EQ(app.Log().find("topsecret"), std::string::npos);
+    EXPECT_NE(app.Log().find("restore config=<not JSON"), std::string::npos);
+}
+
+TEST_F(SettingsTest, ConcurrentSavesLeaveOneWholeFile) {
+    auto saver = [](const wchar_t* account) {
+        for (int i = 0; i < 40; ++i) {
+            {
+                std::lock_guard<std::mutex> g(g_config->mutex);
+                g_config->usList = {{account, std::wstring(i % 7 + 1, L'p')}};
+            }
+            SaveConfig();
+        }
+    };
+    std::thread a(saver, L"13800000001"), b(saver, L"13900000002000");
+    a.join();
+    b.join();
+    EXPECT_FALSE(testsupport::ReadFile(app / "config.tmp").size());
+    std::string file = ReadFile(app / "config");
+    EXPECT_EQ(file.find("\r\n"), file.size() - 2);  // one line
+    delete g_config;
+    g_config = new Config();
+    ASSERT_EQ(RestoreConfig(), 0);
+    ASSERT_EQ(g_config->Snapshot().usList.size(), 1u);
 }
 
 TEST_F(SettingsTest, MissingListAndWrongTypes) {
