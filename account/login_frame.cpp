@@ -73,8 +73,9 @@ LoginFrame::LoginFrame(QWidget* parent) : WindowBase(parent) {
 
 LoginFrame::~LoginFrame() {
     // Stop the workers while the window can still receive (and drop) their messages.
+    // A password sign-in still running finishes on its own: it works on copies and its
+    // messages to this window are dropped once it is gone.
     qr_.Stop();
-    signIn_.Wait();
 }
 
 int LoginFrame::Open(QWidget* owner, const QString& notice) {
@@ -224,7 +225,11 @@ void LoginFrame::Notify(const QString& type, const QString& sender) {
             ShowAccountPage();
             StopQrLogin();
         } else if (sender == kWxLoginBtn) {
-            if (agree_->isChecked()) {
+            if (SharedPasswordSignIn().Running()) {
+                // One sign-in at a time: the password sign-in under way decides.
+                accountLoginBtn_->setChecked(true);
+                wxLoginBtn_->setChecked(false);
+            } else if (agree_->isChecked()) {
                 ShowQrPage();
                 StartQrLogin();
             } else {
@@ -336,7 +341,7 @@ void LoginFrame::StartLogin() {
     request.loginWindow = handle();
     request.mainWindow = g_hMainWnd;
     agree_->setEnabled(false);
-    if (!signIn_.Start(request)) {
+    if (!SharedPasswordSignIn().Start(request)) {
         startLogin_->setEnabled(true);
         agree_->setEnabled(true);
     }
@@ -436,7 +441,8 @@ void LoginFrame::StartQrLogin() {
 
 void LoginFrame::StopQrLogin() {
     qr_.Stop();
-    if (agree_) agree_->setEnabled(true);
+    // A password sign-in under way keeps the agreement locked.
+    if (agree_ && !SharedPasswordSignIn().Running()) agree_->setEnabled(true);
 }
 
 void LoginFrame::ShowQrImage() {

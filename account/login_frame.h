@@ -101,6 +101,5 @@ private:
     QPoint dragOffset_;
     bool dragging_ = false;
 
-    PasswordSignIn signIn_;
     QrLoginSession qr_;
 };

@@ -193,3 +193,8 @@ void PasswordSignIn::Wait() {
     std::lock_guard<std::mutex> guard(lock_);
     if (worker_.joinable()) worker_.join();
 }
+
+PasswordSignIn& SharedPasswordSignIn() {
+    static PasswordSignIn worker;
+    return worker;
+}

@@ -65,3 +65,7 @@ private:
     std::thread worker_;
     std::atomic<bool> running_{false};
 };
+
+// The program's one password sign-in worker. A login window that closes does not wait
+// for it; shutdown waits for it before the network library is released.
+PasswordSignIn& SharedPasswordSignIn();

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <clocale>
 
+#include "account/sign_in.h"
 #include "app/main_frame.h"
 #include "app/startup_tasks.h"
 #include "core/globals.h"
@@ -74,6 +75,7 @@ int main(int argc, char* argv[]) {
 
     // Nothing may run once the libraries are gone.
     WaitKpDetection();
+    SharedPasswordSignIn().Wait();
     curl_global_cleanup();
     return result;
 }

@@ -253,6 +253,35 @@ TEST_F(LoginFrameTest, MemberSignInWithRememberOffForgetsTheAccount) {
     EXPECT_EQ(g_config->Snapshot().account, W(kDemoMemberMobile));
 }
 
+TEST_F(LoginFrameTest, SignInUnderWayKeepsAgreementLockedAndOutlivesTheWindow) {
+    DevService::Fault slow;
+    slow.delayMs = 2000;
+    ASSERT_TRUE(service_.SetFault("/v1/account/agency/login", slow));
+    {
+        LoginFrame frame;
+        Open(&frame);
+        Type(frame, "USedit", kDemoAgencyMobile);
+        Type(frame, "PWedit", kDemoPassword);
+        Click(frame, "startLogin");
+        ASSERT_TRUE(SharedPasswordSignIn().Running());
+        EXPECT_FALSE(Get<QAbstractButton>(frame, "agree")->isEnabled());
+        // Back to the account tab, or a try at the QR page: the agreement stays locked
+        // and no second sign-in starts.
+        Click(frame, "accountLoginBtn");
+        EXPECT_FALSE(Get<QAbstractButton>(frame, "agree")->isEnabled());
+        Click(frame, "wxLoginBtn");
+        EXPECT_EQ(Get<QStackedWidget>(frame, "loginTab")->currentIndex(), 0);
+        EXPECT_TRUE(RequestsTo("/v1/account/wechat2/wxQrLogin").empty());
+    }
+    // Closing the window did not wait for the service; the sign-in still reaches the
+    // main window.
+    EXPECT_TRUE(SharedPasswordSignIn().Running());
+    auto posted = main_.WaitFor(1);
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].wParam, 1u);
+    SharedPasswordSignIn().Wait();
+}
+
 TEST_F(LoginFrameTest, WrongPasswordShowsTheServiceMessage) {
     // What the service says to this password, asked directly.
     Json::Value refusal;
