@@ -37,38 +37,6 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-ScopedAppDir::ScopedAppDir() : dir_("app"), savedAppDir_(g_appDir) {
-    g_appDir = dir_.path();
-    InitLogAt(dir_.path());
-}
-
-ScopedAppDir::~ScopedAppDir() {
-    g_appDir = savedAppDir_;
-    InitLogAt(dir_.path());
-}
-
-std::string ScopedAppDir::Log() const {
-    return ReadFile(dir_ / "logs\\Talvora.log");
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
-void MakeDirs(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-}
-
 std::string RunCommand(const std::string& command, int* exitCode) {
     std::string out;
     FILE* p = _popen(command.c_str(), "r");
