@@ -1,5 +1,6 @@
-// Test helpers that need nothing but the standard library: files and the program
-// folder. Shared by the Linux and the Windows builds of the tests.
+// Test helpers common to both systems: scratch folders, files, commands and the
+// program folder. Shared by the Linux and the Windows builds of the tests.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -8,7 +9,40 @@
 #include "core/log.h"
 #include "tests/support/test_support.h"
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 namespace testsupport {
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string RunCommand(const std::string& command, int* exitCode) {
+#ifdef _WIN32
+    FILE* p = _popen(command.c_str(), "r");
+#else
+    FILE* p = popen(command.c_str(), "r");
+#endif
+    std::string out;
+    if (!p) {
+        if (exitCode) *exitCode = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+#ifdef _WIN32
+    int status = _pclose(p);
+#else
+    int raw = pclose(p);
+    int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    if (exitCode) *exitCode = status;
+    return out;
+}
 
 ScopedAppDir::ScopedAppDir() : dir_("app"), savedAppDir_(g_appDir) {
     g_appDir = dir_.path();

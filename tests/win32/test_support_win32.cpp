@@ -32,26 +32,6 @@ TempDir::TempDir(const std::string& tag) {
     path_ = base + "talvora-" + tag;
 }
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::string RunCommand(const std::string& command, int* exitCode) {
-    std::string out;
-    FILE* p = _popen(command.c_str(), "r");
-    if (!p) {
-        if (exitCode) *exitCode = -1;
-        return out;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-    int status = _pclose(p);
-    if (exitCode) *exitCode = status;
-    return out;
-}
-
 std::string RandomBytes(size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::string s(n, '\0');
