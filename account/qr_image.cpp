@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/log.h"
+#include "platform/private_files.h"
 
 namespace {
 
@@ -78,9 +79,6 @@ std::string QrBmpBytes(const QrMatrix& matrix) {
 int WriteQrBmp(const QrMatrix& matrix, const std::string& path) {
     std::string bmp = QrBmpBytes(matrix);
     if (bmp.empty()) return -1;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "wb"), fclose);
-    if (!file) return -1;
-    if (fwrite(bmp.data(), 1, bmp.size(), file.get()) != bmp.size()) return -1;
-    // The last bytes reach the disk on close; a failure there leaves a cut image.
-    return fclose(file.release()) == 0 ? 0 : -1;
+    // Replaced whole: the window never loads half an image, and a cut write fails.
+    return platform::WriteFileAtomic(path, bmp) ? 0 : -1;
 }

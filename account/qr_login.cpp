@@ -8,6 +8,7 @@
 #include "core/globals.h"
 #include "core/http_client.h"
 #include "core/log.h"
+#include "core/log_mask.h"
 #include "core/messages.h"
 #include "core/service_reply.h"
 #include "core/settings.h"
@@ -48,7 +49,7 @@ int QrLoginSession::Start(int role, AppWindow loginWindow, AppWindow mainWindow)
 
     std::string answer = HttpGet(g_url + "/v1/account/wechat2/wxQrLogin?role=" + QrRoleName(role),
                                  std::string(), kQrRequestTimeoutMs);
-    WriteLog("retStr=%s\r\n", answer.c_str());
+    WriteLog("retStr=%s\r\n", LogSafe(answer).c_str());
     std::string qrText, sceneStr;
     Json::Value root;
     if (ParseReply(answer, &root) && root.isObject()) {
@@ -64,8 +65,10 @@ int QrLoginSession::Start(int role, AppWindow loginWindow, AppWindow mainWindow)
     qrText_ = qrText;
     sceneStr_ = sceneStr;
     polling_ = true;
-    worker_ = std::thread([this, body = BuildQrPollBody(sceneStr), loginWindow, mainWindow] {
-        Poll(body, loginWindow, mainWindow);
+    const int signInRole = role != 0 ? 1 : 0;
+    worker_ = std::thread([this, body = BuildQrPollBody(sceneStr), signInRole, loginWindow,
+                           mainWindow] {
+        Poll(body, signInRole, loginWindow, mainWindow);
         std::lock_guard<std::mutex> done(lock_);
         polling_ = false;
     });
@@ -110,11 +113,11 @@ bool QrLoginSession::WaitUnlessStopped(int ms) {
     return polling_;
 }
 
-void QrLoginSession::Poll(std::string body, AppWindow loginWindow, AppWindow mainWindow) {
+void QrLoginSession::Poll(std::string body, int role, AppWindow loginWindow, AppWindow mainWindow) {
     const std::string url = g_url + "/v1/account/wechat/wxQrLoginCheck";
     while (Polling()) {
         std::string answer = HttpPost(url, body, std::string(), kPollTimeoutMs);
-        WriteLog("retStr=%s\r\n", answer.c_str());
+        WriteLog("retStr=%s\r\n", LogSafe(answer).c_str());
         if (answer.empty()) {
             Post(loginWindow, 2, L"登录超时！");
             return;
@@ -148,11 +151,16 @@ void QrLoginSession::Poll(std::string body, AppWindow loginWindow, AppWindow mai
         if (!polling_) return;
         polling_ = false;
         {
+            // The whole sign-in record changes at once: a renewal or a late automatic
+            // sign-in must not mix this account with an earlier one's password or role.
             std::lock_guard<std::mutex> configGuard(g_config->mutex);
-            if (auth["access_token"].isString())
-                g_config->accessToken = auth["access_token"].asString();
-            if (auth["refresh_token"].isString())
-                g_config->refreshToken = auth["refresh_token"].asString();
+            g_config->accessToken =
+                auth["access_token"].isString() ? auth["access_token"].asString() : "";
+            g_config->refreshToken =
+                auth["refresh_token"].isString() ? auth["refresh_token"].asString() : "";
+            g_config->account = Utf8ToWide(mobile);
+            g_config->password.clear();
+            g_config->role = role;
         }
         WriteLog("wx login OK mobile=%s\r\n", Utf8ToAnsi(mobile).c_str());
         std::wstring text = Utf8ToWide(mobile);

@@ -21,8 +21,9 @@ std::string QrImagePath();
 // service for a QR text and scene (up to 5 s), writes qr.bmp, then (re)starts the
 // polling worker, which asks the service about twice a second (each poll times out
 // after 0.5 s). The worker posts WM_LOGIN_RESULT:
-//   wParam 1, text = the mobile number, to loginWindow and mainWindow (tokens are in
-//            g_config by then);
+//   wParam 1, text = the mobile number, to loginWindow and mainWindow (tokens, account,
+//            role and an empty password are in g_config by then: a QR sign-in cannot
+//            be renewed with a password);
 //   wParam 2, text = "登录超时！" or "未绑定手机号", to loginWindow.
 // Stop() clears the flag and waits for the worker (one poll, at most about 0.5 s);
 // once it returns no further message is posted. The destructor stops.
@@ -44,7 +45,7 @@ public:
     std::string SceneStr() const;
 
 private:
-    void Poll(std::string body, AppWindow loginWindow, AppWindow mainWindow);
+    void Poll(std::string body, int role, AppWindow loginWindow, AppWindow mainWindow);
     bool Post(AppWindow window, uintptr_t wParam, const std::wstring& text);
     bool WaitUnlessStopped(int ms);
 

@@ -7,6 +7,7 @@
 #include "app/machine_info.h"
 #include "core/http_client.h"
 #include "core/log.h"
+#include "core/log_mask.h"
 #include "core/messages.h"
 #include "core/service_reply.h"
 #include "core/settings.h"
@@ -40,12 +41,12 @@ SignInExchange PostSignIn(int role, const std::string& mobile, const std::string
                               std::string(), kSignInTimeoutMs);
     }
     WriteLog("login role=%d token url=%s, reqStr=%s, respStr=%s\r\n", role, x.url.c_str(),
-             MaskedRequest(mobile, secretCode).c_str(), Utf8ToAnsi(x.response).c_str());
+             MaskedRequest(mobile, secretCode).c_str(), LogSafe(Utf8ToAnsi(x.response)).c_str());
     return x;
 }
 
 void LogResponse(const std::string& response) {
-    WriteLog("respStr=%s\r\n", Utf8ToAnsi(response).c_str());
+    WriteLog("respStr=%s\r\n", LogSafe(Utf8ToAnsi(response)).c_str());
 }
 
 }  // namespace
@@ -75,6 +76,11 @@ std::string SignInSecretCode() {
 int RequestToken(std::string& accessOut, std::string& refreshOut) {
     ConfigData c = g_config->Snapshot();
     if (c.account.empty()) return -1;
+    // A QR sign-in leaves no password: the MD5 of an empty text is no credential.
+    if (c.password.empty()) {
+        WriteLog("no password to sign in with\r\n");
+        return -1;
+    }
     std::string secretCode = SignInSecretCode();
     std::string mobile = WideToAnsi(c.account);
     WriteLog("passwd:%s\r\n", kMaskedPassword);
@@ -95,7 +101,10 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
 
     // A sign-in that finished meanwhile for another account keeps its tokens: this
     // answer belongs to the account the request was made for.
-    auto stillCurrent = [&c] { return g_config->account == c.account && g_config->role == c.role; };
+    auto stillCurrent = [&c] {
+        return g_config->account == c.account && g_config->role == c.role &&
+               g_config->password == c.password;
+    };
     bool failed = false;
     if (root.isObject() && root["access_token"].isString()) {
         accessOut += root["access_token"].asString();
@@ -152,9 +161,13 @@ int RunPasswordSignIn(const PasswordSignInRequest& request) {
     {
         std::lock_guard<std::mutex> guard(g_config->mutex);
         Config& c = *g_config;
+        // Account, password and role change together, so a renewal signs in as the
+        // account that holds the tokens.
         c.accessToken = access;
         c.refreshToken = refresh;
         c.account = request.account;
+        c.password = request.password;
+        c.role = role;
         auto same = std::find_if(c.usList.begin(), c.usList.end(),
                                  [&](const SavedAccount& a) { return a.us == request.account; });
         if (request.remember) {

@@ -23,7 +23,8 @@ std::string SignInSecretCode();
 // Signs in with g_config's account, password and role; the new tokens are appended
 // to the two texts and copied into g_config under its lock. Returns 0 on success,
 // the service's code when the answer has one (tokens untouched), -1 otherwise
-// (empty account, role without a path, answer not JSON, a token missing).
+// (empty account or password — nothing is sent —, role without a path, answer not
+// JSON, a token missing).
 int RequestToken(std::string& accessOut, std::string& refreshOut);
 
 // What the login window hands to its sign-in worker.

@@ -7,6 +7,7 @@
 
 #include "core/text.h"
 #include "platform/fs.h"
+#include "platform/private_files.h"
 
 namespace {
 
@@ -30,9 +31,12 @@ std::string FormatV(const char* format, va_list args) {
 void InitLogAt(const std::string& dir) {
     std::lock_guard<std::mutex> guard(g_logLock);
     std::string logDir = dir + platform::kPathSep + "logs";
-    platform::CreateDir(logDir);
+    platform::CreatePrivateDir(logDir);
     g_logPath = logDir + platform::kPathSep + "Talvora.log";
     g_rollPath = logDir + platform::kPathSep + "Talvora.old.log";
+    // Logs written by earlier versions were readable by everyone.
+    platform::MakeFilePrivate(g_logPath);
+    platform::MakeFilePrivate(g_rollPath);
 }
 
 void InitLog() {

@@ -1,5 +1,6 @@
 #include "core/service_reply.h"
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 
@@ -20,15 +21,26 @@ bool ReplyCode(const Json::Value& root, int* code) {
     if (!root.isObject()) return false;
     const Json::Value& value = root["code"];
     if (value.isString()) {
+        // Only a plain run of digits, optionally negative, within int: " 0", "+0" and
+        // "4294967296" would otherwise pass for 0 after parsing or narrowing.
         const std::string text = value.asString();
-        char* end = nullptr;
-        long n = std::strtol(text.c_str(), &end, 10);
-        // A code that spells no number is still a refusal, never a success.
-        *code = (text.empty() || *end != '\0') ? -1 : static_cast<int>(n);
+        size_t digits = (!text.empty() && text[0] == '-') ? 1 : 0;
+        bool plain = text.size() > digits && text.size() - digits <= 10;
+        for (size_t i = digits; plain && i < text.size(); ++i)
+            plain = text[i] >= '0' && text[i] <= '9';
+        long long n = plain ? std::strtoll(text.c_str(), nullptr, 10) : 0;
+        plain = plain && n >= INT_MIN && n <= INT_MAX;
+        *code = plain ? static_cast<int>(n) : -1;
         return true;
     }
-    if (value.isInt()) {
-        *code = value.asInt();
+    // A JSON integer within int. A fraction or exponent form (0.0, 1e0) or a value
+    // beyond int is a code, but never a success.
+    if (value.type() == Json::intValue || value.type() == Json::uintValue) {
+        *code = value.isInt() ? value.asInt() : -1;
+        return true;
+    }
+    if (value.type() == Json::realValue) {
+        *code = -1;
         return true;
     }
     return false;

@@ -11,6 +11,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/fs.h"
+#include "platform/private_files.h"
 
 // The file format is jsoncpp's styled text; the newer builder writes it differently.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -119,18 +120,12 @@ int SaveConfig() {
     std::string line = Base64Encode(styled);
     line.insert(std::min(kKeyOffset, line.size()), ConfigMachineKey());
 
-    std::string tmp = ConfigPath() + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return 0;
-        out << line << "\r\n";
-        out.close();
-        if (!out) {
-            platform::RemoveFile(tmp);
-            return 0;
-        }
+    // Remembered passwords decode for anyone who can read the file: it is the user's
+    // alone, and replaced whole so a crash or a second saver never leaves half of it.
+    if (!platform::WriteFileAtomic(ConfigPath(), line + "\r\n")) {
+        WriteLog("save config failed\r\n");
+        return -1;
     }
-    if (!platform::MoveFileReplace(tmp, ConfigPath())) platform::RemoveFile(tmp);
     return 0;
 }
 
@@ -166,7 +161,8 @@ int RestoreConfig() {
     std::string shown = valid ? MaskedConfigText(decoded)
                               : "<not JSON, " + std::to_string(decoded.size()) + " bytes>";
     WriteLog("restore config=%s\r\n", shown.c_str());
-    if (!valid) return 0;
+    // Nothing was read: no account to show as signed in, nothing to sign in with.
+    if (!valid) return -1;
 
     std::lock_guard<std::mutex> guard(g_config->mutex);
     Config& c = *g_config;

@@ -42,7 +42,8 @@ extern const char kDefaultServiceUrl[];
 
 // Creates g_config and reads the `url` file beside the program. Returns 0.
 int LoadServiceUrl();
-// Writes the `config` file from g_config. Returns 0.
+// Writes the `config` file from g_config (private to the user, replaced whole).
+// Returns 0, or -1 when the file could not be written (the old one stays).
 int SaveConfig();
 // Reads the `config` file into g_config: 0 when remembered accounts were read.
 int RestoreConfig();

@@ -72,7 +72,8 @@ SharedFile::~SharedFile() {
 bool SharedFile::OpenAlways(const std::string& path) {
     Close();
     // Appending keeps entries of two processes that log at once from overwriting each other.
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // The log is the user's alone and is never written through a planted link.
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
     return fd_ >= 0;
 }
 

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "account/qr_image.h"
+#include "account/sign_in.h"
 #include "core/globals.h"
 #include "core/http_client.h"
 #include "core/messages.h"
@@ -175,7 +178,12 @@ TEST_F(QrLoginTest, BoundScanSignsInAndTellsBothWindows) {
 
     // The stored token is the one the service issued for this scan.
     EXPECT_NE(TokenOwner().find(kDemoAgencyMobile), std::string::npos);
-    EXPECT_EQ(g_config->Snapshot().refreshToken.size(), 32u);
+    ConfigData c = g_config->Snapshot();
+    EXPECT_EQ(c.refreshToken.size(), 32u);
+    // The polls' answers are logged without the tokens they carried.
+    EXPECT_EQ(app.Log().find(c.accessToken), std::string::npos);
+    EXPECT_EQ(app.Log().find(c.refreshToken), std::string::npos);
+    EXPECT_NE(app.Log().find("\"access_token\":\"***\""), std::string::npos);
     EXPECT_NE(app.Log().find(std::string("wx login OK mobile=") + kDemoAgencyMobile + "\r\n"),
               std::string::npos);
 
@@ -195,6 +203,41 @@ TEST_F(QrLoginTest, MemberScanWithOtherMobile) {
     EXPECT_EQ(main.Messages()[0].text, AnsiToWide(kDemoMemberMobile));
     EXPECT_EQ(service.Requests()[0]["target"].asString(),
               "/v1/account/wechat2/wxQrLogin?role=MEMBER");
+}
+
+TEST_F(QrLoginTest, ScanAfterAutomaticSignInReplacesTheWholeRecord) {
+    // An automatic sign-in as the member is still on its way when the agency scans.
+    {
+        std::lock_guard<std::mutex> guard(g_config->mutex);
+        g_config->account = AnsiToWide(kDemoMemberMobile);
+        g_config->password = AnsiToWide(testsupport::kDemoPassword);
+        g_config->role = 1;
+    }
+    DevService::Fault slow;
+    slow.delayMs = 1500;
+    ASSERT_TRUE(service.SetFault("/v1/account/login", slow));
+    std::string access, refresh;
+    std::thread automatic([&] { RequestToken(access, refresh); });
+
+    QrLoginSession session;
+    ASSERT_EQ(session.Start(0, login.handle(), main.handle()), 0);
+    ASSERT_TRUE(service.ScanQr(session.SceneStr(), true));
+    ASSERT_EQ(main.WaitFor(1).size(), 1u);
+    session.Stop();
+    automatic.join();
+    EXPECT_FALSE(access.empty());
+
+    ConfigData c = g_config->Snapshot();
+    EXPECT_EQ(c.account, AnsiToWide(kDemoAgencyMobile));
+    EXPECT_TRUE(c.password.empty());
+    EXPECT_EQ(c.role, 0);
+    // The late member answer did not replace the QR user's tokens.
+    EXPECT_NE(TokenOwner().find(kDemoAgencyMobile), std::string::npos);
+
+    // Renewal of a QR sign-in sends nothing.
+    ASSERT_TRUE(service.ClearRequests());
+    EXPECT_EQ(RequestToken(access, refresh), -1);
+    EXPECT_EQ(service.Requests().size(), 0u);
 }
 
 TEST_F(QrLoginTest, UnboundScanFails) {

@@ -124,6 +124,24 @@ TEST_F(SignInTest, LogShowsExchangeButNeverThePassword) {
     EXPECT_EQ(log.find(WideToAnsi(secret)), std::string::npos);
     EXPECT_EQ(log.find("Secret-9"), std::string::npos);
     EXPECT_EQ(log.find(sent), std::string::npos);
+
+    // The reply is logged with its tokens masked.
+    UseAccount(kDemoAgencyMobile, kPassword, 0);
+    ASSERT_EQ(RequestToken(access, refresh), 0);
+    log = app.Log();
+    EXPECT_NE(log.find("\"access_token\":\"***\""), std::string::npos) << log;
+    EXPECT_EQ(log.find(access), std::string::npos);
+    EXPECT_EQ(log.find(refresh), std::string::npos);
+    ASSERT_EQ(RunPasswordSignIn([] {
+                  PasswordSignInRequest r;
+                  r.account = AnsiToWide(kDemoAgencyMobile);
+                  r.password = kPassword;
+                  return r;
+              }()),
+              0);
+    ConfigData c = g_config->Snapshot();
+    EXPECT_EQ(app.Log().find(c.accessToken), std::string::npos);
+    EXPECT_EQ(app.Log().find(c.refreshToken), std::string::npos);
 }
 
 TEST_F(SignInTest, RefusalCodesLeaveTokensAlone) {
@@ -208,6 +226,11 @@ TEST_F(SignInTest, NothingIsSentWithoutAccountOrPath) {
     EXPECT_EQ(RequestToken(access, refresh), -1);
     EXPECT_EQ(app.Log().find("passwd:"), std::string::npos);
 
+    // No password (a QR sign-in): no sign-in with the digest of an empty text.
+    UseAccount(kDemoAgencyMobile, L"", 0);
+    EXPECT_EQ(RequestToken(access, refresh), -1);
+    EXPECT_EQ(service.Requests().size(), 0u);
+
     UseAccount(kDemoAgencyMobile, kPassword, 2);
     EXPECT_EQ(RequestToken(access, refresh), -1);
     EXPECT_EQ(service.Requests().size(), 0u);
@@ -269,6 +292,32 @@ TEST_F(SignInTest, ReplyEnvelope) {
     ASSERT_TRUE(ParseReply(R"([1,2])", &v));
     EXPECT_FALSE(ReplyCode(v, &code));
     EXPECT_FALSE(IsInvalidToken(v));
+
+    // Only the integer 0 and the text "0" are success; nothing narrows or parses into it.
+    for (const char* body :
+         {R"({"code":"4294967296"})", R"({"code":" 0"})", R"({"code":"+0"})", R"({"code":"0x0"})",
+          R"({"code":"-0 "})", R"({"code":4294967296})", R"({"code":0.0})",
+          R"({"code":"99999999999999999999"})", R"({"code":18446744073709551615})"}) {
+        ASSERT_TRUE(ParseReply(body, &v)) << body;
+        code = 0;
+        EXPECT_TRUE(ReplyCode(v, &code)) << body;
+        EXPECT_NE(code, 0) << body;
+    }
+    for (const char* body : {R"({"code":"0"})", R"({"code":0})", R"({"code":"-0"})"}) {
+        ASSERT_TRUE(ParseReply(body, &v)) << body;
+        code = 1;
+        EXPECT_TRUE(ReplyCode(v, &code)) << body;
+        EXPECT_EQ(code, 0) << body;
+    }
+}
+
+TEST_F(SignInTest, OutOfRangeCodeWithTokensIsARefusal) {
+    UseAccount(kDemoAgencyMobile, kPassword, 0);
+    std::string access, refresh;
+    Answer("/v1/account/agency/login",
+           R"({"code":"4294967296","access_token":"x","refresh_token":"y"})");
+    EXPECT_EQ(RequestToken(access, refresh), -1);
+    EXPECT_TRUE(g_config->Snapshot().accessToken.empty());
 }
 
 class PasswordSignInTest : public SignInTest {
@@ -324,6 +373,31 @@ TEST_F(PasswordSignInTest, SuccessPostsToBothWindowsAndRemembersAccount) {
     c = g_config->Snapshot();
     ASSERT_EQ(c.usList.size(), 1u);
     EXPECT_EQ(c.usList[0].us, L"111");
+}
+
+TEST_F(PasswordSignInTest, SignInReplacesAccountPasswordAndRoleTogether) {
+    // Automatic sign-in as the member, then the user signs in as another agency account.
+    UseAccount(kDemoMemberMobile, kPassword, 1);
+    std::string access, refresh;
+    ASSERT_EQ(RequestToken(access, refresh), 0);
+    ASSERT_TRUE(service.AddAccount("13700000004", "agency-pw-4", "AGENCY"));
+    ASSERT_EQ(RunPasswordSignIn(Request("13700000004", L"agency-pw-4", 0, false)), 0);
+    ConfigData c = g_config->Snapshot();
+    EXPECT_EQ(c.account, L"13700000004");
+    EXPECT_EQ(c.password, L"agency-pw-4");
+    EXPECT_EQ(c.role, 0);
+
+    // The renewal now signs in as that account, on its path, with its password.
+    ASSERT_TRUE(service.ClearRequests());
+    access.clear();
+    refresh.clear();
+    EXPECT_EQ(RequestToken(access, refresh), 0);
+    Json::Value sent = OnlyRequest();
+    EXPECT_EQ(sent["@path"].asString(), "/v1/account/agency/login");
+    EXPECT_EQ(sent["mobile"].asString(), "13700000004");
+    EXPECT_EQ(sent["password"].asString(), TextMd5("agency-pw-4"));
+    EXPECT_NE(HttpGet(g_url + "/v1/account/info", BearerHeader(), 5000).find("13700000004"),
+              std::string::npos);
 }
 
 TEST_F(PasswordSignInTest, FailuresPostTheTextToTheLoginWindowOnly) {

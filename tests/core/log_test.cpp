@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <regex>
 #include <thread>
 
@@ -87,4 +90,28 @@ TEST(Log, UnwritableFolderDropsEntriesQuietly) {
     ScopedAppDir app;
     WriteLog("kept\r\n");
     EXPECT_NE(app.Log().find("kept"), std::string::npos);
+}
+
+TEST(Log, FolderAndFilesArePrivateAndNoLinkIsFollowed) {
+    ScopedAppDir app;
+    WriteLog("first\r\n");
+    struct stat st;
+    ASSERT_EQ(lstat((app / "logs").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(lstat((app / "logs/Talvora.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // A log left readable by an earlier version is tightened at start.
+    ASSERT_EQ(chmod((app / "logs/Talvora.log").c_str(), 0644), 0);
+    InitLogAt(app.path());
+    ASSERT_EQ(lstat((app / "logs/Talvora.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // A link planted in place of the log is not written through.
+    testsupport::TempDir other;
+    ASSERT_TRUE(WriteFile(other / "victim", "keep"));
+    ASSERT_EQ(unlink((app / "logs/Talvora.log").c_str()), 0);
+    ASSERT_EQ(symlink((other / "victim").c_str(), (app / "logs/Talvora.log").c_str()), 0);
+    WriteLog("secret entry\r\n");
+    EXPECT_EQ(ReadFile(other / "victim"), "keep");
 }

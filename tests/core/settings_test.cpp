@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include "app/machine_info.h"
 #include "core/text.h"
+#include "platform/fs.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ReadFile;
@@ -128,7 +132,8 @@ TEST_F(SettingsTest, OddRoleBecomesTwoAndEmptyListFails) {
 TEST_F(SettingsTest, InvalidJsonIsLeftInPlace) {
     std::string key = ConfigMachineKey();
     ASSERT_TRUE(WriteFile(app / "config", ConfigLine("{not json", key)));
-    EXPECT_EQ(RestoreConfig(), 0);
+    // Nothing was read, so there is nothing to sign in with.
+    EXPECT_EQ(RestoreConfig(), -1);
     EXPECT_TRUE(g_config->Snapshot().usList.empty());
     EXPECT_FALSE(ReadFile(app / "config").empty());
 }
@@ -137,7 +142,7 @@ TEST_F(SettingsTest, UndecodableFileKeepsPasswordsOutOfTheLog) {
     std::string key = ConfigMachineKey();
     ASSERT_TRUE(WriteFile(app / "config",
                           ConfigLine("{\"usList\":[{\"us\":\"1\",\"pw\":\"topsecret\"}", key)));
-    EXPECT_EQ(RestoreConfig(), 0);
+    EXPECT_EQ(RestoreConfig(), -1);
     EXPECT_EQ(app.Log().find("topsecret"), std::string::npos);
     EXPECT_NE(app.Log().find("restore config=<not JSON"), std::string::npos);
 }
@@ -155,7 +160,9 @@ TEST_F(SettingsTest, ConcurrentSavesLeaveOneWholeFile) {
     std::thread a(saver, L"13800000001"), b(saver, L"13900000002000");
     a.join();
     b.join();
-    EXPECT_FALSE(testsupport::ReadFile(app / "config.tmp").size());
+    // No temporary file is left beside it.
+    for (const platform::DirEntry& e : platform::ListDir(app.path()))
+        EXPECT_TRUE(e.name == "config" || e.name == "logs") << e.name;
     std::string file = ReadFile(app / "config");
     EXPECT_EQ(file.find("\r\n"), file.size() - 2);  // one line
     delete g_config;
@@ -207,4 +214,46 @@ TEST_F(SettingsTest, NoUrlFileKeepsBuiltInRelease) {
     EXPECT_FALSE(g_config->Snapshot().isUat);
     EXPECT_NE(app.Log().find("123\r\n"), std::string::npos);
     EXPECT_NE(app.Log().find("release\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsTest, ConfigIsPrivateAndNeverWrittenThroughALink) {
+    {
+        std::lock_guard<std::mutex> g(g_config->mutex);
+        g_config->usList = {{L"13800000001", L"pw"}};
+    }
+    auto mode = [](const std::string& path) {
+        struct stat st;
+        return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFFu;
+    };
+    ASSERT_EQ(SaveConfig(), 0);
+    EXPECT_EQ(mode(app / "config"), 0600u);
+
+    // A file left readable by an earlier version is tightened by the next save.
+    ASSERT_EQ(chmod((app / "config").c_str(), 0644), 0);
+    ASSERT_EQ(SaveConfig(), 0);
+    EXPECT_EQ(mode(app / "config"), 0600u);
+
+    // A link planted at the name is replaced, its target left alone.
+    testsupport::TempDir other;
+    ASSERT_TRUE(WriteFile(other / "victim", "keep"));
+    ASSERT_TRUE(platform::RemoveFile(app / "config"));
+    ASSERT_EQ(symlink((other / "victim").c_str(), (app / "config").c_str()), 0);
+    ASSERT_EQ(SaveConfig(), 0);
+    EXPECT_EQ(ReadFile(other / "victim"), "keep");
+    struct stat st;
+    ASSERT_EQ(lstat((app / "config").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    delete g_config;
+    g_config = new Config();
+    EXPECT_EQ(RestoreConfig(), 0);
+    EXPECT_EQ(g_config->Snapshot().usList.size(), 1u);
+}
+
+TEST_F(SettingsTest, FailedSaveIsReportedAndKeepsNothingHalfWritten) {
+    // Something that cannot be replaced stands at the name.
+    testsupport::MakeDirs(app / "config/inside");
+    EXPECT_EQ(SaveConfig(), -1);
+    EXPECT_NE(app.Log().find("save config failed\r\n"), std::string::npos);
+    for (const platform::DirEntry& e : platform::ListDir(app.path()))
+        EXPECT_TRUE(e.name == "config" || e.name == "logs") << e.name;
 }
