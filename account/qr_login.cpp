@@ -13,6 +13,7 @@
 #include "core/service_reply.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/message_box.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ void QrLoginSession::Stop() {
         polling_ = false;
     }
     wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    JoinWorker(worker_);
 }
 
 bool QrLoginSession::Polling() const {

@@ -12,6 +12,7 @@
 #include "core/service_reply.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/message_box.h"
 
 // The request is jsoncpp's styled text with sorted members.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -193,7 +194,7 @@ PasswordSignIn::~PasswordSignIn() {
 bool PasswordSignIn::Start(const PasswordSignInRequest& request) {
     std::lock_guard<std::mutex> guard(lock_);
     if (running_) return false;
-    if (worker_.joinable()) worker_.join();
+    JoinWorker(worker_);
     running_ = true;
     worker_ = std::thread([this, request] {
         RunPasswordSignIn(request);
@@ -204,7 +205,7 @@ bool PasswordSignIn::Start(const PasswordSignInRequest& request) {
 
 void PasswordSignIn::Wait() {
     std::lock_guard<std::mutex> guard(lock_);
-    if (worker_.joinable()) worker_.join();
+    JoinWorker(worker_);
 }
 
 PasswordSignIn& SharedPasswordSignIn() {

@@ -11,6 +11,7 @@
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/message_box.h"
 #include "platform/ui/window_base.h"
 #include "software/kp_info.h"
 
@@ -93,7 +94,7 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
-    if (autoSignIn_.joinable()) autoSignIn_.join();
+    JoinWorker(autoSignIn_);
     if (g_hMainWnd == target_->handle()) g_hMainWnd = 0;
 }
 

@@ -1,9 +1,15 @@
 // Message boxes that any thread may ask for. The toolkit layer installs the handler
-// that shows them on the UI thread; the caller waits for the answer.
+// that shows them on the UI thread; a worker that asks waits for the answer.
+//
+// A worker waiting for a box needs the UI thread, so the UI thread must never block on
+// such a worker with a plain join: it joins workers with JoinWorker, which answers
+// their boxes with the no-change answer while it waits. Without a handler (no display,
+// or after the event loop has ended) every box gets that answer at once.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/app_message.h"
@@ -26,9 +32,20 @@ extern const wchar_t kNoticeTitle[];  // "Talvora提示"
 using MessageBoxHandler = std::function<int(AppWindow owner, const std::wstring& text,
                                             const std::wstring& title, unsigned flags)>;
 
+// Runs a task on the UI thread later (queued behind the events already waiting).
+using UiThreadPoster = std::function<void(std::function<void()> task)>;
+
 int AppMessageBox(AppWindow owner, const std::wstring& text, const std::wstring& title,
                   unsigned flags);
-void SetMessageBoxHandler(MessageBoxHandler handler);
+// Installed on the UI thread, which the handler then always runs on. Removing it
+// (nullptr) gives every waiting worker the no-change answer.
+void SetMessageBoxHandler(MessageBoxHandler handler, UiThreadPoster poster = nullptr);
+// The answer that changes nothing for a set of flags: OK, No or Cancel.
+int NoChangeAnswer(unsigned flags);
+
+// Joins a worker thread. On the UI thread, boxes that workers ask for until the join
+// returns are not shown and get the no-change answer, so the join cannot deadlock.
+void JoinWorker(std::thread& worker);
 
 // Test seam: the next box is not shown and returns `answer`.
 void SetNextMessageBoxAnswer(int answer);

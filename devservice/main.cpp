@@ -29,11 +29,12 @@ struct Options {
     std::string key;
 };
 
-int Usage() {
-    fprintf(stderr,
+// --help answers on standard output with success; bad usage goes to standard error.
+int Usage(FILE* out, int status) {
+    fprintf(out,
             "usage: talvora-devservice [--port N] [--data DIR] [--static DIR] "
             "[--cert FILE --key FILE]\n");
-    return 2;
+    return status;
 }
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -61,7 +62,9 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 
 int main(int argc, char** argv) {
     Options o;
-    if (!ParseOptions(argc, argv, &o)) return Usage();
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--help") return Usage(stdout, 0);
+    if (!ParseOptions(argc, argv, &o)) return Usage(stderr, 2);
     mkdir(o.dataDir.c_str(), 0755);
 
     // Signals are taken by one thread with sigwait, so stopping is not done inside a

@@ -6,6 +6,7 @@
 #include "app/machine_info.h"
 #include "core/log.h"
 #include "core/text.h"
+#include "core/message_box.h"
 #include "software/file_version_text.h"
 #include "software/uninstall_registry.h"
 
@@ -103,5 +104,5 @@ void StartKpDetection() {
 
 void WaitKpDetection() {
     std::lock_guard<std::mutex> guard(g_threadLock);
-    if (g_detectThread.joinable()) g_detectThread.join();
+    JoinWorker(g_detectThread);
 }

@@ -62,16 +62,10 @@ int ShowOnUiThread(AppWindow owner, const std::wstring& text, const std::wstring
 }  // namespace
 
 void InstallQtMessageBoxHandler() {
-    SetMessageBoxHandler([](AppWindow owner, const std::wstring& text, const std::wstring& title,
-                            unsigned flags) -> int {
+    // Workers' boxes are queued to the UI thread; the core waits for their answers in a
+    // way a UI thread joining that worker can cancel.
+    SetMessageBoxHandler(ShowOnUiThread, [](std::function<void()> task) {
         QCoreApplication* app = QCoreApplication::instance();
-        if (!app) return kIdCancel;
-        if (QThread::currentThread() == app->thread())
-            return ShowOnUiThread(owner, text, title, flags);
-        int answer = kIdCancel;
-        QMetaObject::invokeMethod(
-            app, [&] { answer = ShowOnUiThread(owner, text, title, flags); },
-            Qt::BlockingQueuedConnection);
-        return answer;
+        if (app) QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
     });
 }

@@ -134,3 +134,19 @@ TEST(DevServiceState, HttpsServesTheSameApi) {
     EXPECT_EQ(qr.status, 200);
     EXPECT_NE(qr.body.find("\"qrUrl\":\"https://127.0.0.1:"), std::string::npos);
 }
+
+// Every tool beside the program answers --help on standard output and reports bad
+// usage on standard error with a failing status.
+TEST(Programs, HelpAndBadUsage) {
+    for (const char* tool : {"talvora-devservice", "talvora-demo-prefix"}) {
+        const std::string bin = std::string(TALVORA_BIN_DIR) + "/" + tool;
+        int status = -1;
+        std::string out = testsupport::RunCommand(bin + " --help 2>/dev/null", &status);
+        EXPECT_EQ(status, 0) << tool;
+        EXPECT_NE(out.find(std::string("usage: ") + tool), std::string::npos) << tool;
+
+        out = testsupport::RunCommand(bin + " --no-such-option x y 2>&1 >/dev/null", &status);
+        EXPECT_NE(status, 0) << tool;
+        EXPECT_NE(out.find("usage:"), std::string::npos) << tool;
+    }
+}

@@ -110,3 +110,41 @@ TEST(MessageBoxes, PresetAnswerSkipsTheBox) {
     EXPECT_EQ(shown[0].text, L"连接异常,请重试");
     EXPECT_EQ(shown[0].flags, unsigned(kMbOk | kMbIconError));
 }
+
+TEST(MessageBoxes, UiThreadJoiningAWorkerThatAsksNeverDeadlocks) {
+    InstallQtMessageBoxHandler();
+    TakeShownMessageBoxes();
+    // The worker's question is queued to the UI thread, which is about to block in the
+    // join and so can never show it.
+    std::atomic<bool> asking{false};
+    std::atomic<int> answer{0};
+    std::thread worker([&] {
+        asking = true;
+        answer = AppMessageBox(0, L"确定恢复吗？", kAppTitle, kMbYesNo | kMbIconQuestion);
+        // A second question while the UI thread is still joining is answered at once.
+        if (answer == kIdNo) answer = AppMessageBox(0, L"再问一次", kAppTitle, kMbOkCancel);
+    });
+    while (!asking) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    JoinWorker(worker);
+    EXPECT_EQ(answer.load(), kIdCancel);
+    // The abandoned question is not shown later either.
+    bool shownLate = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shownLate = true;
+            box->reject();
+        }
+    });
+    watch.start(10);
+    QTest::qWait(200);
+    EXPECT_FALSE(shownLate);
+    EXPECT_EQ(TakeShownMessageBoxes().size(), 2u);
+
+    // Once the handler is gone (after the event loop), workers get the no-change answer.
+    SetMessageBoxHandler(nullptr);
+    std::thread late([&] { answer = AppMessageBox(0, L"x", kAppTitle, kMbYesNo); });
+    late.join();
+    EXPECT_EQ(answer.load(), kIdNo);
+}

@@ -7,8 +7,12 @@
 #include "tests/support/wine_prefix_fixture.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf("usage: talvora-demo-prefix DIR [--win64]\n");
+        return 0;
+    }
     if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--win64") != 0)) {
-        std::fprintf(stderr, "usage: %s DIR [--win64]\n", argv[0]);
+        std::fprintf(stderr, "usage: talvora-demo-prefix DIR [--win64]\n");
         return 2;
     }
     std::string error;
