@@ -8,7 +8,7 @@
 
 #include "account/qr_login.h"
 #include "account/sign_in.h"
-#include "platform/ui/window_base.h"
+#include "ui/window_base.h"
 
 class QAbstractButton;
 class QCheckBox;

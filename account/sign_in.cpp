@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/machine_info.h"
+#include "core/machine_info.h"
 #include "core/http_client.h"
 #include "core/log.h"
 #include "core/log_mask.h"
@@ -124,6 +124,13 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
         return -1;
     }
     return failed ? -1 : 0;
+}
+
+void InstallTokenRenewal() {
+    SetTokenRenewal([] {
+        std::string access, refresh;
+        return RequestToken(access, refresh);
+    });
 }
 
 int RunPasswordSignIn(const PasswordSignInRequest& request) {

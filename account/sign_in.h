@@ -27,6 +27,10 @@ std::string SignInSecretCode();
 // JSON, a token missing).
 int RequestToken(std::string& accessOut, std::string& refreshOut);
 
+// Makes RequestToken the renewal that service calls use on an expired token. Called
+// once at start-up by every program that signs in.
+void InstallTokenRenewal();
+
 // What the login window hands to its sign-in worker.
 struct PasswordSignInRequest {
     std::wstring account;

@@ -1,5 +1,5 @@
 #include "app/circle_progress.h"
-#include "platform/ui/skin.h"
+#include "ui/skin.h"
 
 void RegisterCustomControls() {
     RegisterControl("CCircleProgressUI",

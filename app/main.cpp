@@ -15,9 +15,9 @@
 #include "core/settings.h"
 #include "core/text.h"
 #include "platform/instance.h"
-#include "platform/ui/message_box_qt.h"
-#include "platform/ui/message_target.h"
-#include "platform/ui/skin.h"
+#include "ui/message_box_qt.h"
+#include "ui/message_target.h"
+#include "ui/skin.h"
 #include "software/kp_info.h"
 
 int main(int argc, char* argv[]) {
@@ -56,6 +56,7 @@ int main(int argc, char* argv[]) {
     });
 
     InstallQtMessageBoxHandler();
+    InstallTokenRenewal();
     DeleteLeftoverVersionFiles(g_appDir);
 
     int result;

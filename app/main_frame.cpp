@@ -5,14 +5,14 @@
 
 #include "account/login_frame.h"
 #include "account/sign_in.h"
-#include "app/machine_info.h"
+#include "core/machine_info.h"
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
 #include "core/message_box.h"
-#include "platform/ui/window_base.h"
+#include "ui/window_base.h"
 #include "software/kp_info.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/ui/message_target.h"
+#include "ui/message_target.h"
 
 class CMainFrame : public QWidget {
     Q_OBJECT

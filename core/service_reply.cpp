@@ -4,10 +4,21 @@
 #include <cstdlib>
 #include <memory>
 
-#include "account/sign_in.h"
 #include "core/globals.h"
 #include "core/message_box.h"
 #include "core/settings.h"
+
+namespace {
+
+std::mutex g_renewalLock;
+TokenRenewal g_renewal;
+
+}  // namespace
+
+void SetTokenRenewal(TokenRenewal renew) {
+    std::lock_guard<std::mutex> guard(g_renewalLock);
+    g_renewal = std::move(renew);
+}
 
 bool ParseReply(const std::string& body, Json::Value* root) {
     if (body.empty()) return false;
@@ -64,8 +75,12 @@ bool HandleInvalidToken(const Json::Value& root) {
         signedIn = g_config->signedIn;
     }
     if (signedIn) {
-        std::string access, refresh;
-        RequestToken(access, refresh);
+        TokenRenewal renew;
+        {
+            std::lock_guard<std::mutex> guard(g_renewalLock);
+            renew = g_renewal;
+        }
+        if (renew) renew();
         AppMessageBox(g_hMainWnd, L"连接异常,请重试", kAppTitle, kMbOk | kMbIconError);
     }
     return true;

@@ -4,6 +4,8 @@
 
 #include <json/json.h>
 
+#include <functional>
+#include <mutex>
 #include <string>
 
 // Parses a response body. False for an empty body or one that is not JSON.
@@ -20,8 +22,13 @@ std::string ReplyMessage(const Json::Value& root);
 // True when "error" is the string "invalid_token".
 bool IsInvalidToken(const Json::Value& root);
 
+// Renews the current sign-in's tokens (0 on success). The sign-in code installs it at
+// start-up; without one an expired token is only a failure.
+using TokenRenewal = std::function<int()>;
+void SetTokenRenewal(TokenRenewal renew);
+
 // The renewal rule for an "invalid_token" answer. Returns false when the answer is
-// something else. Otherwise, when signed in, renews the tokens with RequestToken and
+// something else. Otherwise, when signed in, renews the tokens (SetTokenRenewal) and
 // shows "连接异常,请重试" over the main window; returns true and the caller fails
 // its operation with -1 (the user repeats it with the new token).
 bool HandleInvalidToken(const Json::Value& root);

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/machine_info.h"
+#include "core/machine_info.h"
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/text.h"

@@ -1,4 +1,4 @@
-// Raw machine facts; the program's rules over them live in app/machine_info.
+// Raw machine facts; the program's rules over them live in core/machine_info.
 #pragma once
 
 #include <cstdint>

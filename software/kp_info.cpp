@@ -3,7 +3,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/machine_info.h"
+#include "core/machine_info.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "core/message_box.h"

@@ -23,7 +23,7 @@
 #include "core/service_reply.h"
 #include "core/settings.h"
 #include "core/text.h"
-#include "platform/ui/skin.h"
+#include "ui/skin.h"
 #include "tests/account/inbox.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/test_support.h"

@@ -34,6 +34,7 @@ protected:
         g_config = new Config();
         g_url = service.url();
         TakeShownMessageBoxes();
+        InstallTokenRenewal();
     }
     void TearDown() override { g_hMainWnd = 0; }
 

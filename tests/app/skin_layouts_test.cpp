@@ -7,7 +7,7 @@
 #include "account/login_controls.h"
 #include "account/login_frame.h"
 #include "core/settings.h"
-#include "platform/ui/skin.h"
+#include "ui/skin.h"
 #include "tests/support/test_support.h"
 
 namespace {

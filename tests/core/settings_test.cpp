@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "app/machine_info.h"
+#include "core/machine_info.h"
 #include "core/text.h"
 #include "platform/fs.h"
 #include "tests/support/test_support.h"

@@ -4,8 +4,8 @@
 #include <QApplication>
 #include <clocale>
 
-#include "platform/ui/skin.h"
-#include "platform/ui/window_base.h"
+#include "ui/skin.h"
+#include "ui/window_base.h"
 
 int main(int argc, char** argv) {
     setlocale(LC_ALL, "");

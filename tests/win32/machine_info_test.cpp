@@ -1,6 +1,6 @@
 // Machine queries through iphlpapi and kernel32. Nothing here knows this machine's
 // address, disks or name: expectations come from the rules or from Windows itself.
-#include "app/machine_info.h"
+#include "core/machine_info.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "platform/ui/tray_icon.h"
+#include "ui/tray_icon.h"
 
 #include <QAction>
 #include <QMenu>

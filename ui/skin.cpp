@@ -1,4 +1,4 @@
-#include "platform/ui/skin.h"
+#include "ui/skin.h"
 
 #include <QDir>
 #include <QFile>

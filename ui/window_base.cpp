@@ -1,4 +1,4 @@
-#include "platform/ui/window_base.h"
+#include "ui/window_base.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -14,8 +14,8 @@
 #include <QVBoxLayout>
 
 #include "core/log.h"
-#include "platform/ui/skin.h"
-#include "platform/ui/tray_icon.h"
+#include "ui/skin.h"
+#include "ui/tray_icon.h"
 
 const char kNotifyClick[] = "click";
 const char kNotifySelectChanged[] = "selectchanged";

@@ -1,4 +1,4 @@
-#include "platform/ui/window_base.h"
+#include "ui/window_base.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "core/messages.h"
-#include "platform/ui/skin.h"
-#include "platform/ui/tray_icon.h"
+#include "ui/skin.h"
+#include "ui/tray_icon.h"
 #include "tests/support/test_support.h"
 
 using testsupport::ScopedAppDir;

@@ -1,4 +1,4 @@
-#include "platform/ui/message_box_qt.h"
+#include "ui/message_box_qt.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -6,7 +6,7 @@
 #include <QThread>
 
 #include "core/message_box.h"
-#include "platform/ui/message_target.h"
+#include "ui/message_target.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/ui/message_target.h"
+#include "ui/message_target.h"
 
 class QEventLoop;
 class QKeyEvent;

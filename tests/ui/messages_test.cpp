@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "core/message_box.h"
-#include "platform/ui/message_box_qt.h"
-#include "platform/ui/message_target.h"
+#include "ui/message_box_qt.h"
+#include "ui/message_target.h"
 
 namespace {
 

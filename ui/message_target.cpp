@@ -1,4 +1,4 @@
-#include "platform/ui/message_target.h"
+#include "ui/message_target.h"
 
 #include <QCoreApplication>
 #include <QEvent>

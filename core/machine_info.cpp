@@ -1,4 +1,4 @@
-#include "app/machine_info.h"
+#include "core/machine_info.h"
 
 #include <bitset>
 #include <cstdio>

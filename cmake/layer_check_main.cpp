@@ -1,0 +1,4 @@
+// Entry point of the layer checks: they only have to link.
+int main() {
+    return 0;
+}
