@@ -48,7 +48,7 @@ TEXT
 # demo prefix stands in: the three editions, an unrelated program and company data.
 if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX="$PWD/build/demo-prefix"
-  [ -f "$WINEPREFIX/system.reg" ] || "$bin/talvora-demo-prefix" "$WINEPREFIX" >/dev/null
+  [ -f "$WINEPREFIX/system.reg" ] || "$bin/talvora-demo-prefix" "$WINEPREFIX" --large 96 >/dev/null
   echo "Demo Wine prefix: $WINEPREFIX"
 fi
 

@@ -1,22 +1,44 @@
-// talvora-demo-prefix DIR [--win64]: writes a demo Wine prefix with the three
-// editions of the invoicing software and some company data into DIR.
+// talvora-demo-prefix DIR [--win64] [--large MB]: writes a demo Wine prefix with the
+// three editions of the invoicing software and company data into DIR.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "tests/support/wine_prefix_fixture.h"
 
+namespace {
+
+const char kUsage[] = "usage: talvora-demo-prefix DIR [--win64] [--large MB]\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::printf("usage: talvora-demo-prefix DIR [--win64]\n");
+        std::printf("%s", kUsage);
         return 0;
     }
-    if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--win64") != 0)) {
-        std::fprintf(stderr, "usage: talvora-demo-prefix DIR [--win64]\n");
+    bool win64 = false;
+    size_t largeBytes = 0;
+    bool ok = argc >= 2 && argv[1][0] != '-';
+    for (int i = 2; ok && i < argc; ++i) {
+        if (std::strcmp(argv[i], "--win64") == 0) {
+            win64 = true;
+        } else if (std::strcmp(argv[i], "--large") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            long mb = std::strtol(argv[++i], &end, 10);
+            ok = *end == '\0' && mb > 0 && mb <= 4096;
+            largeBytes = static_cast<size_t>(mb) << 20;
+        } else {
+            ok = false;
+        }
+    }
+    if (!ok) {
+        std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     std::string error;
-    if (!testsupport::WriteDemoPrefix(argv[1], argc == 3, &error)) {
+    if (!testsupport::WriteDemoPrefix(argv[1], win64, &error, largeBytes)) {
         std::fprintf(stderr, "talvora-demo-prefix: %s\n", error.c_str());
         return 1;
     }

@@ -163,12 +163,20 @@ std::string PeFixturePath(const std::string& name) {
     return std::string(TALVORA_PE_FIXTURE_DIR) + "/" + name;
 }
 
+const char kLargeDemoCompany[] = "91440300MA5F8QRS3P.0";
+
 std::vector<DemoCompany> DemoCompanies() {
     return {
         {"JSP", "91110108MA01ABCD1X.0"},
         {"JSP", "91310115MA1H7XYZ2K.1"},
+        {"JSP", "91110105MA00QRST6W"},     // no extension number
+        {"JSP", "91120116MA05JKLM7E.12"},  // two-character extension: not a JSP company
+        {"JSP", "91110108MA01ABCD1X.0.tvrbak20261101093000"},  // a copy set aside
         {"SKP", "91440300MA5F8QRS3P.0"},
+        {"SKP", "91330106MA27UVWX8D.12"},  // extension number "1"
+        {"SKP", "91350200MA31NOPQ9B"},     // extension number "0"
         {"UK", "92320508MA1TUVW45Q.0"},
+        {"UK", "91510100MA61YZAB2C.3"},
     };
 }
 
@@ -198,7 +206,8 @@ std::vector<UninstallEntry> DemoUninstallEntries() {
     };
 }
 
-bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error) {
+bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error,
+                     size_t largeBytes) {
     if (!WritePrefixSkeleton(dir, SystemRegText(DemoUninstallEntries(), win64))) {
         if (error) *error = "cannot write the prefix skeleton into " + dir;
         return false;
@@ -231,6 +240,14 @@ bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error) {
             ok = ok && WriteText((data / "invoice.db").string(), Filler(48 * 1024, seed++));
             ok = ok &&
                  WriteText((data / "backup" / "invoice.bak").string(), Filler(8 * 1024, seed++));
+            // The demo's large company: half random, half text, as invoice stores are.
+            if (ok && largeBytes > 0 && company.dirName == kLargeDemoCompany) {
+                std::string big = Filler(largeBytes / 2, seed++);
+                big.reserve(largeBytes);
+                while (big.size() < largeBytes) big += "<fp><je>1000.00</je><se>130.00</se></fp>\r\n";
+                big.resize(largeBytes);
+                ok = WriteText((data / "invoice_archive.db").string(), big);
+            }
             if (!ok) {
                 if (error) *error = "cannot write company data into " + data.string();
                 return false;

@@ -3,6 +3,7 @@
 // directory per company. Used by tests and, through talvora-demo-prefix, for demo data.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,9 +47,14 @@ std::vector<DemoCompany> DemoCompanies();
 // The uninstall entries of the demo prefix: the three editions and one unrelated program.
 std::vector<UninstallEntry> DemoUninstallEntries();
 
+// The company that gets `largeBytes` more data from WriteDemoPrefix.
+extern const char kLargeDemoCompany[];
+
 // Writes the complete demo prefix into `dir` (created when missing). False with a
-// reason in `error` when something could not be written.
-bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error);
+// reason in `error` when something could not be written. With `largeBytes`, one
+// company holds that much more data (a backup that takes a while).
+bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error,
+                     size_t largeBytes = 0);
 
 // Points WINEPREFIX at `dir` for the life of the object.
 class ScopedWinePrefix {

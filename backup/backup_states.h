@@ -1,0 +1,11 @@
+// Matching the local records against the cloud list, and the company names.
+#pragma once
+
+// Refreshes cloudRecords from the service and sets every local record's bakState:
+// "已备份" with the backup time of the last cloud record of the same dirName, else
+// "未备份".
+void ComputeBackupStates();
+
+// Fills taxerName of the local records from the service's company lookup, posting
+// progress texts to the restore window. 0, or -1 after posting a failure text.
+int SyncTaxerNames();

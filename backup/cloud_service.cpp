@@ -1,0 +1,224 @@
+#include "backup/cloud_service.h"
+
+#include <json/json.h>
+
+#include <memory>
+
+#include "core/globals.h"
+#include "core/http_client.h"
+#include "core/log.h"
+#include "core/log_mask.h"
+#include "core/service_reply.h"
+#include "core/settings.h"
+#include "core/text.h"
+
+// The request bodies are jsoncpp's styled and fast texts.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace {
+
+constexpr long kCallTimeoutMs = 20000;
+
+std::string Styled(const Json::Value& value) {
+    return Json::StyledWriter().write(value);
+}
+
+// Request and reply texts reach the log in the system code page, secrets masked.
+std::string ForLog(const std::string& utf8) {
+    return LogSafe(Utf8ToAnsi(utf8));
+}
+
+std::string StringMember(const Json::Value& object, const char* name) {
+    const Json::Value& v = object[name];
+    return v.isString() ? v.asString() : std::string();
+}
+
+bool Int64Member(const Json::Value& object, const char* name, int64_t* out) {
+    const Json::Value& v = object[name];
+    if (!v.isInt64() || v.isDouble()) return false;
+    *out = v.asInt64();
+    return true;
+}
+
+std::string Path(const char* path) {
+    return g_url + path;
+}
+
+bool ParseStrict(const std::string& text, Json::Value* root) {
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    return reader->parse(text.data(), text.data() + text.size(), root, &errors);
+}
+
+}  // namespace
+
+int RequestUpload(BackupRecord& record, UploadTicket* ticket) {
+    *ticket = UploadTicket();
+    Json::Value info(Json::objectValue);
+    info["appVer"] = record.appVer;
+    info["dirName"] = record.dirName;
+    info["taxSn"] = record.taxSn;
+    info["subSn"] = record.subSn;
+    info["taxerName"] = AnsiToUtf8(record.taxerName);
+    info["typeStrEn"] = record.typeStrEn;
+    info["account"] = record.account;
+    info["PCName"] = record.PCName;
+    Json::Value request(Json::objectValue);
+    request["fileName"] = AnsiToUtf8(record.fileName);
+    request["fileSize"] = static_cast<Json::Int64>(record.fileSize);
+    request["fileMD5"] = record.fileMD5;
+    request["fileTime"] = record.fileTime;
+    request["bakTime"] = record.bakTime;
+    request["durationSeconds"] = 3600;
+    request["fileDescribe"] = "";
+    request["fileInfo"] = Json::FastWriter().write(info);
+    // The fast writer ends its text with a line end, which is no part of the member.
+    std::string inner = request["fileInfo"].asString();
+    while (!inner.empty() && inner.back() == '\n') inner.pop_back();
+    request["fileInfo"] = inner;
+
+    const std::string body = Styled(request);
+    std::string reply = HttpPost(Path("/v1/elec/archives/invoice/info/backups/get/upload"), body,
+                                 BearerHeader(), kCallTimeoutMs);
+    WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (reply.empty()) return -1;
+    Json::Value root;
+    // An answer that is not a JSON object carries no slot: no upload can follow it.
+    if (!ParseReply(reply, &root) || !root.isObject()) {
+        WriteLog("get OBS auth err\r\n");
+        return -1;
+    }
+    int code = 0;
+    if (ReplyCode(root, &code) && code != 0) {
+        WriteLog("get OBS auth err\r\n");
+        return -1;
+    }
+    ticket->bucketName = StringMember(root, "bucketName");
+    ticket->fileCloudPath = StringMember(root, "fileCloudPath");
+    int64_t fileId = 0;
+    if (Int64Member(root, "fileId", &fileId)) record.fileId = fileId;
+    if (ticket->bucketName.empty() || ticket->fileCloudPath.empty()) {
+        WriteLog("get OBS auth err\r\n");
+        return -2;
+    }
+    if (!root.isMember("auth") || (!root["auth"].isObject() && !root["auth"].isNull())) return 0;
+    const Json::Value& auth = root["auth"];
+    if (auth.isNull()) {
+        WriteLog("get OBS auth err\r\n");
+        return -3;
+    }
+    ticket->access = StringMember(auth, "access");
+    ticket->expiresAt = StringMember(auth, "expiresAt");
+    ticket->secret = StringMember(auth, "secret");
+    ticket->securitytoken = StringMember(auth, "securitytoken");
+    if (ticket->access.empty() || ticket->expiresAt.empty() || ticket->secret.empty() ||
+        ticket->securitytoken.empty()) {
+        WriteLog("get OBS auth err\r\n");
+        return -4;
+    }
+    return 0;
+}
+
+int ConfirmUpload(const BackupRecord& record) {
+    Json::Value request(Json::objectValue);
+    request["fileId"] = static_cast<Json::Int64>(record.fileId);
+    const std::string body = Styled(request);
+    std::string reply = HttpPost(Path("/v1/elec/archives/invoice/info/backups/upload/done"), body,
+                                 BearerHeader(), kCallTimeoutMs);
+    WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    Json::Value root;
+    int code = -1;
+    // Only a reply that says so confirms: the service may not hold the backup otherwise.
+    if (!ParseReply(reply, &root) || !root.isObject()) return -1;
+    return ReplyCode(root, &code) ? code : -1;
+}
+
+int ListBackups() {
+    const std::string url = Path("/v1/elec/archives/common/list/invoiceInfoBackups?needPage=false");
+    WriteLog("reqstr=%s\r\n", url.c_str());
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        cloudRecords.clear();
+    }
+    std::string reply = HttpGet(url, BearerHeader(), 0);
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    Json::Value root;
+    if (!ParseReply(reply, &root) || !root.isObject()) return reply.empty() ? -1 : 0;
+    const Json::Value& list = root["list"];
+    if (!list.isArray()) {
+        if (HandleInvalidToken(root)) return -1;
+        return 0;
+    }
+    WriteLog("backuped list len:%d\r\n", static_cast<int>(list.size()));
+    std::vector<BackupRecord> records;
+    for (const Json::Value& item : list) {
+        if (!item.isObject()) continue;
+        BackupRecord r;
+        int64_t n = 0;
+        if (Int64Member(item, "fileId", &n)) r.fileId = n;
+        if (Int64Member(item, "fileSize", &n)) {
+            r.fileSize = n;
+            WriteLog("fileSize=%lld\r\n", static_cast<long long>(n));
+        }
+        r.fileName = Utf8ToAnsi(StringMember(item, "fileName"));
+        r.fileTime = StringMember(item, "fileTime");
+        r.bakTime = StringMember(item, "bakEndTime");
+        Json::Value info;
+        if (item["fileInfo"].isString() && ParseStrict(item["fileInfo"].asString(), &info) &&
+            info.isObject()) {
+            r.appVer = StringMember(info, "appVer");
+            r.dirName = StringMember(info, "dirName");
+            r.taxSn = StringMember(info, "taxSn");
+            r.subSn = StringMember(info, "subSn");
+            r.taxerName = Utf8ToAnsi(StringMember(info, "taxerName"));
+            r.account = StringMember(info, "account");
+            r.PCName = StringMember(info, "PCName");
+            r.typeStrEn = StringMember(info, "typeStrEn");
+            r.typeStr = EditionLabel(r.typeStrEn);
+        }
+        if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(r);
+    }
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        cloudRecords = std::move(records);
+    }
+    return static_cast<int>(list.size());
+}
+
+int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
+    const std::string url = Path("/v1/elec/archives/common/download/") + std::to_string(fileId);
+    std::string reply = HttpGet(url, BearerHeader(), kCallTimeoutMs);
+    WriteLog("url=%s\r\n", url.c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    Json::Value root;
+    if (!ParseReply(reply, &root) || !root.isObject()) return -1;
+    if (root["fileUrl"].isString()) *fileUrl = root["fileUrl"].asString();
+    if (root["fileMd5"].isString()) *fileMd5 = root["fileMd5"].asString();
+    if (root["error"].isString()) {
+        HandleInvalidToken(root);
+        return -1;
+    }
+    return 0;
+}
+
+int DeleteBackup(long long fileId) {
+    const std::string url = Path("/v1/elec/archives/common/del/") + std::to_string(fileId);
+    std::string reply = HttpDelete(url, BearerHeader());
+    WriteLog("reqStr:%s\r\n", url.c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    Json::Value root;
+    int code = -1;
+    if (!ParseReply(reply, &root) || !root.isObject()) return -1;
+    return ReplyCode(root, &code) ? code : -1;
+}
+
+std::string QueryEnterprises(const std::string& body) {
+    std::string reply = HttpPost(Path("/v2/tax/enterprise"), body, std::string(), kCallTimeoutMs);
+    WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    return reply;
+}

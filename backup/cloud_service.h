@@ -1,0 +1,43 @@
+// The Talvora service's cloud-backup catalogue: upload slots with temporary storage
+// credentials, confirmation, the list, download addresses, deletion and the company
+// names of tax numbers. Blocking calls for worker threads.
+#pragma once
+
+#include <string>
+
+#include "backup/backup_record.h"
+
+// Where and with which temporary credentials an archive is to be uploaded.
+struct UploadTicket {
+    std::string bucketName;
+    std::string fileCloudPath;  // the object key
+    std::string access;
+    std::string expiresAt;
+    std::string secret;
+    std::string securitytoken;
+};
+
+// Registers the upload of `record`'s archive (fileName, fileSize, fileMD5, fileTime,
+// bakTime and the company fields) and fills the ticket; record.fileId gets the
+// service's identifier. 0 success; -1 no answer, a refusal or an unreadable answer;
+// -2 no bucket or key; -3 null credentials; -4 incomplete credentials.
+int RequestUpload(BackupRecord& record, UploadTicket* ticket);
+
+// Tells the service that the object of record.fileId is stored. 0 only for a reply
+// that parses and carries "code" 0; the service's code, or -1 for no reply, one that
+// does not parse or one without a code.
+int ConfirmUpload(const BackupRecord& record);
+
+// Replaces cloudRecords with the service's list. The number of list elements; 0 when
+// the answer has no list; -1 for an expired sign-in (renewed when signed in) and for
+// no answer or an unreadable one.
+int ListBackups();
+
+// The download address and MD5 of a backup. 0 or -1.
+int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5);
+
+// Deletes a backup: the service's "code", or -1 when there is none.
+int DeleteBackup(long long fileId);
+
+// The company lookup (no authorisation): the reply text as received.
+std::string QueryEnterprises(const std::string& body);
