@@ -2,23 +2,36 @@
 
 #include <curl/curl.h>
 
-#include "core/local_settings.h"
+#include "core/curl_policy.h"
 #include "core/log.h"
-#include "core/settings.h"
 
 namespace {
 
 constexpr long kDeleteTimeoutMs = 20000;
 
+// The body as it arrives, given up once it would pass the cap.
+struct Reply {
+    std::string body;
+    bool tooLarge = false;
+};
+
 size_t AppendBody(char* data, size_t size, size_t count, void* userData) {
-    static_cast<std::string*>(userData)->append(data, size * count);
-    return size * count;
+    Reply* reply = static_cast<Reply*>(userData);
+    const size_t n = size * count;
+    if (n > kMaxReplyBytes - reply->body.size()) {
+        reply->tooLarge = true;
+        return 0;  // ends the transfer
+    }
+    reply->body.append(data, n);
+    return n;
 }
 
 // The verbose trace carries the Authorization header. A Windows GUI process has no
 // standard error to show it on; here standard error ends up in session logs, so the
 // trace is dropped instead.
-int DropTrace(CURL*, curl_infotype, char*, size_t, void*) { return 0; }
+int DropTrace(CURL*, curl_infotype, char*, size_t, void*) {
+    return 0;
+}
 
 struct EasyHandle {
     CURL* curl = curl_easy_init();
@@ -35,18 +48,21 @@ void SetHeaders(EasyHandle* h, const std::string& extraHeader) {
     curl_easy_setopt(h->curl, CURLOPT_HTTPHEADER, h->headers);
 }
 
-// Verification stays on unless this is the test service or the local settings say so.
-void SetTls(CURL* curl, const std::string& url) {
-    if (url.compare(0, 5, "https") != 0) return;
-    if (!HttpTlsVerifyEnabled()) {
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-        return;
+void SetReply(CURL* curl, Reply* reply) {
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, reply);
+    // An announced length over the cap is refused before any of the body arrives.
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxReplyBytes));
+}
+
+// What a finished transfer hands to the caller: nothing of a reply over the cap.
+std::string Result(Reply* reply, CURLcode res) {
+    if (reply->tooLarge || res == CURLE_FILESIZE_EXCEEDED) {
+        WriteLog("http reply over %lld bytes abandoned\r\n",
+                 static_cast<long long>(kMaxReplyBytes));
+        return std::string();
     }
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    std::string caFile = LocalSetting("caFile", "");
-    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    return std::move(reply->body);
 }
 
 void LogStatus(CURL* curl) {
@@ -62,58 +78,44 @@ void LogStatus(CURL* curl) {
 
 std::string Fetch(const std::string& url, const std::string& extraHeader, long timeoutMs,
                   const char* method) {
-    std::string result;
+    Reply reply;
     EasyHandle h;
     if (!h.curl) {
         WriteLog("Init CURL failed...\r\n");
-        return result;
+        return std::string();
     }
-    SetTls(h.curl, url);
+    if (ApplyCurlPolicy(h.curl, url) != 0) return std::string();
     curl_easy_setopt(h.curl, CURLOPT_TIMEOUT_MS, timeoutMs);
     SetHeaders(&h, extraHeader);
-    curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &result);
+    SetReply(h.curl, &reply);
     curl_easy_setopt(h.curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h.curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h.curl, CURLOPT_DEBUGFUNCTION, DropTrace);
-    curl_easy_setopt(h.curl, CURLOPT_URL, url.c_str());
     if (method) curl_easy_setopt(h.curl, CURLOPT_CUSTOMREQUEST, method);
-    curl_easy_perform(h.curl);
+    CURLcode res = curl_easy_perform(h.curl);
     LogStatus(h.curl);
-    return result;
+    return Result(&reply, res);
 }
 
 }  // namespace
 
-bool HttpTlsVerifyEnabled() {
-    bool uat = false;
-    if (g_config) {
-        std::lock_guard<std::mutex> guard(g_config->mutex);
-        uat = g_config->isUat;
-    }
-    if (uat) return false;
-    return LocalSettingBool("tlsVerify", true);
-}
-
 std::string HttpPost(const std::string& url, const std::string& body,
                      const std::string& extraHeader, long timeoutMs) {
-    std::string result;
+    Reply reply;
     EasyHandle h;
-    if (!h.curl) return result;
+    if (!h.curl) return std::string();
     SetHeaders(&h, extraHeader);
-    SetTls(h.curl, url);
-    curl_easy_setopt(h.curl, CURLOPT_URL, url.c_str());
+    if (ApplyCurlPolicy(h.curl, url) != 0) return std::string();
     curl_easy_setopt(h.curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
     curl_easy_setopt(h.curl, CURLOPT_POSTFIELDS, body.c_str());
-    curl_easy_setopt(h.curl, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(h.curl, CURLOPT_WRITEDATA, &result);
+    SetReply(h.curl, &reply);
     curl_easy_setopt(h.curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h.curl, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(h.curl, CURLOPT_POST, 1L);
     CURLcode res = curl_easy_perform(h.curl);
     if (res != CURLE_OK) WriteLog("curl_easy_perform() failed: %s\n", curl_easy_strerror(res));
     LogStatus(h.curl);
-    return result;
+    return Result(&reply, res);
 }
 
 std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs) {

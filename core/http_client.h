@@ -2,14 +2,18 @@
 // returned as received (empty on transport failure); status and transport outcome go
 // to the log only, so callers judge success from the body. Call from worker threads.
 //
-// TLS: certificates and host names are verified for every "https" URL. Verification
-// is switched off only for the test service (g_config->isUat, set when the `url` file
-// names a "uat" address) or when settings.json beside the program has
-// "tlsVerify": false. settings.json may also name "caFile", a PEM bundle trusted in
-// addition to the system's (a private test authority).
+// Every request follows the program's libcurl rules (core/curl_policy.h): HTTP and
+// HTTPS only, and HTTPS verified unless settings.json says "tlsVerify": false. A reply
+// larger than kMaxReplyBytes is abandoned: the transfer stops, the result is empty and
+// the log says so.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+// Far above any real reply; the unpaged backup list of a large agency after years of
+// nightly backups still fits.
+constexpr size_t kMaxReplyBytes = 64u << 20;
 
 // extraHeader: one header line such as "Authorization: Bearer ..." or empty for none.
 // timeoutMs: whole-transfer limit, 0 for none.
@@ -18,6 +22,3 @@ std::string HttpPost(const std::string& url, const std::string& body,
 std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs);
 // Always waits up to 20000 ms.
 std::string HttpDelete(const std::string& url, const std::string& extraHeader);
-
-// Whether HTTPS requests verify the peer now (see above).
-bool HttpTlsVerifyEnabled();

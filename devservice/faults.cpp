@@ -32,6 +32,9 @@ bool Faults::Set(const Json::Value& spec) {
     if (spec["contentType"].isString()) f.contentType = spec["contentType"].asString();
     f.drop = spec.get("drop", false).asBool();
     f.dropAfter = spec.get("dropAfter", -1).asInt64();
+    f.stallAfter = spec.get("stallAfter", -1).asInt64();
+    f.stallMs = spec.get("stallMs", f.stallMs).asInt();
+    f.location = spec.get("location", "").asString();
     f.times = spec.get("times", 0).asInt();
     std::lock_guard<std::mutex> guard(lock_);
     faults_[spec["path"].asString()] = f;
@@ -65,6 +68,11 @@ httplib::Server::HandlerResponse Faults::PreRoute(const httplib::Request& req,
     if (!t_hasFault) return httplib::Server::HandlerResponse::Unhandled;
     const Fault& f = t_fault;
     if (f.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(f.delayMs));
+    if (!f.location.empty()) {
+        res.status = f.status ? f.status : 302;
+        res.set_header("Location", f.location);
+        return httplib::Server::HandlerResponse::Handled;
+    }
     if (f.drop) {
         // Headers promise a body that never comes: the client sees the connection
         // close in the middle of the answer.
@@ -77,7 +85,7 @@ httplib::Server::HandlerResponse Faults::PreRoute(const httplib::Request& req,
 }
 
 void Faults::PostRoute(httplib::Response& res) {
-    if (!t_hasFault || t_fault.drop) return;
+    if (!t_hasFault || t_fault.drop || !t_fault.location.empty()) return;
     const Fault& f = t_fault;
     if (f.replace) {
         // The route has run (and read the request body for the journal); its answer

@@ -1,5 +1,6 @@
 // Misbehaviour that tests switch on per path: a delay, another status, a canned or
-// empty body, or a connection dropped after the headers (or after some body bytes).
+// empty body, a redirect, or a connection dropped after the headers (or after some
+// body bytes) or held silent after some body bytes.
 #pragma once
 
 #include <httplib.h>
@@ -17,21 +18,25 @@ struct Fault {
     bool replace = false;  // answer with `body` instead of running the route
     std::string body;
     std::string contentType = "application/json";
-    bool drop = false;         // close the connection after the headers
-    long long dropAfter = -1;  // static files: close after this many body bytes
-    int times = 0;             // 0: until cleared; otherwise the number of requests hit
+    bool drop = false;          // close the connection after the headers
+    long long dropAfter = -1;   // static files: close after this many body bytes
+    long long stallAfter = -1;  // static files: fall silent after this many body bytes ...
+    int stallMs = 10000;        // ... for this long or until the client leaves, then close
+    std::string location;       // answer a redirect (`status` or 302) to this address
+    int times = 0;              // 0: until cleared; otherwise the number of requests hit
 };
 
 class Faults {
 public:
     // Members of the JSON: "path", "delayMs", "status", "body", "empty",
-    // "contentType", "drop", "dropAfter", "times". Returns false without "path".
+    // "contentType", "drop", "dropAfter", "stallAfter", "stallMs", "location", "times".
+    // Returns false without "path".
     bool Set(const Json::Value& spec);
     void Clear(const std::string& path);  // empty: every path
     // Takes the fault for a path (counting it); false when there is none.
     bool Take(const std::string& path, Fault* fault);
 
-    // Applied before and after routing (see main): PreRoute waits and drops
+    // Applied before and after routing (see main): PreRoute waits, redirects and drops
     // connections; PostRoute replaces the routed answer's body or status.
     httplib::Server::HandlerResponse PreRoute(const httplib::Request& req, httplib::Response& res);
     void PostRoute(httplib::Response& res);

@@ -1,11 +1,14 @@
 // Files from the --static folder under /files/. Whole files carry Content-Length and
 // honour Range; "?chunked=1" sends them chunked, without a length. A fault with
-// "dropAfter" closes the connection after that many body bytes.
+// "dropAfter" closes the connection after that many body bytes; one with "stallAfter"
+// sends that many and then nothing while it holds the connection open.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "devservice/routes.h"
 
@@ -14,6 +17,14 @@ namespace devservice {
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
+
+// Holds the connection silent for up to `ms`, ending early once the client has gone.
+void Stall(int ms, httplib::DataSink& sink) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end && sink.is_writable()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
 
 bool SafeRelative(const std::string& path) {
     if (path.empty() || path[0] == '/') return false;
@@ -54,15 +65,22 @@ void RegisterStaticRoutes(httplib::Server& server, ServiceContext& ctx) {
         }
         const Fault* fault = Faults::Current();
         const long long dropAfter = fault ? fault->dropAfter : -1;
+        const long long stallAfter = fault ? fault->stallAfter : -1;
+        const int stallMs = fault ? fault->stallMs : 0;
         auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
         auto sent = std::make_shared<long long>(0);
-        // Hands out up to `want` bytes from `offset`, stopping at the drop point.
-        // Returns the bytes written, or -1 to close the connection.
-        auto pump = [file, sent, dropAfter](size_t offset, size_t want,
-                                            httplib::DataSink& sink) -> long long {
+        // Hands out up to `want` bytes from `offset`, stopping at the drop or stall
+        // point. Returns the bytes written, or -1 to close the connection.
+        auto pump = [file, sent, dropAfter, stallAfter, stallMs](
+                        size_t offset, size_t want, httplib::DataSink& sink) -> long long {
             if (dropAfter >= 0 && *sent >= dropAfter) return -1;
+            if (stallAfter >= 0 && *sent >= stallAfter) {
+                Stall(stallMs, sink);
+                return -1;
+            }
             size_t n = std::min(want, kChunk);
             if (dropAfter >= 0) n = std::min<size_t>(n, static_cast<size_t>(dropAfter - *sent));
+            if (stallAfter >= 0) n = std::min<size_t>(n, static_cast<size_t>(stallAfter - *sent));
             std::string buf(n, '\0');
             file->clear();
             file->seekg(static_cast<std::streamoff>(offset));

@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "core/http_client.h"
+#include "core/curl_policy.h"
 #include "core/local_settings.h"
 #include "core/log.h"
 #include "core/text.h"
@@ -28,21 +28,29 @@ struct FileClose {
 };
 using FileHandle = std::unique_ptr<FILE, FileClose>;
 
+// Limits of every request of the job, from settings.json (a value below 1 means the
+// default):
+//   "downloadConnectTimeoutMs"  time to connect, default 20000;
+//   "downloadLowSpeedBytes" and "downloadLowSpeedSeconds"  a transfer slower than this
+//       many bytes a second for this many seconds fails its attempt, defaults 1024 and 60.
+// No total limit: a large package on a slow but live line may take long.
+long LimitSetting(const char* name, long fallback) {
+    long long value = LocalSettingInt(name, fallback);
+    if (value < 1 || value > 0x7fffffffLL) return fallback;
+    return static_cast<long>(value);
+}
+
 // Options every request of the job shares. Packages are installers that get run, so
-// HTTPS is verified under the same rule as every other request of the program.
-void CommonOptions(CURL* h, const std::string& url) {
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    if (HttpTlsVerifyEnabled()) {
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-        std::string caFile = LocalSetting("caFile", "");
-        if (!caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, caFile.c_str());
-    } else {
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
-    }
+// they follow the program's rules for every request (HTTPS verified, no downgrade).
+int CommonOptions(CURL* h, const std::string& url) {
+    int rc = ApplyCurlPolicy(h, url);
+    if (rc != 0) return rc;
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, LimitSetting("downloadConnectTimeoutMs", 20000));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, LimitSetting("downloadLowSpeedBytes", 1024));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, LimitSetting("downloadLowSpeedSeconds", 60));
+    return 0;
 }
 
 size_t LogHeaderBytes(char* data, size_t size, size_t count, void*) {
@@ -72,8 +80,24 @@ int Progress(void* data, curl_off_t total, curl_off_t now, curl_off_t, curl_off_
         job->lastTime = elapsed;
         job->lastBytes = static_cast<double>(now);
     }
-    job->rate = static_cast<int>(percent);
+    // 100 is for a verified package at its name; the transfer alone never claims it.
+    job->rate = percent >= 99.0 ? 99 : static_cast<int>(percent);
     return 0;
+}
+
+// 0 when the MD5 of `path` equals `expectedMd5` exactly; -1 unreadable file.
+int VerifyFile(const std::string& path, const std::string& expectedMd5) {
+    FILE* raw = fopen(path.c_str(), "rb");
+    if (!raw) {
+        WriteLog("Failed to open %s\r\n", path.c_str());
+        return -1;
+    }
+    fclose(raw);
+    std::string actual = FileMd5(path);
+    WriteLog("json md5:%s <--> file md5:%s\r\n", expectedMd5.c_str(), actual.c_str());
+    // A file that cannot be read through never matches.
+    if (actual.empty()) return -1;
+    return actual.compare(expectedMd5);
 }
 
 }  // namespace
@@ -84,8 +108,7 @@ int Upgrade::get_download_file_length() {
     for (int attempt = 1; attempt <= kLengthAttempts; ++attempt) {
         CurlHandle h(curl_easy_init());
         bool ok = false;
-        if (h) {
-            CommonOptions(h.get(), packageUrl);
+        if (h && CommonOptions(h.get(), packageUrl) == 0) {
             curl_easy_setopt(h.get(), CURLOPT_HEADER, 1L);
             curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
             curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, LogHeaderBytes);
@@ -117,12 +140,16 @@ int Upgrade::download_package_file() {
                  "Upgrade::download_package_file");
         return 101;
     }
+    const std::string part = PartPath();
     int result = -1;
     for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
         WriteLog("continue_transfer mode=[%s] resume_from=%d\r\n", "NO", 0);
-        FileHandle file(fopen(packagePath.c_str(), "wb+"));
+        // A fresh file for every attempt, created exclusively: whatever was left or
+        // planted under the name is removed, never followed.
+        platform::RemoveFile(part);
+        FileHandle file(fopen(part.c_str(), "wbx"));
         if (!file) {
-            WriteLog("create file [%s] fail\r\n", packagePath.c_str());
+            WriteLog("create file [%s] fail\r\n", part.c_str());
             return 100;
         }
         CurlHandle h(curl_easy_init());
@@ -130,7 +157,8 @@ int Upgrade::download_package_file() {
             result = CURLE_FAILED_INIT;
             continue;
         }
-        CommonOptions(h.get(), packageUrl);
+        result = CommonOptions(h.get(), packageUrl);
+        if (result != 0) break;
         curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, WriteToFile);
         curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, file.get());
         curl_easy_setopt(h.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
@@ -158,21 +186,16 @@ int Upgrade::download_package_file() {
                  attempt < kDownloadAttempts ? "retry" : "");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    platform::RemoveFile(part);
     return result == 0 ? -1 : result;
 }
 
 int Upgrade::verify_package_file() {
-    FILE* raw = fopen(packagePath.c_str(), "rb");
-    if (!raw) {
-        WriteLog("Failed to open %s\r\n", packagePath.c_str());
-        return -1;
-    }
-    fclose(raw);
-    std::string actual = FileMd5(packagePath);
-    WriteLog("json md5:%s <--> file md5:%s\r\n", expectedMd5.c_str(), actual.c_str());
-    // A file that cannot be read through never matches.
-    if (actual.empty()) return -1;
-    return actual.compare(expectedMd5);
+    return VerifyFile(packagePath, expectedMd5);
+}
+
+std::string Upgrade::PartPath() const {
+    return packagePath + ".part";
 }
 
 int Upgrade::remove_files() {
@@ -200,12 +223,23 @@ int Upgrade::download_package_file_and_verify() {
             WriteLog("download_package_file failed\r\n");
             return -2;
         }
-        if (verify_package_file() != 0) {
+        // The package takes its name only once its digest matched, so neither a bad
+        // copy nor a run that ends half-way is ever found there.
+        if (VerifyFile(PartPath(), expectedMd5) != 0) {
+            platform::RemoveFile(PartPath());
             state = 63;
-            rate = 100;
+            rate = 0;
             errorKind = 1;
             WriteLog("verify_package_file failed\r\n");
             return -3;
+        }
+        if (!platform::MoveFileReplace(PartPath(), packagePath)) {
+            WriteLog("rename [%s] failed with error [%d]\r\n", PartPath().c_str(), errno);
+            platform::RemoveFile(PartPath());
+            state = 34;
+            rate = 0;
+            errorKind = 1;
+            return -2;
         }
     }
     rate = 100;

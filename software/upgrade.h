@@ -1,6 +1,7 @@
-// The download job: fetches one file over HTTP(S), checks its MD5 against the
-// expected one and reports progress to a window. Used by the self-updater, the
-// software catalogue and the cloud restore.
+// The download job: fetches one file over HTTP(S) into a temporary file beside its
+// target, checks its MD5 against the expected one, gives it its name and reports
+// progress to a window. Used by the self-updater, the software catalogue and the
+// cloud restore.
 #pragma once
 
 #include <curl/curl.h>
@@ -38,7 +39,7 @@ public:
     UpdateInfo newest;
     UpdateInfo current;        // current.iCanUpdate gates every download
     int state = 0;             // 31 checked, 34 downloading or failed, 63 verified
-    std::atomic<int> rate{0};  // percent, 0..100
+    std::atomic<int> rate{0};  // percent; 100 only once the package is verified at its name
     int errorKind = 0;         // 0 none, 1 download or connection, 2 update list unreadable
     std::atomic<int> done{0};  // 1 after a verified download
     int autoupdate = 0;
@@ -57,14 +58,17 @@ public:
 
     // Size the server announces for packageUrl; 0 when unknown.
     int get_download_file_length();
-    // 0 success, 100 the local file cannot be created, 101 size unknown, otherwise the
-    // last transfer error.
+    // Fetches packageUrl into PartPath(). 0 success, 100 the local file cannot be
+    // created, 101 size unknown, otherwise the last transfer error (nothing is left).
     int download_package_file();
+    // packagePath with ".part" appended: where the transfer writes until verified.
+    std::string PartPath() const;
     // 0 when the MD5 of packagePath equals expectedMd5 exactly; -1 unreadable file.
     int verify_package_file();
     // Deletes packagePath and jsonPath; -1 (nothing deleted) unless current.iCanUpdate.
     int remove_files();
-    // 0, -1 not allowed, -2 download failed, -3 verification failed.
+    // 0, -1 not allowed, -2 download failed, -3 verification failed. The package is at
+    // packagePath only after 0.
     int download_package_file_and_verify();
     // The whole download with its status text; on failure nothing is left behind.
     bool DownloadAndVerify(std::wstring* status);

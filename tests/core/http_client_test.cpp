@@ -1,9 +1,12 @@
 // The HTTP client against the local service: statuses and their log lines, bodies,
-// headers, time-outs and TLS verification.
+// headers, time-outs, the reply cap, the allowed protocols and TLS verification.
 #include "core/http_client.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "core/curl_policy.h"
 #include "core/globals.h"
 #include "core/local_settings.h"
 #include "core/settings.h"
@@ -184,7 +187,21 @@ TEST_F(HttpsTest, TrustedAuthorityIsVerifiedAndAccepted) {
     EXPECT_NE(HttpGet(other + "/echo", "", 5000), "");
 }
 
-TEST_F(HttpsTest, VerificationOffBySettingOrForTestService) {
+TEST_F(HttpsTest, VerificationOffOnlyBySetting) {
+    // A service address with "uat" in it selects the test environment, but its
+    // certificate is checked like any other.
+    const std::string savedUrl = g_url;
+    ASSERT_TRUE(WriteFile(app / "url", service.url() + "/uat\n"));
+    LoadServiceUrl();
+    g_url = savedUrl;
+    ASSERT_TRUE(g_config->Snapshot().isUat);
+    EXPECT_TRUE(HttpTlsVerifyEnabled());
+    EXPECT_EQ(HttpPost(service.url() + "/echo", "{}", "", 20000), "");
+    EXPECT_EQ(HttpGet(service.url() + "/echo", "", 5000), "");
+    EXPECT_NE(app.Log().find("curl_easy_perform() failed: SSL peer certificate"),
+              std::string::npos);
+    EXPECT_EQ(service.Requests().size(), 0u);
+
     Settings("{\"tlsVerify\":false}");
     EXPECT_FALSE(HttpTlsVerifyEnabled());
     EXPECT_NE(HttpPost(service.url() + "/echo", "{}", "", 20000).find("\"method\":\"POST\""),
@@ -192,12 +209,51 @@ TEST_F(HttpsTest, VerificationOffBySettingOrForTestService) {
     EXPECT_NE(HttpDelete(service.url() + "/echo", "").find("\"method\":\"DELETE\""),
               std::string::npos);
 
-    Settings("{}");
-    EXPECT_TRUE(HttpTlsVerifyEnabled());
-    g_config->isUat = true;
-    EXPECT_FALSE(HttpTlsVerifyEnabled());
+    g_config->isUat = false;
     EXPECT_NE(HttpGet(service.url() + "/echo", "", 5000).find("\"method\":\"GET\""),
               std::string::npos);
+    // Anything but the literal false keeps verification on.
+    Settings("{\"tlsVerify\":\"false\"}");
+    EXPECT_TRUE(HttpTlsVerifyEnabled());
+    EXPECT_EQ(HttpGet(service.url() + "/echo", "", 5000), "");
+}
+
+TEST_F(HttpClientTest, OnlyHttpAndHttpsAreSpoken) {
+    const std::string local = app / "reply.json";
+    ASSERT_TRUE(WriteFile(local, "{\"code\":0}"));
+    EXPECT_EQ(HttpGet("file://" + local, "", 5000), "");
+    EXPECT_EQ(HttpDelete("FILE://" + local, ""), "");
+    EXPECT_EQ(HttpPost("dict://127.0.0.1:" + std::to_string(service.port()) + "/x", "{}", "", 5000),
+              "");
+    EXPECT_NE(app.Log().find("curl_easy_perform() failed: Unsupported protocol\n"),
+              std::string::npos);
+    EXPECT_EQ(service.Requests().size(), 0u);
+    // Upper-case schemes of the allowed two still work.
+    EXPECT_NE(HttpGet("HTTP://127.0.0.1:" + std::to_string(service.port()) + "/echo", "", 5000),
+              "");
+}
+
+// The real cap, over loopback: sparse files stand in for huge replies.
+TEST_F(HttpClientTest, ReplyOverTheCapIsAbandoned) {
+    const std::string over = service.staticDir() + "/over.json";
+    const std::string fits = service.staticDir() + "/fits.json";
+    ASSERT_TRUE(WriteFile(over, ""));
+    ASSERT_TRUE(WriteFile(fits, ""));
+    std::filesystem::resize_file(over, kMaxReplyBytes + 1);
+    std::filesystem::resize_file(fits, kMaxReplyBytes);
+
+    // Announced by its length, and streamed without one.
+    EXPECT_EQ(HttpGet(service.FileUrl("over.json"), "", 20000).size(), 0u);
+    EXPECT_EQ(HttpGet(service.FileUrl("over.json", true), "", 20000).size(), 0u);
+    const std::string line =
+        "http reply over " + std::to_string(kMaxReplyBytes) + " bytes abandoned\r\n";
+    std::string log = app.Log();
+    size_t first = log.find(line);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find(line, first + 1), std::string::npos);
+
+    std::string whole = HttpGet(service.FileUrl("fits.json", true), "", 20000);
+    EXPECT_EQ(whole.size(), kMaxReplyBytes);
 }
 
 TEST_F(HttpClientTest, BearerTokenNeverReachesStandardError) {

@@ -198,6 +198,9 @@ bool DevService::SetFault(const std::string& path, const Fault& f) {
     if (!f.contentType.empty()) v["contentType"] = f.contentType;
     v["drop"] = f.drop;
     v["dropAfter"] = static_cast<Json::Int64>(f.dropAfter);
+    v["stallAfter"] = static_cast<Json::Int64>(f.stallAfter);
+    v["stallMs"] = f.stallMs;
+    if (!f.location.empty()) v["location"] = f.location;
     v["times"] = f.times;
     return Succeeded(*this, "/test/fault", v);
 }

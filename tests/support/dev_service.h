@@ -9,6 +9,8 @@
 //   service.FileUrl("a.bin", true)              // chunked, no Content-Length
 //   DevService::Fault drop; drop.dropAfter = 1000;
 //   service.SetFault("/files/a.bin", drop);     // connection closes after 1000 bytes
+//   DevService::Fault hop; hop.location = service.FileUrl("b.bin");
+//   service.SetFault("/files/a.bin", hop);      // 302 to b.bin
 //
 // Faults apply to the exact request path (no query) until cleared, or for `times`
 // requests. Control calls go straight to the service and write nothing to the
@@ -46,11 +48,14 @@ public:
         int status = 0;            // 0: the route's own (201, 204, 401, 500 ...)
         bool replaceBody = false;  // answer `body` (with `status` or 200); route not run
         std::string body;
-        bool emptyBody = false;    // answer an empty body
-        std::string contentType;   // of a replaced body; default application/json
-        bool drop = false;         // headers, then the connection closes
-        long long dropAfter = -1;  // /files/: close after this many body bytes
-        int times = 0;             // 0: until cleared
+        bool emptyBody = false;     // answer an empty body
+        std::string contentType;    // of a replaced body; default application/json
+        bool drop = false;          // headers, then the connection closes
+        long long dropAfter = -1;   // /files/: close after this many body bytes
+        long long stallAfter = -1;  // /files/: fall silent after this many body bytes ...
+        int stallMs = 10000;        // ... for this long (less if the client leaves), then close
+        std::string location;       // answer a redirect (`status` or 302) to this address
+        int times = 0;              // 0: until cleared
     };
 
     DevService();

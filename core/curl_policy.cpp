@@ -1,0 +1,45 @@
+#include "core/curl_policy.h"
+
+#include <cctype>
+
+#include "core/local_settings.h"
+#include "core/log.h"
+
+namespace {
+
+// Schemes are case-insensitive: "HTTPS://" starts a secure chain too.
+bool StartsHttps(const std::string& url) {
+    static const char kPrefix[] = "https://";
+    if (url.size() < sizeof(kPrefix) - 1) return false;
+    for (size_t i = 0; i + 1 < sizeof(kPrefix); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != kPrefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool HttpTlsVerifyEnabled() {
+    return LocalSettingBool("tlsVerify", true);
+}
+
+int ApplyCurlPolicy(CURL* curl, const std::string& url) {
+    // A chain that starts on plain HTTP is no stronger than its first hop, so only
+    // HTTPS starts are held to HTTPS for every redirect.
+    const char* redirects = StartsHttps(url) ? "https" : "http,https";
+    const bool verify = HttpTlsVerifyEnabled();
+    const std::string caFile = verify ? LocalSetting("caFile", "") : std::string();
+    CURLcode rc = curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirects);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    if (rc == CURLE_OK && !caFile.empty())
+        rc = curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    if (rc != CURLE_OK) {
+        WriteLog("curl policy not applied: %s\r\n", curl_easy_strerror(rc));
+        return static_cast<int>(rc);
+    }
+    return 0;
+}
