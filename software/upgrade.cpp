@@ -9,8 +9,10 @@
 #include "core/curl_policy.h"
 #include "core/local_settings.h"
 #include "core/log.h"
+#include "core/log_mask.h"
 #include "core/text.h"
 #include "platform/fs.h"
+#include "platform/private_files.h"
 
 namespace {
 
@@ -55,7 +57,7 @@ int CommonOptions(CURL* h, const std::string& url) {
 
 size_t LogHeaderBytes(char* data, size_t size, size_t count, void*) {
     size_t n = size * count;
-    WriteLog("http:%.*s", static_cast<int>(n), data);
+    WriteLog("http:%s", LogSafe(std::string(data, n)).c_str());
     return n;
 }
 
@@ -103,7 +105,8 @@ int VerifyFile(const std::string& path, const std::string& expectedMd5) {
 }  // namespace
 
 int Upgrade::get_download_file_length() {
-    WriteLog("url:%s\r\n", packageUrl.c_str());
+    // A presigned address carries its signature and credentials.
+    WriteLog("url:%s\r\n", LogSafe(packageUrl).c_str());
     double length = 0;
     for (int attempt = 1; attempt <= kLengthAttempts; ++attempt) {
         CurlHandle h(curl_easy_init());
@@ -148,6 +151,8 @@ int Upgrade::download_package_file() {
         // planted under the name is removed, never followed.
         platform::RemoveFile(part);
         FileHandle file(fopen(part.c_str(), "wbx"));
+        // Downloads (backups of tax data among them) are the user's alone.
+        if (file) platform::MakeFilePrivate(part);
         if (!file) {
             WriteLog("create file [%s] fail\r\n", part.c_str());
             return 100;

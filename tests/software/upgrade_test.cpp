@@ -2,6 +2,7 @@
 #include "software/upgrade.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <future>
@@ -104,7 +105,15 @@ protected:
 };
 
 TEST_F(UpgradeTest, RunDownloadJobFetchesVerifiesAndPostsHundredLast) {
+    // A presigned address: its signature and credentials stay out of the log.
+    job_.packageUrl += "?X-Amz-Credential=AKIDSECRETPART&X-Amz-Signature=0123abcd9876";
     ASSERT_EQ(0, RunDownloadJob(&job_));
+    EXPECT_FALSE(LogHas("AKIDSECRETPART"));
+    EXPECT_FALSE(LogHas("0123abcd9876"));
+    EXPECT_TRUE(LogHas("X-Amz-Credential=***&X-Amz-Signature=***"));
+    struct stat st;
+    ASSERT_EQ(0, stat(job_.packagePath.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);  // downloads are the user's alone
     EXPECT_EQ(bytes_, ReadFile(job_.packagePath));
     EXPECT_EQ(1, job_.done.load());
     EXPECT_EQ(100, job_.rate.load());
