@@ -171,6 +171,8 @@ void SetPackReadRefusal(std::function<bool(const std::string& path)> refuse) {
 int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
                  std::string* failedPath) {
     if (failedPath) failedPath->clear();
+    // Whatever happens, no older archive may remain under the name to be taken for this one.
+    platform::RemoveFile(archivePath);
     platform::NodeInfo source;
     if (!platform::QueryNode(sourcePath, &source) || source.kind == platform::NodeKind::Missing) {
         WriteLog("zip: source missing: %s\r\n", sourcePath.c_str());
@@ -181,8 +183,6 @@ int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
         if (failedPath) *failedPath = sourcePath;
         return kArchiveReadFailed;
     }
-    // Whatever happens, no older archive may remain under the name to be taken for this one.
-    platform::RemoveFile(archivePath);
     std::string partPath = archivePath + ".part";
     platform::RemoveFile(partPath);
 

@@ -181,6 +181,7 @@ TEST_F(ZipWriterTest, UnreadableFileOrFolderFailsTheArchive) {
 
 TEST_F(ZipWriterTest, MissingSourceUnwritableArchiveAndSingleFile) {
     std::string archive = work_ / "x.zip";
+    ASSERT_TRUE(WriteFile(archive, "an older archive"));
     EXPECT_EQ(ZipDirectory(archive, work_ / "no-such-folder"), kArchiveMissingSource);
     EXPECT_FALSE(Exists(archive));
     EXPECT_EQ(ZipDirectory(work_ / "no-such-folder/x.zip", src_), kArchiveCreateFailed);
