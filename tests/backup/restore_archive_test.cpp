@@ -40,9 +40,9 @@ namespace {
 // "crc" flips a data byte, "longer"/"shorter" change the recorded size in both headers.
 const char kMakeArchive[] = R"PY(
 import json, struct, sys, zipfile
-out, spec = sys.argv[1], json.load(open(sys.argv[2]))
+out, plan = sys.argv[1], json.load(open(sys.argv[2]))
 with zipfile.ZipFile(out, "w") as zf:
-    for e in spec:
+    for e in plan:
         zi = zipfile.ZipInfo(e["name"], date_time=(2023, 1, 5, 9, 30, 0))
         zi.compress_type = zipfile.ZIP_STORED if e.get("stored") else zipfile.ZIP_DEFLATED
         if "mode" in e:
@@ -57,7 +57,7 @@ while data[pos:pos + 4] == b"PK\x01\x02":
     n, x, c = struct.unpack("<HHH", data[pos + 28:pos + 34])
     central[bytes(data[pos + 46:pos + 46 + n])] = pos
     pos += 46 + n + x + c
-for e in spec:
+for e in plan:
     fault = e.get("fault")
     if not fault:
         continue
@@ -86,8 +86,8 @@ with zipfile.ZipFile(sys.argv[1], "w") as zf:
             f.write(block)
 )PY";
 
-struct EntrySpec {
-    EntrySpec(std::string n, std::string d, int m = -1, bool s = false, std::string f = "")
+struct EntryPlan {
+    EntryPlan(std::string n, std::string d, int m = -1, bool s = false, std::string f = "")
         : name(std::move(n)), data(std::move(d)), mode(m), stored(s), fault(std::move(f)) {}
     std::string name;
     std::string data;
@@ -139,22 +139,22 @@ protected:
         return app_ / ("taxDataTmp/SKP/" + name);
     }
 
-    void MakeArchive(const std::string& path, const std::vector<EntrySpec>& entries) {
-        Json::Value spec(Json::arrayValue);
-        for (const EntrySpec& e : entries) {
+    void MakeArchive(const std::string& path, const std::vector<EntryPlan>& entries) {
+        Json::Value plan(Json::arrayValue);
+        for (const EntryPlan& e : entries) {
             Json::Value v;
             v["name"] = e.name;
             v["hex"] = Hex(e.data);
             if (e.mode >= 0) v["mode"] = e.mode;
             if (e.stored) v["stored"] = true;
             if (!e.fault.empty()) v["fault"] = e.fault;
-            spec.append(v);
+            plan.append(v);
         }
-        std::string specPath = scratch_ / "spec.json";
-        ASSERT_TRUE(WriteFile(specPath, Json::FastWriter().write(spec)));
+        std::string planPath = scratch_ / "plan.json";
+        ASSERT_TRUE(WriteFile(planPath, Json::FastWriter().write(plan)));
         int rc = -1;
         std::string out = archivetest::RunPython(scratch_.path(), kMakeArchive,
-                                                 Quote(path) + " " + Quote(specPath), &rc);
+                                                 Quote(path) + " " + Quote(planPath), &rc);
         ASSERT_EQ(rc, 0) << out;
     }
 
@@ -316,7 +316,7 @@ TEST_F(RestoreTest, ArchivesFromInfoZipAndPythonRestore) {
 TEST_F(RestoreTest, HostileAndDamagedArchivesChangeNothing) {
     std::string abs = outside_ + "/abs.txt";
     struct Case {
-        std::vector<EntrySpec> entries;
+        std::vector<EntryPlan> entries;
         int expected;
     };
     const std::string good = "good data";
