@@ -8,7 +8,7 @@
 #include "core/machine_info.h"
 #include "core/settings.h"
 #include "core/text.h"
-#include "platform/dir_entries.h"
+#include "platform/file_tree.h"
 #include "platform/wine_prefix.h"
 #include "software/kp_info.h"
 #include "software/uninstall_registry.h"
@@ -37,30 +37,43 @@ std::string HostPath(const std::string& windowsPath) {
     return platform::WindowsPathToHost(windowsPath);
 }
 
+// Calls `visit` with each entry of a host folder; links are reported, never entered.
+template <typename Visit>
+void ForEachEntry(const std::string& hostDir, Visit visit) {
+    std::vector<std::string> names;
+    if (!platform::ListNames(hostDir, &names)) return;
+    for (const std::string& name : names) {
+        const std::string path = hostDir + platform::kPathSep + name;
+        platform::NodeInfo info;
+        if (platform::QueryNode(path, &info)) visit(name, path, info);
+    }
+}
+
 void Walk(const std::string& windowsDir, const std::string& hostDir, const std::string& suffix,
           std::vector<std::string>* out) {
-    for (const platform::DirItem& item : platform::ListDirItems(hostDir)) {
-        const std::string windowsPath = windowsDir + "\\" + item.name;
-        if (item.kind == platform::EntryKind::kDir) {
-            Walk(windowsPath, hostDir + "/" + item.name, suffix, out);
-        } else if (item.kind == platform::EntryKind::kFile && item.name.size() >= suffix.size() &&
-                   item.name.compare(item.name.size() - suffix.size(), suffix.size(), suffix) ==
-                       0) {
+    ForEachEntry(hostDir, [&](const std::string& name, const std::string& path,
+                              const platform::NodeInfo& info) {
+        const std::string windowsPath = windowsDir + "\\" + name;
+        if (info.kind == platform::NodeKind::Directory) {
+            Walk(windowsPath, path, suffix, out);
+        } else if (info.kind == platform::NodeKind::File && name.size() >= suffix.size() &&
+                   name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
             WriteLog("mach file %s\r\n", windowsPath.c_str());
             out->push_back(windowsPath);
         }
-    }
+    });
 }
 
 int64_t SizeOf(const std::string& hostDir) {
     int64_t total = 0;
-    for (const platform::DirItem& item : platform::ListDirItems(hostDir)) {
-        if (item.kind == platform::EntryKind::kFile) {
-            total += item.size;
-        } else if (item.kind == platform::EntryKind::kDir) {
-            total += SizeOf(hostDir + "/" + item.name);
+    ForEachEntry(hostDir, [&total](const std::string&, const std::string& path,
+                                   const platform::NodeInfo& info) {
+        if (info.kind == platform::NodeKind::File) {
+            total += info.size;
+        } else if (info.kind == platform::NodeKind::Directory) {
+            total += SizeOf(path);
         }
-    }
+    });
     return total;
 }
 
@@ -147,13 +160,13 @@ void FindFilesBySuffix(const std::string& root, const std::string& suffix,
 
 std::string GetDirTime(const std::string& path) {
     const std::string host = HostPath(path);
-    int64_t seconds = 0;
-    int error = 0;
-    if (host.empty() || !platform::PathWriteTime(host, &seconds, &error)) {
+    platform::NodeInfo info;
+    if (host.empty() || !platform::QueryNode(host, &info) ||
+        info.kind != platform::NodeKind::Directory) {
         WriteLog("目录打开失败\r\n");
         return std::string();
     }
-    std::string text = ChinaTimeText(seconds);
+    std::string text = ChinaTimeText(info.writeTime);
     WriteLog("ftWrite：%s\r\n", text.c_str());
     return text;
 }
