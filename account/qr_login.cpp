@@ -9,11 +9,11 @@
 #include "core/http_client.h"
 #include "core/log.h"
 #include "core/log_mask.h"
+#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/service_reply.h"
 #include "core/settings.h"
 #include "core/text.h"
-#include "core/message_box.h"
 
 namespace {
 
@@ -67,12 +67,12 @@ int QrLoginSession::Start(int role, AppWindow loginWindow, AppWindow mainWindow)
     sceneStr_ = sceneStr;
     polling_ = true;
     const int signInRole = role != 0 ? 1 : 0;
-    worker_ = std::thread([this, body = BuildQrPollBody(sceneStr), signInRole, loginWindow,
-                           mainWindow] {
-        Poll(body, signInRole, loginWindow, mainWindow);
-        std::lock_guard<std::mutex> done(lock_);
-        polling_ = false;
-    });
+    worker_ =
+        std::thread([this, body = BuildQrPollBody(sceneStr), signInRole, loginWindow, mainWindow] {
+            Poll(body, signInRole, loginWindow, mainWindow);
+            std::lock_guard<std::mutex> done(lock_);
+            polling_ = false;
+        });
     return result;
 }
 

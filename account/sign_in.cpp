@@ -4,15 +4,15 @@
 
 #include <algorithm>
 
-#include "core/machine_info.h"
 #include "core/http_client.h"
 #include "core/log.h"
 #include "core/log_mask.h"
+#include "core/machine_info.h"
+#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/service_reply.h"
 #include "core/settings.h"
 #include "core/text.h"
-#include "core/message_box.h"
 
 // The request is jsoncpp's styled text with sorted members.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

@@ -15,10 +15,10 @@
 #include "core/settings.h"
 #include "core/text.h"
 #include "platform/instance.h"
+#include "software/kp_info.h"
 #include "ui/message_box_qt.h"
 #include "ui/message_target.h"
 #include "ui/skin.h"
-#include "software/kp_info.h"
 
 int main(int argc, char* argv[]) {
     setlocale(LC_ALL, "");

@@ -5,15 +5,15 @@
 
 #include "account/login_frame.h"
 #include "account/sign_in.h"
-#include "core/machine_info.h"
 #include "core/globals.h"
 #include "core/log.h"
+#include "core/machine_info.h"
+#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
-#include "core/message_box.h"
-#include "ui/window_base.h"
 #include "software/kp_info.h"
+#include "ui/window_base.h"
 
 namespace {
 
@@ -169,4 +169,3 @@ void CMainFrame::ShowSignedOut() {
     userLab_->clear();
     loginBtn_->setText(QStringLiteral("登录"));
 }
-

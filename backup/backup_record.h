@@ -36,11 +36,25 @@ struct BackupRecord {
 };
 
 // Backup states (bakState) and job states (opState).
-enum BackupState { kNotBackedUp = 0, kNeedsRestore = 1, kNeedsBackup = 2, kNeedsSync = 3,
-                   kBackedUp = 4 };
-enum JobState { kJobNone = 0, kJobWaiting = 1, kJobSucceeded = 2, kJobDeleteFailed = 3,
-                kJobRunning = 4, kJobVersionMismatch = 5, kJobUploadError = 6,
-                kJobDownloadError = 7, kJobMd5Mismatch = 8, kJobLowDisk = 9 };
+enum BackupState {
+    kNotBackedUp = 0,
+    kNeedsRestore = 1,
+    kNeedsBackup = 2,
+    kNeedsSync = 3,
+    kBackedUp = 4
+};
+enum JobState {
+    kJobNone = 0,
+    kJobWaiting = 1,
+    kJobSucceeded = 2,
+    kJobDeleteFailed = 3,
+    kJobRunning = 4,
+    kJobVersionMismatch = 5,
+    kJobUploadError = 6,
+    kJobDownloadError = 7,
+    kJobMd5Mismatch = 8,
+    kJobLowDisk = 9
+};
 
 // The list texts of the states; empty for values outside the tables.
 std::wstring BackupStateText(int state);

@@ -113,7 +113,8 @@ int ScanEdition(const EditionScan& scan) {
         if (scan.singleCharacterOnly && r.subSn.size() > 1) continue;
         r.fileSize = GetDirSize(r.dirPath);
         if (scan.edition == 0) {
-            WriteLog("dir=%s, size=%lld\r\n", r.dirPath.c_str(), static_cast<long long>(r.fileSize));
+            WriteLog("dir=%s, size=%lld\r\n", r.dirPath.c_str(),
+                     static_cast<long long>(r.fileSize));
         }
         r.fileTime = GetDirTime(r.dirPath);
         if (r.fileTime.empty()) continue;

@@ -18,9 +18,24 @@ std::string Normalised(const std::string& name) {
 
 bool IsSecretMember(const std::string& name) {
     static const char* const kNames[] = {
-        "accesstoken", "refreshtoken", "token", "idtoken", "sessiontoken", "securitytoken",
-        "xamzsecuritytoken", "secret", "secretkey", "secretaccesskey", "sk", "password",
-        "passwd", "pwd", "pw", "passwordmd5", "pwmd5", "authorization",
+        "accesstoken",
+        "refreshtoken",
+        "token",
+        "idtoken",
+        "sessiontoken",
+        "securitytoken",
+        "xamzsecuritytoken",
+        "secret",
+        "secretkey",
+        "secretaccesskey",
+        "sk",
+        "password",
+        "passwd",
+        "pwd",
+        "pw",
+        "passwordmd5",
+        "pwmd5",
+        "authorization",
     };
     const std::string n = Normalised(name);
     for (const char* k : kNames)
@@ -98,8 +113,8 @@ std::string MaskJsonMembers(const std::string& text) {
             continue;
         } else {
             end = value;
-            while (end < text.size() && text[end] != ',' && text[end] != '}' &&
-                   text[end] != ']' && !std::isspace(static_cast<unsigned char>(text[end])))
+            while (end < text.size() && text[end] != ',' && text[end] != '}' && text[end] != ']' &&
+                   !std::isspace(static_cast<unsigned char>(text[end])))
                 ++end;
         }
         out += "\"***\"";
@@ -149,8 +164,8 @@ bool StartsWithNoCase(const std::string& text, size_t at, const char* word) {
 
 // "Bearer <token>" and header lines such as "x-amz-security-token: <token>".
 std::string MaskHeaders(const std::string& text) {
-    static const char* const kPrefixes[] = {"bearer ", "x-amz-security-token:",
-                                            "x-obs-security-token:", "cookie:", "set-cookie:"};
+    static const char* const kPrefixes[] = {
+        "bearer ", "x-amz-security-token:", "x-obs-security-token:", "cookie:", "set-cookie:"};
     std::string out;
     out.reserve(text.size());
     size_t i = 0;

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/machine_info.h"
 #include "core/globals.h"
 #include "core/log.h"
+#include "core/machine_info.h"
 #include "core/text.h"
 #include "platform/fs.h"
 #include "platform/private_files.h"

@@ -3,10 +3,10 @@
 #include <mutex>
 #include <thread>
 
-#include "core/machine_info.h"
 #include "core/log.h"
-#include "core/text.h"
+#include "core/machine_info.h"
 #include "core/message_box.h"
+#include "core/text.h"
 #include "software/file_version_text.h"
 #include "software/uninstall_registry.h"
 

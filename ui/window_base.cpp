@@ -188,7 +188,9 @@ void WindowBase::HideWindow() {
     }
 }
 
-void WindowBase::ShowAndBringToFront() { BringToFront(this); }
+void WindowBase::ShowAndBringToFront() {
+    BringToFront(this);
+}
 
 void BringToFront(QWidget* window) {
     if (window->isMinimized()) {

@@ -23,10 +23,10 @@
 #include "core/service_reply.h"
 #include "core/settings.h"
 #include "core/text.h"
-#include "ui/skin.h"
 #include "tests/account/inbox.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/test_support.h"
+#include "ui/skin.h"
 
 using testsupport::DevService;
 using testsupport::kDemoAgencyMobile;

@@ -7,8 +7,8 @@
 #include "account/login_controls.h"
 #include "account/login_frame.h"
 #include "core/settings.h"
-#include "ui/skin.h"
 #include "tests/support/test_support.h"
+#include "ui/skin.h"
 
 namespace {
 

@@ -101,8 +101,8 @@ TEST_F(TaxDataScanTest, EveryCompanyOfEachEditionWithItsFields) {
     EXPECT_FALSE(jsp.PCName.empty());
     EXPECT_EQ(jsp.appVer, GetKpAppVer("JSP"));
     // invoice.db, backup/invoice.bak and the marker.
-    int64_t marker = static_cast<int64_t>(
-        testsupport::ReadFile(Host(jsp.dirPath + "\\TCDP.ini")).size());
+    int64_t marker =
+        static_cast<int64_t>(testsupport::ReadFile(Host(jsp.dirPath + "\\TCDP.ini")).size());
     EXPECT_EQ(jsp.fileSize, 48 * 1024 + 8 * 1024 + marker);
 
     const BackupRecord& noDot = byDir.at("91110105MA00QRST6W");
@@ -145,8 +145,8 @@ TEST_F(TaxDataScanTest, TimesBeyondTheYear3000AndLinksAndHugeTrees) {
 
     EXPECT_EQ(ScanUk(), 2);  // the loop adds no marker
     ASSERT_EQ(localRecords.size(), 2u);
-    const BackupRecord& big = localRecords[0].dirName == "92320508MA1TUVW45Q.0" ? localRecords[0]
-                                                                              : localRecords[1];
+    const BackupRecord& big =
+        localRecords[0].dirName == "92320508MA1TUVW45Q.0" ? localRecords[0] : localRecords[1];
     EXPECT_EQ(big.dirName, "92320508MA1TUVW45Q.0");
     EXPECT_EQ(big.fileSize, before + huge);
     EXPECT_EQ(GetDirTime("C:\\no\\such\\dir"), "");

@@ -1,7 +1,6 @@
 #include "core/log.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

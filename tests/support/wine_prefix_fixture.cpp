@@ -206,8 +206,7 @@ std::vector<UninstallEntry> DemoUninstallEntries() {
     };
 }
 
-bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error,
-                     size_t largeBytes) {
+bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes) {
     if (!WritePrefixSkeleton(dir, SystemRegText(DemoUninstallEntries(), win64))) {
         if (error) *error = "cannot write the prefix skeleton into " + dir;
         return false;
@@ -244,7 +243,8 @@ bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error,
             if (ok && largeBytes > 0 && company.dirName == kLargeDemoCompany) {
                 std::string big = Filler(largeBytes / 2, seed++);
                 big.reserve(largeBytes);
-                while (big.size() < largeBytes) big += "<fp><je>1000.00</je><se>130.00</se></fp>\r\n";
+                while (big.size() < largeBytes)
+                    big += "<fp><je>1000.00</je><se>130.00</se></fp>\r\n";
                 big.resize(largeBytes);
                 ok = WriteText((data / "invoice_archive.db").string(), big);
             }

@@ -53,8 +53,7 @@ extern const char kLargeDemoCompany[];
 // Writes the complete demo prefix into `dir` (created when missing). False with a
 // reason in `error` when something could not be written. With `largeBytes`, one
 // company holds that much more data (a backup that takes a while).
-bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error,
-                     size_t largeBytes = 0);
+bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes = 0);
 
 // Points WINEPREFIX at `dir` for the life of the object.
 class ScopedWinePrefix {

@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "core/messages.h"
+#include "tests/support/test_support.h"
 #include "ui/skin.h"
 #include "ui/tray_icon.h"
-#include "tests/support/test_support.h"
 
 using testsupport::ScopedAppDir;
 using testsupport::TempDir;
