@@ -62,7 +62,8 @@ static_assert(sizeof(kStatusNames) / sizeof(kStatusNames[0]) == OBS_STATUS_BUTT,
 // The single place where object-storage requests get their protocol and TLS rules:
 // plain HTTP or HTTPS only; certificates and host names verified unless the program
 // runs against the test service or settings.json switches verification off, with
-// settings.json's "caFile" trusted besides the system's authorities.
+// settings.json's "caFile" trusted besides the system's authorities. Kept in one
+// function so that a program-wide libcurl policy can take its place whole.
 void ApplyObsTransportPolicy(CURL* curl, const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");

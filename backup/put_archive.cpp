@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <mutex>
 
@@ -104,6 +103,28 @@ bool DigestFile(FILE* file, std::string* md5Base64, std::string* sha256Hex,
     return true;
 }
 
+// "%Y-%m-%dT%H:%M:%SZ" of a time in seconds since the epoch, computed here because
+// gmtime is not thread-safe and gmtime_r is not everywhere.
+std::string UtcText(long long seconds) {
+    long long days = seconds / 86400;
+    long long rest = seconds % 86400;
+    // Civil date from a day count (proleptic Gregorian calendar).
+    days += 719468;
+    const long long era = days / 146097;
+    const long long dayOfEra = days - era * 146097;
+    const long long yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long mp = (5 * dayOfYear + 2) / 153;
+    const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const long long month = mp < 10 ? mp + 3 : mp - 9;
+    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[64];
+    snprintf(text, sizeof(text), "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day,
+             rest / 3600, rest % 3600 / 60, rest % 60);
+    return text;
+}
+
 obs_status OnProperties(const obs_response_properties* p, void*) {
     auto line = [](const char* name, const char* value) {
         if (value) WriteLog("%s: %s\n", name, value);
@@ -115,14 +136,7 @@ obs_status OnProperties(const obs_response_properties* p, void*) {
     if (p->content_length) {
         WriteLog("content_length: %llu\n", static_cast<unsigned long long>(p->content_length));
     }
-    if (p->last_modified > 0) {
-        const std::time_t when = static_cast<std::time_t>(p->last_modified);
-        std::tm tm{};
-        gmtime_r(&when, &tm);
-        char text[64];
-        strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &tm);
-        WriteLog("Last-Modified: %s\n", text);
-    }
+    if (p->last_modified > 0) WriteLog("Last-Modified: %s\n", UtcText(p->last_modified).c_str());
     for (int i = 0; i < p->meta_data_count; ++i) {
         WriteLog("x-amz-meta-%s: %s\n", p->meta_data[i].name, p->meta_data[i].value);
     }
@@ -179,7 +193,7 @@ int PutArchive(const std::string& archivePath, const UploadTicket& ticket) {
     std::string md5;
     std::string sha256;
     unsigned long long size = 0;
-    if (!DigestFile(file.get(), &md5, &sha256, &size) || fseeko(file.get(), 0, SEEK_SET) != 0) {
+    if (!DigestFile(file.get(), &md5, &sha256, &size) || fseek(file.get(), 0, SEEK_SET) != 0) {
         WriteLog("read archive failed: %s\r\n", strerror(errno));
         return -1;
     }

@@ -128,7 +128,8 @@ function readJson(req, limit) {
 }
 
 // Writes the body to a file in `dir` while hashing it. Resolves to
-// {file (null when empty), length, sha256 (hex), md5 (base64)}.
+// {file (null when empty), length, sha256 (hex), md5 (base64)}; a client that goes
+// away first leaves no file behind.
 function spoolBody(req, dir) {
   return new Promise((resolve, reject) => {
     const sha256 = crypto.createHash('sha256');
@@ -136,11 +137,20 @@ function spoolBody(req, dir) {
     let length = 0;
     let file = null;
     let out = null;
+    let ended = false;
+    const fail = err => {
+      if (ended) return;
+      ended = true;
+      if (out) out.destroy();
+      if (file) fs.unlink(file, () => {});
+      reject(err);
+    };
     req.on('data', chunk => {
+      if (ended) return;
       if (!out) {
         file = path.join(dir, crypto.randomBytes(12).toString('hex'));
         out = fs.createWriteStream(file);
-        out.on('error', reject);
+        out.on('error', fail);
       }
       sha256.update(chunk);
       md5.update(chunk);
@@ -150,8 +160,11 @@ function spoolBody(req, dir) {
         out.once('drain', () => req.resume());
       }
     });
-    req.on('error', reject);
+    req.on('error', fail);
+    req.on('aborted', () => fail(new Error('the client went away')));
     req.on('end', () => {
+      if (ended) return;
+      ended = true;
       const done = () =>
         resolve({ file, length, sha256: sha256.digest('hex'), md5: md5.digest('base64') });
       if (out) out.end(done);
@@ -220,7 +233,13 @@ class VerifyingProxy {
       req.resume();
       return sendError(req, res, 400, 'InvalidArgument', 'This object key is not supported.', resource);
     }
-    request.body = await spoolBody(req, this.spoolDir);
+    try {
+      request.body = await spoolBody(req, this.spoolDir);
+    } catch (e) {
+      this.log(`${req.method} ${resource}: ${e.message}`);
+      res.destroy();
+      return;
+    }
     try {
       const { payloadHash } = await verifyRequest(request, this.credentials);
       await this.forward(request, payloadHash, res);
