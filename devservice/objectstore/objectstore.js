@@ -33,7 +33,12 @@ function parseOptions(argv) {
     else if (name === '--bucket') options.buckets.push(value);
     else return null;
   }
-  if (!options.data || !Number.isInteger(options.port) || options.port < 0 || options.port > 65535) {
+  if (
+    !options.data ||
+    !Number.isInteger(options.port) ||
+    options.port < 0 ||
+    options.port > 65535
+  ) {
     return null;
   }
   if (options.buckets.length === 0) options.buckets.push('talvora-backup');

@@ -191,7 +191,8 @@ class VerifyingProxy {
     this.server = http.createServer((req, res) => {
       this.handle(req, res).catch(err => {
         this.log(`error ${req.method} ${req.url}: ${err.message}`);
-        if (!res.headersSent) sendError(req, res, 500, 'InternalError', 'We encountered an internal error.', '');
+        if (!res.headersSent)
+          sendError(req, res, 500, 'InternalError', 'We encountered an internal error.', '');
         else res.destroy();
       });
     });
@@ -231,7 +232,14 @@ class VerifyingProxy {
     const resource = `/${request.bucket}/${request.key}`;
     if (!safeKey(request.key)) {
       req.resume();
-      return sendError(req, res, 400, 'InvalidArgument', 'This object key is not supported.', resource);
+      return sendError(
+        req,
+        res,
+        400,
+        'InvalidArgument',
+        'This object key is not supported.',
+        resource,
+      );
     }
     try {
       request.body = await spoolBody(req, this.spoolDir);
@@ -328,7 +336,10 @@ class VerifyingProxy {
 
 function sendJson(res, status, value) {
   const text = JSON.stringify(value);
-  res.writeHead(status, { 'Content-Type': 'application/json', 'Content-Length': Buffer.byteLength(text) });
+  res.writeHead(status, {
+    'Content-Type': 'application/json',
+    'Content-Length': Buffer.byteLength(text),
+  });
   res.end(text);
 }
 

@@ -48,9 +48,11 @@ function parseCredentialScope(text) {
 }
 
 function parseAuthorization(header) {
-  const m = /^AWS4-HMAC-SHA256 Credential=([^,\s]+),\s*SignedHeaders=([^,\s]+),\s*Signature=([0-9a-f]{64})$/.exec(
-    header || '',
+  const pattern = new RegExp(
+    '^AWS4-HMAC-SHA256 Credential=([^,\\s]+),\\s*SignedHeaders=([^,\\s]+),\\s*' +
+      'Signature=([0-9a-f]{64})$',
   );
+  const m = pattern.exec(header || '');
   if (!m) return null;
   const scope = parseCredentialScope(m[1]);
   if (!scope) return null;
@@ -81,7 +83,11 @@ function signerFor(credential, region, service) {
 function findCredential(credentials, access) {
   const credential = credentials.get(access);
   if (!credential) {
-    throw refuse(403, 'InvalidAccessKeyId', 'The AWS Access Key Id you provided does not exist in our records.');
+    throw refuse(
+      403,
+      'InvalidAccessKeyId',
+      'The AWS Access Key Id you provided does not exist in our records.',
+    );
   }
   return credential;
 }
@@ -96,7 +102,11 @@ function checkToken(credential, token) {
 }
 
 function checkScope(credential, req) {
-  if (credential.bucket !== req.bucket || credential.key !== req.key || !credential.methods.includes(req.method)) {
+  if (
+    credential.bucket !== req.bucket ||
+    credential.key !== req.key ||
+    !credential.methods.includes(req.method)
+  ) {
     throw refuse(403, 'AccessDenied', 'Access Denied');
   }
 }
@@ -146,14 +156,26 @@ async function verifyHeaderSigned(req, credentials) {
   checkToken(credential, req.headers['x-amz-security-token']);
   const date = parseAmzDate(req.headers['x-amz-date']);
   if (!date || req.headers['x-amz-date'].slice(0, 8) !== auth.day) {
-    throw refuse(403, 'AccessDenied', 'x-amz-date is missing, malformed or outside the credential scope.');
+    throw refuse(
+      403,
+      'AccessDenied',
+      'x-amz-date is missing, malformed or outside the credential scope.',
+    );
   }
   if (Math.abs(Date.now() - date.getTime()) > MAX_SKEW_MS) {
-    throw refuse(403, 'RequestTimeTooSkewed', 'The difference between the request time and the current time is too large.');
+    throw refuse(
+      403,
+      'RequestTimeTooSkewed',
+      'The difference between the request time and the current time is too large.',
+    );
   }
   const claimedHash = req.headers['x-amz-content-sha256'];
   if (claimedHash === undefined) {
-    throw refuse(400, 'InvalidRequest', 'Missing required header for this request: x-amz-content-sha256');
+    throw refuse(
+      400,
+      'InvalidRequest',
+      'Missing required header for this request: x-amz-content-sha256',
+    );
   }
   for (const name of ['host', 'x-amz-content-sha256', 'x-amz-date', 'x-amz-security-token']) {
     if (!auth.signedHeaders.includes(name)) {
@@ -192,7 +214,11 @@ async function verifyPresigned(req, credentials) {
   const q = req.query;
   const text = name => (typeof q[name] === 'string' ? q[name] : '');
   if (text('X-Amz-Algorithm') !== ALGORITHM) {
-    throw refuse(400, 'AuthorizationQueryParametersError', 'X-Amz-Algorithm only supports "AWS4-HMAC-SHA256".');
+    throw refuse(
+      400,
+      'AuthorizationQueryParametersError',
+      'X-Amz-Algorithm only supports "AWS4-HMAC-SHA256".',
+    );
   }
   const scope = parseCredentialScope(text('X-Amz-Credential'));
   const date = parseAmzDate(text('X-Amz-Date'));
@@ -209,7 +235,11 @@ async function verifyPresigned(req, credentials) {
     !/^[0-9a-f]{64}$/.test(signature) ||
     !signedHeaders.includes('host')
   ) {
-    throw refuse(400, 'AuthorizationQueryParametersError', 'The presigned query parameters are malformed.');
+    throw refuse(
+      400,
+      'AuthorizationQueryParametersError',
+      'The presigned query parameters are malformed.',
+    );
   }
   const credential = findCredential(credentials, scope.access);
   checkToken(credential, text('X-Amz-Security-Token'));
@@ -226,7 +256,11 @@ async function verifyPresigned(req, credentials) {
   // The signer adds the authentication parameters again itself.
   const query = {};
   for (const [name, value] of Object.entries(q)) {
-    if (!/^X-Amz-(Algorithm|Credential|Date|Expires|SignedHeaders|Signature|Security-Token)$/.test(name)) {
+    if (
+      !/^X-Amz-(Algorithm|Credential|Date|Expires|SignedHeaders|Signature|Security-Token)$/.test(
+        name,
+      )
+    ) {
       query[name] = value;
     }
   }

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -198,9 +199,9 @@ TEST_F(CloudBackupTest, UploadConfirmListDownloadDelete) {
     EXPECT_EQ(log.find(ticket.secret), std::string::npos);
     EXPECT_EQ(log.find(ticket.securitytoken), std::string::npos);
     // Stored under the key itself, not under an encoded or doubly encoded form of it.
-    EXPECT_EQ(ReadFile(store.dataDir() + "/s3rver/talvora-backup/" + ticket.fileCloudPath +
-                       "._S3rver_object"),
-              bytes);
+    const std::string stored =
+        store.dataDir() + "/s3rver/talvora-backup/" + ticket.fileCloudPath + "._S3rver_object";
+    EXPECT_EQ(ReadFile(stored), bytes);
 
     EXPECT_EQ(Confirm(id)["code"].asInt(), 0);
     Json::Value list = List();
@@ -234,9 +235,16 @@ TEST_F(CloudBackupTest, UploadConfirmListDownloadDelete) {
         Fetch(std::regex_replace(url, std::regex("/talvora-backup/"), "/talvora-backup/x"));
     EXPECT_EQ(other.status, 403);
 
+    // Once its credentials have expired the address is refused.
+    ASSERT_TRUE(store.ExpireCredentials());
+    Fetched late = Fetch(url);
+    EXPECT_EQ(late.status, 400);
+    EXPECT_NE(late.body.find("<Code>ExpiredToken</Code>"), std::string::npos) << late.body;
+
+    // Deleting takes the object and the entry.
     EXPECT_EQ(Delete(id)["code"].asInt(), 0);
     EXPECT_EQ(List()["list"].size(), 0u);
-    EXPECT_EQ(Fetch(url).status, 404);
+    EXPECT_FALSE(std::filesystem::exists(stored));
     Json::Value gone = Download(id);
     EXPECT_TRUE(gone["error"].isString()) << Compact(gone);
     EXPECT_FALSE(gone.isMember("fileUrl"));
