@@ -170,11 +170,15 @@ TEST(DevServiceBackup, CatalogueIsPerAccountAndKeptInTheStateFile) {
     }
     Answer third = Call(service, "POST", kSlot, agency, SlotBody("third.zip"));
     EXPECT_GT(third.json["fileId"].asInt64(), id2);
+    // A name cannot reach outside its place in the bucket.
+    Answer climbing = Call(service, "POST", kSlot, agency, SlotBody("../../x/y.zip"));
+    const std::string climbKey = climbing.json["fileCloudPath"].asString();
+    EXPECT_EQ(climbKey.substr(climbKey.rfind('/') + 1), ".._.._x_y.zip") << climbing.text;
 
     // An entry whose object never came can be deleted.
     EXPECT_EQ(Call(service, "DELETE", kDelete + std::to_string(id2), agency).json["code"].asInt(),
               0);
-    EXPECT_EQ(Call(service, "GET", kList, agency).json["list"].size(), 2u);
+    EXPECT_EQ(Call(service, "GET", kList, agency).json["list"].size(), 3u);
 
     // With the store away nothing is reported done, and nothing is forgotten.
     store.Stop();
@@ -182,7 +186,7 @@ TEST(DevServiceBackup, CatalogueIsPerAccountAndKeptInTheStateFile) {
               503);
     EXPECT_EQ(Call(service, "DELETE", kDelete + std::to_string(id1), agency).json["code"].asInt(),
               503);
-    EXPECT_EQ(Call(service, "GET", kList, agency).json["list"].size(), 2u);
+    EXPECT_EQ(Call(service, "GET", kList, agency).json["list"].size(), 3u);
     EXPECT_EQ(Call(service, "POST", kSlot, agency, SlotBody("late.zip")).json["code"].asInt(), 503);
 }
 
