@@ -8,6 +8,7 @@
 #include "account/sign_in.h"
 #include "app/main_frame.h"
 #include "app/startup_tasks.h"
+#include "backup/obs_client.h"
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/message_box.h"
@@ -42,6 +43,7 @@ int main(int argc, char* argv[]) {
     if (EnsureSingleInstance(&instance) != 0) return -1;
 
     StartKpDetection();
+    if (obs_initialize(OBS_INIT_ALL) != OBS_STATUS_OK) WriteLog("obs_initialize failed\r\n");
 
     // A later start asks for the window with the main title to come forward.
     platform::ActivationListener listener([&app](const std::string& title) {
@@ -77,6 +79,7 @@ int main(int argc, char* argv[]) {
     // Nothing may run once the libraries are gone.
     WaitKpDetection();
     SharedPasswordSignIn().Wait();
+    obs_deinitialize();
     curl_global_cleanup();
     return result;
 }

@@ -6,16 +6,7 @@
 #include <string>
 
 #include "backup/backup_record.h"
-
-// Where and with which temporary credentials an archive is to be uploaded.
-struct UploadTicket {
-    std::string bucketName;
-    std::string fileCloudPath;  // the object key
-    std::string access;
-    std::string expiresAt;
-    std::string secret;
-    std::string securitytoken;
-};
+#include "backup/upload_ticket.h"
 
 // Registers the upload of `record`'s archive (fileName, fileSize, fileMD5, fileTime,
 // bakTime and the company fields) and fills the ticket; record.fileId gets the

@@ -5,6 +5,9 @@
 //   --data DIR    folder that keeps the state across restarts (default ./devservice-data)
 //   --static DIR  folder served under /files/
 //   --cert FILE --key FILE   serve HTTPS with this certificate and key (PEM)
+//   --s3 URL      the object store for backups: address of its verifying proxy
+//                 (devservice/objectstore), e.g. http://127.0.0.1:9000
+//   --bucket NAME bucket that holds the backups (default talvora-backup)
 //
 // The first line on standard output is "listening 127.0.0.1:PORT" once the port is
 // bound; SIGTERM or SIGINT stop the service.
@@ -12,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -27,13 +31,23 @@ struct Options {
     std::string staticDir;
     std::string cert;
     std::string key;
+    std::string s3Url;
+    std::string bucket = "talvora-backup";
 };
+
+const char kUsage[] =
+    "usage: talvora-devservice [--port N] [--data DIR] [--static DIR]\n"
+    "                          [--cert FILE --key FILE] [--s3 URL] [--bucket NAME]\n"
+    "  --port N       port on 127.0.0.1; 0 (default) picks a free one\n"
+    "  --data DIR     folder that keeps the state (default ./devservice-data)\n"
+    "  --static DIR   folder served under /files/\n"
+    "  --cert FILE --key FILE  serve HTTPS with this certificate and key (PEM)\n"
+    "  --s3 URL       object store for backups: its verifying proxy, http://HOST:PORT\n"
+    "  --bucket NAME  bucket that holds the backups (default talvora-backup)\n";
 
 // --help answers on standard output with success; bad usage goes to standard error.
 int Usage(FILE* out, int status) {
-    fprintf(out,
-            "usage: talvora-devservice [--port N] [--data DIR] [--static DIR] "
-            "[--cert FILE --key FILE]\n");
+    fputs(kUsage, out);
     return status;
 }
 
@@ -52,6 +66,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->cert = value;
         else if (name == "--key")
             o->key = value;
+        else if (name == "--s3")
+            o->s3Url = value;
+        else if (name == "--bucket")
+            o->bucket = value;
         else
             return false;
     }
@@ -97,7 +115,10 @@ int main(int argc, char** argv) {
     ctx.faults = &faults;
     ctx.journal = &journal;
     ctx.staticDir = o.staticDir;
+    ctx.s3Url = o.s3Url;
+    ctx.bucket = o.bucket;
     devservice::SeedDemoAccounts(state);
+    devservice::SeedDemoEnterprises(state);
 
     server->set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         return faults.PreRoute(req, res);
@@ -113,6 +134,7 @@ int main(int argc, char** argv) {
     devservice::RegisterWechatRoutes(*server, ctx);
     devservice::RegisterStaticRoutes(*server, ctx);
     devservice::RegisterControlRoutes(*server, ctx);
+    devservice::RegisterBackupRoutes(*server, ctx);
 
     int port = o.port;
     if (port == 0) {

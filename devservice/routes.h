@@ -13,6 +13,7 @@ void RegisterAccountRoutes(httplib::Server& server, ServiceContext& ctx);  // si
 void RegisterWechatRoutes(httplib::Server& server, ServiceContext& ctx);   // QR sign-in
 void RegisterStaticRoutes(httplib::Server& server, ServiceContext& ctx);   // /files/...
 void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx);  // /test/...
+void RegisterBackupRoutes(httplib::Server& server, ServiceContext& ctx);   // backups, enterprises
 
 // Marks a QR scene scanned, bound to `mobile` (empty: the role's demo account) or
 // not bound. False for an unknown scene.
@@ -20,5 +21,7 @@ bool ScanScene(ServiceContext& ctx, const std::string& scene, bool bound, std::s
 
 // Seeds the demo accounts into a fresh state.
 void SeedDemoAccounts(ServiceState& state);
+// Seeds the company names of the demo data's tax numbers.
+void SeedDemoEnterprises(ServiceState& state);
 
 }  // namespace devservice

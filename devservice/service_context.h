@@ -19,6 +19,8 @@ struct ServiceContext {
     RequestJournal* journal = nullptr;
     std::string staticDir;  // --static
     std::string baseUrl;    // scheme://127.0.0.1:port, known once bound
+    std::string s3Url;      // --s3: the object store (its verifying proxy); empty: none
+    std::string bucket;     // --bucket: where backups go
 };
 
 // JSON answers and request bodies.

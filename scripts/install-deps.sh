@@ -44,3 +44,14 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$' || ! locale -a 2>/dev/null 
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen >/dev/null
 fi
+
+# The object store of the tests and `make run` (devservice/objectstore): node packages
+# from the committed lock file, installed again only when the lock file changed.
+objectstore="$(cd "$(dirname "$0")/.." && pwd)/devservice/objectstore"
+stamp="$objectstore/node_modules/.lock-sha256"
+want=$(sha256sum "$objectstore/package-lock.json" | cut -d' ' -f1)
+if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
+  echo "Installing the object store's node packages"
+  (cd "$objectstore" && npm ci --no-audit --no-fund --ignore-scripts --loglevel=error)
+  echo "$want" >"$stamp"
+fi

@@ -1,42 +1,75 @@
 #!/usr/bin/env bash
-# Starts the local Talvora service with demo data, points the program at it through the
-# `url` file, runs the program (under xvfb-run when there is no display) and stops the
-# service when the program exits.
+# Starts the object store and the local Talvora service with demo data, points the
+# program at them through the `url` file and settings.json, runs the program (under
+# xvfb-run when there is no display) and stops both when the program exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
-data=build/devservice-data      # kept between runs: accounts, tokens, QR scenes
+data=build/devservice-data      # kept between runs: accounts, tokens, QR scenes, backups
 files=build/devservice-files    # served under /files/
-mkdir -p "$data" "$files"
+store_data=build/objectstore-data  # kept between runs: the uploaded archives
+bucket=talvora-backup
+mkdir -p "$data" "$files" "$store_data"
 
-out=$(mktemp)
-"$bin/talvora-devservice" --port 0 --data "$data" --static "$files" >"$out" 2>build/devservice.log &
-service=$!
-stop_service() {
-  kill "$service" 2>/dev/null || true
-  wait "$service" 2>/dev/null || true
-  rm -f "$out"
+store_out=$(mktemp)
+service_out=$(mktemp)
+store=""
+service=""
+stop_all() {
+  for pid in $service $store; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -f "$store_out" "$service_out"
 }
-trap stop_service EXIT
+trap stop_all EXIT
 
-for _ in $(seq 200); do
-  grep -q '^listening ' "$out" && break
-  if ! kill -0 "$service" 2>/dev/null; then
-    echo "The local Talvora service did not start; see build/devservice.log." >&2
-    exit 1
+# wait_listening OUT PID NAME LOG: waits for "listening HOST:PORT" and prints HOST:PORT.
+wait_listening() {
+  for _ in $(seq 300); do
+    grep -q '^listening ' "$1" && break
+    if ! kill -0 "$2" 2>/dev/null; then
+      echo "$3 did not start; see $4." >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  local line
+  line=$(head -n 1 "$1")
+  if [ "${line#listening }" = "$line" ]; then
+    echo "$3 did not report its port; see $4." >&2
+    return 1
   fi
-  sleep 0.1
-done
-line=$(head -n 1 "$out")
-if [ "${line#listening }" = "$line" ]; then
-  echo "The local Talvora service did not report its port; see build/devservice.log." >&2
-  exit 1
-fi
-url="http://${line#listening }"
+  echo "${line#listening }"
+}
+
+# The object store: s3rver behind the proxy that checks the service's credentials.
+node devservice/objectstore/objectstore.js --port 0 --data "$store_data" --bucket "$bucket" \
+  >"$store_out" 2>build/objectstore.log &
+store=$!
+store_url="http://$(wait_listening "$store_out" "$store" "The object store" build/objectstore.log)"
+
+"$bin/talvora-devservice" --port 0 --data "$data" --static "$files" --s3 "$store_url" \
+  --bucket "$bucket" >"$service_out" 2>build/devservice.log &
+service=$!
+url="http://$(wait_listening "$service_out" "$service" "The local Talvora service" build/devservice.log)"
 echo "$url" >"$bin/url"
+
+# Uploads go to the local object store; other members of settings.json stay as they are.
+node -e '
+const fs = require("fs");
+const [file, endpoint] = process.argv.slice(1);
+let settings = {};
+try { settings = JSON.parse(fs.readFileSync(file, "utf8")); } catch (e) {}
+if (typeof settings !== "object" || settings === null || Array.isArray(settings)) settings = {};
+Object.assign(settings, { obsEndpoint: endpoint, obsPathStyle: true });
+fs.writeFileSync(file, JSON.stringify(settings, null, 2) + "\n");
+' "$bin/settings.json" "$store_url"
 
 cat <<TEXT
 Local Talvora service: $url (data in $data, log in build/devservice.log)
+Object store for backups: $store_url, bucket $bucket (archives in $store_data,
+refused requests in build/objectstore.log)
 Demo accounts (password sign-in):
   agency (代账公司): 13800000001  password demo1234
   member (会员):     13900000002  password demo1234

@@ -101,6 +101,8 @@ bool DevService::Launch() {
     if (options_.https) {
         args.insert(args.end(), {"--cert", certFile_, "--key", keyFile_});
     }
+    if (!options_.s3Url.empty()) args.insert(args.end(), {"--s3", options_.s3Url});
+    if (!options_.bucket.empty()) args.insert(args.end(), {"--bucket", options_.bucket});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -238,6 +240,13 @@ bool DevService::AddAccount(const std::string& mobile, const std::string& passwo
     v["password"] = password;
     v["role"] = role;
     return Succeeded(*this, "/test/accounts", v);
+}
+
+bool DevService::AddEnterprise(const std::string& creditCode, const std::string& name) {
+    Json::Value v(Json::objectValue);
+    v["creditCode"] = creditCode;
+    v["name"] = name;
+    return Succeeded(*this, "/test/enterprises", v);
 }
 
 Json::Value DevService::Requests() {

@@ -13,7 +13,8 @@
 //   service.SetFault("/files/a.bin", hop);      // 302 to b.bin
 //
 // Faults apply to the exact request path (no query) until cleared, or for `times`
-// requests. Control calls go straight to the service and write nothing to the
+// requests; paths that carry an identifier take it too
+// ("/v1/elec/archives/common/download/1001"). Control calls go straight to the service and write nothing to the
 // program's log.
 #pragma once
 
@@ -40,6 +41,9 @@ public:
     struct Options {
         bool https = false;   // serve HTTPS with a fresh self-signed certificate
         std::string dataDir;  // empty: a fresh folder, removed afterwards
+        // Initialised here so that the older two-member braced forms stay warning-free.
+        std::string s3Url{};   // object store for backups (see object_store.h); empty: none
+        std::string bucket{};  // its bucket; empty: the service's default
     };
 
     // What a request to a path answers instead of (or on top of) the route.
@@ -90,6 +94,8 @@ public:
     // role: "AGENCY" or "MEMBER".
     bool AddAccount(const std::string& mobile, const std::string& password,
                     const std::string& role);
+    // Adds a company to the name lookup by tax number.
+    bool AddEnterprise(const std::string& creditCode, const std::string& name);
     // Requests received since the last ClearRequests, oldest first: objects with
     // "method", "path", "target", "contentType", "authorization", "range", "body".
     Json::Value Requests();

@@ -1,0 +1,18 @@
+// Upload of one backup archive to object storage with the temporary credentials of an
+// UploadTicket. The storage endpoint comes from settings.json beside the program:
+//
+//   "obsEndpoint":  "scheme://host[:port]"   (default https://obs.talvora.cn)
+//   "obsPathStyle": true puts the bucket in the path (host/bucket/key) instead of the
+//                   host name (bucket.host/key, the default)
+//   "obsRegion":    signing region (default cn-east-3)
+//
+// obs_initialize must have run (program start-up).
+#pragma once
+
+#include <string>
+
+#include "backup/upload_ticket.h"
+
+// 0 when the object was stored, -1 otherwise (the log says why). Uploads run one at a
+// time: a second caller waits until the running upload has finished.
+int PutArchive(const std::string& archivePath, const UploadTicket& ticket);

@@ -1,0 +1,150 @@
+#include "tests/support/object_store.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+namespace {
+
+// node loads s3rver and the signer first: allow for a slow, busy machine.
+constexpr int kStartWaitMs = 30000;
+
+std::string FirstLine(int fd) {
+    std::string text;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartWaitMs);
+    while (text.find('\n') == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        char buf[256];
+        ssize_t n = read(fd, buf, sizeof(buf));
+        if (n <= 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    return text.substr(0, text.find('\n'));
+}
+
+size_t Discard(char*, size_t size, size_t n, void*) {
+    return size * n;
+}
+
+}  // namespace
+
+ObjectStore::ObjectStore(const std::string& bucket) : bucket_(bucket), data_("objectstore") {
+    Launch();
+}
+
+ObjectStore::~ObjectStore() {
+    Stop();
+}
+
+std::string ObjectStore::url() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+DevService::Options ObjectStore::ServiceOptions() const {
+    DevService::Options options;
+    options.s3Url = url();
+    options.bucket = bucket_;
+    return options;
+}
+
+std::string ObjectStore::Log() const {
+    return ReadFile(data_ / "objectstore.log");
+}
+
+bool ObjectStore::Launch() {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return false;
+    const int err =
+        open((data_ / "objectstore.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::vector<std::string> args = {
+        "node",     std::string(TALVORA_SOURCE_DIR) + "/devservice/objectstore/objectstore.js",
+        "--data",   data_.path(),
+        "--port",   "0",
+        "--bucket", bucket_};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        // The store goes with the test process, even when that one crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(out[1], STDOUT_FILENO);
+        if (err >= 0) dup2(err, STDERR_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    if (err >= 0) close(err);
+    if (pid < 0) {
+        close(out[0]);
+        return false;
+    }
+    pid_ = pid;
+    const std::string line = FirstLine(out[0]);
+    close(out[0]);
+    const std::string prefix = "listening 127.0.0.1:";
+    if (line.compare(0, prefix.size(), prefix) == 0)
+        port_ = std::atoi(line.c_str() + prefix.size());
+    if (port_ <= 0) Stop();
+    return ok();
+}
+
+void ObjectStore::Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            port_ = 0;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    port_ = 0;
+}
+
+bool ObjectStore::ExpireCredentials(const std::string& access) {
+    if (!ok()) return false;
+    Json::Value body(Json::objectValue);
+    if (!access.empty()) body["access"] = access;
+    Json::StreamWriterBuilder writer;
+    const std::string text = Json::writeString(writer, body);
+    const std::string target = url() + "/_control/expire";
+    long status = 0;
+    CURL* curl = curl_easy_init();
+    if (!curl) return false;
+    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+    curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, text.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+    if (curl_easy_perform(curl) == CURLE_OK)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return status == 200;
+}
+
+}  // namespace testsupport
