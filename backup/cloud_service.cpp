@@ -35,7 +35,8 @@ std::string StringMember(const Json::Value& object, const char* name) {
 
 bool Int64Member(const Json::Value& object, const char* name, int64_t* out) {
     const Json::Value& v = object[name];
-    if (!v.isInt64() || v.isDouble()) return false;
+    // An integer in the text: a fraction or exponent form is no identifier or size.
+    if ((v.type() != Json::intValue && v.type() != Json::uintValue) || !v.isInt64()) return false;
     *out = v.asInt64();
     return true;
 }
@@ -196,13 +197,15 @@ int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
     Json::Value root;
     if (!ParseReply(reply, &root) || !root.isObject()) return -1;
+    fileUrl->clear();
     if (root["fileUrl"].isString()) *fileUrl = root["fileUrl"].asString();
     if (root["fileMd5"].isString()) *fileMd5 = root["fileMd5"].asString();
     if (root["error"].isString()) {
         HandleInvalidToken(root);
         return -1;
     }
-    return 0;
+    // Without an address there is nothing to download: no success to report.
+    return fileUrl->empty() ? -1 : 0;
 }
 
 int DeleteBackup(long long fileId) {

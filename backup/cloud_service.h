@@ -24,7 +24,8 @@ int ConfirmUpload(const BackupRecord& record);
 // no answer or an unreadable one.
 int ListBackups();
 
-// The download address and MD5 of a backup. 0 or -1.
+// The download address and MD5 of a backup. 0, or -1 (also for an answer without an
+// address).
 int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5);
 
 // Deletes a backup: the service's "code", or -1 when there is none.

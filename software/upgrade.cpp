@@ -55,6 +55,10 @@ int CommonOptions(CURL* h, const std::string& url) {
     return 0;
 }
 
+size_t StopAtBody(char*, size_t, size_t, void*) {
+    return 0;
+}
+
 size_t LogHeaderBytes(char* data, size_t size, size_t count, void*) {
     size_t n = size * count;
     WriteLog("http:%s", LogSafe(std::string(data, n)).c_str());
@@ -112,13 +116,19 @@ int Upgrade::get_download_file_length() {
         CurlHandle h(curl_easy_init());
         bool ok = false;
         if (h && CommonOptions(h.get(), packageUrl) == 0) {
-            curl_easy_setopt(h.get(), CURLOPT_HEADER, 1L);
-            curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
-            curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, LogHeaderBytes);
+            // A GET that stops at the first body byte: a presigned address is signed for
+            // GET only, so a HEAD request would be refused.
+            curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, LogHeaderBytes);
+            curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, StopAtBody);
             curl_off_t announced = -1;
-            ok = curl_easy_perform(h.get()) == CURLE_OK &&
+            long status = 0;
+            CURLcode rc = curl_easy_perform(h.get());
+            ok = (rc == CURLE_OK || rc == CURLE_WRITE_ERROR) &&
                  curl_easy_getinfo(h.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
-                     CURLE_OK;
+                     CURLE_OK &&
+                 curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK;
+            // An error page's length is not the package's.
+            if (ok && (status < 200 || status > 299)) announced = -1;
             if (ok) {
                 WriteLog("===============\r\n");
                 length = static_cast<double>(announced);
