@@ -18,7 +18,11 @@ int DeleteLeftoverVersionFiles(const std::string& dir) {
 }
 
 int EnsureSingleInstance(platform::InstanceLock* lock) {
-    if (lock->Acquire()) return 0;
+    bool acquired = lock->Acquire();
+    if (!lock->DegradedReason().empty()) {
+        WriteLog("single instance per user only: %s\r\n", lock->DegradedReason().c_str());
+    }
+    if (acquired) return 0;
     WriteLog("ERROR_ALREADY_EXISTS\r\n");
     platform::ActivateRunningInstance(kMainWindowTitleUtf8);
     return -1;

@@ -39,6 +39,10 @@ struct ParsedFile {
 std::mutex g_parsedLock;
 ParsedFile g_parsed;
 
+// What a RegistrySnapshot of this thread holds on to.
+thread_local int t_snapshots = 0;
+thread_local ParsedFile t_pinned;
+
 int64_t NowNs() {
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -50,6 +54,10 @@ int64_t NowNs() {
 std::shared_ptr<const winereg::File> LoadMachineRegistry(const std::wstring& keep32,
                                                          const std::wstring& keep64) {
     std::string path = WinePrefixDir() + "/system.reg";
+    if (t_snapshots > 0 && t_pinned.file && t_pinned.path == path && t_pinned.keep32 == keep32 &&
+        t_pinned.keep64 == keep64) {
+        return t_pinned.file;
+    }
     ForeignFile source;
     if (!source.Open(path)) return nullptr;
     std::lock_guard<std::mutex> guard(g_parsedLock);
@@ -57,6 +65,7 @@ std::shared_ptr<const winereg::File> LoadMachineRegistry(const std::wstring& kee
     // A time too close to the last reading cannot tell a later write apart.
     if (last.file && last.path == path && last.keep32 == keep32 && last.keep64 == keep64 &&
         last.stamp == source.Stamp() && source.Stamp().modifiedNs < last.readAtNs - kTimeStepNs) {
+        if (t_snapshots > 0) t_pinned = last;
         return last.file;
     }
     int64_t readAt = NowNs();
@@ -64,6 +73,7 @@ std::shared_ptr<const winereg::File> LoadMachineRegistry(const std::wstring& kee
     if (!source.ReadAll(kMaxRegistryFile, &text)) return nullptr;
     auto file = std::make_shared<const winereg::File>(winereg::Parse(text, keep32, keep64));
     g_parsed = ParsedFile{path, keep32, keep64, source.Stamp(), readAt, file};
+    if (t_snapshots > 0) t_pinned = g_parsed;
     return file;
 }
 
@@ -109,6 +119,14 @@ long OpenIn(const std::shared_ptr<const winereg::File>& file, const std::wstring
 }
 
 }  // namespace
+
+RegistrySnapshot::RegistrySnapshot() {
+    ++t_snapshots;
+}
+
+RegistrySnapshot::~RegistrySnapshot() {
+    if (--t_snapshots == 0) t_pinned = ParsedFile();
+}
 
 RegistryKey::RegistryKey() = default;
 RegistryKey::~RegistryKey() = default;

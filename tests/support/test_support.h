@@ -42,6 +42,12 @@ void MakeDirs(const std::string& path);
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 std::string RandomBytes(size_t n, unsigned seed);
 
+// Abstract Unix socket names (without the leading zero byte) that process `pid`
+// listens on, found through /proc.
+std::vector<std::string> ListeningSocketNames(int pid);
+// A stream socket connected to the abstract name; -1 when it cannot be.
+int ConnectAbstract(const std::string& name);
+
 // Runs `work` on its own thread and waits up to `seconds` for it. Work still running
 // then is taken to be blocked on one of `fifos`: each is opened for writing, which lets
 // a blocked reader go on, and the result is false.
