@@ -1,5 +1,6 @@
 #include "app/startup_tasks.h"
 
+#include "core/local_settings.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/fs.h"
@@ -18,7 +19,13 @@ int DeleteLeftoverVersionFiles(const std::string& dir) {
 }
 
 int EnsureSingleInstance(platform::InstanceLock* lock) {
-    if (lock->Acquire()) return 0;
+    // Test runs keep their lock apart from a real instance through settings.json.
+    platform::SetInstanceDir(LocalSetting("instanceDir", ""));
+    bool acquired = lock->Acquire();
+    if (!lock->DegradedReason().empty()) {
+        WriteLog("single instance per user only: %s\r\n", lock->DegradedReason().c_str());
+    }
+    if (acquired) return 0;
     WriteLog("ERROR_ALREADY_EXISTS\r\n");
     platform::ActivateRunningInstance(kMainWindowTitleUtf8);
     return -1;

@@ -56,6 +56,51 @@ private:
 #endif
 };
 
+// What tells one state of a file from another without reading it: equal stamps mean
+// the same file (not replaced) with the same size and modification time.
+struct FileStamp {
+    int64_t size = -1;
+    int64_t modifiedNs = 0;  // nanoseconds since 1970-01-01 UTC
+    uint64_t volume = 0;
+    uint64_t fileId = 0;
+    bool operator==(const FileStamp& o) const {
+        return size == o.size && modifiedNs == o.modifiedNs && volume == o.volume &&
+               fileId == o.fileId;
+    }
+    bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+
+// A file read from a path the program did not create (a Wine prefix's registry, an
+// executable a registry value names). Opening never waits on whatever sits at the path
+// (a FIFO, a device) and succeeds only for a regular file. Closed by the destructor.
+class ForeignFile {
+public:
+    ForeignFile() = default;
+    ~ForeignFile();
+    ForeignFile(const ForeignFile&) = delete;
+    ForeignFile& operator=(const ForeignFile&) = delete;
+
+    // False when nothing is there, it cannot be opened for reading or is not a regular file.
+    bool Open(const std::string& path);
+    bool IsOpen() const;
+    // The file as it was when opened.
+    const FileStamp& Stamp() const { return stamp_; }
+    // Copies exactly `len` bytes at `offset` of the file as opened; false when they are
+    // not all there.
+    bool ReadAt(uint64_t offset, size_t len, void* out) const;
+    // The whole file; false when it cannot be read or holds more than `maxBytes`.
+    bool ReadAll(uint64_t maxBytes, std::string* out) const;
+    void Close();
+
+private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+    FileStamp stamp_;
+};
+
 struct LocalTime {
     int year, month, day, hour, minute, second, millisecond;
 };

@@ -9,6 +9,13 @@
 namespace platform {
 
 // Holds the machine-wide instance lock for its lifetime.
+//
+// On Linux the lock is a file in /tmp (SetInstanceDir names another folder, for test
+// runs that must not meet a real instance). Any user can put something else at
+// that path first; when the file there is not a regular file or cannot be opened, the
+// lock falls back to one in the current user's own folder ($XDG_RUNTIME_DIR, else the
+// home folder), so a planted file cannot keep anyone from working. That lock is taken
+// in the normal case too, so an instance that had to fall back still counts.
 class InstanceLock {
 public:
     InstanceLock();
@@ -19,20 +26,33 @@ public:
     // False when another process holds the lock (or it cannot be had at all).
     bool Acquire();
 
+    // After Acquire: why the machine-wide lock could not be used and which per-user lock
+    // stood in for it, for the log; empty when the machine-wide lock was usable.
+    const std::string& DegradedReason() const { return degraded_; }
+
 private:
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else
     int fd_ = -1;
+    int userFd_ = -1;
 #endif
+    std::string degraded_;
 };
 
+// Moves the machine-wide lock and the activation socket's name to `dir` (empty: the
+// usual place). Set before the lock is taken; does nothing on Windows.
+void SetInstanceDir(const std::string& dir);
+
 // Asks the running instance's top-level window with this title to show itself.
-// Returns true when a running instance received the request.
+// Returns true when the request was handed to a listener. Never waits on a listener
+// that does not take it.
 bool ActivateRunningInstance(const std::string& utf8Title);
 
 // Receives activation requests from later starts and hands the requested window
-// title to `onRequest` on the listener's own thread. Stops in its destructor.
+// title to `onRequest` on the listener's own thread. Only requests from processes of
+// the same user count, and each one must arrive within a short deadline, so no other
+// process can hold the listener. Stops in its destructor.
 // On Windows the request arrives as a window message instead and this does nothing.
 class ActivationListener {
 public:

@@ -54,4 +54,15 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Within its life, the machine keys this thread opens come from one reading of
+// system.reg, so lookups that belong together (one detection) cost one parse. Windows
+// reads the live registry and has nothing to hold. May nest.
+class RegistrySnapshot {
+public:
+    RegistrySnapshot();
+    ~RegistrySnapshot();
+    RegistrySnapshot(const RegistrySnapshot&) = delete;
+    RegistrySnapshot& operator=(const RegistrySnapshot&) = delete;
+};
+
 }  // namespace platform

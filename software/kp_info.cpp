@@ -7,6 +7,7 @@
 #include "core/machine_info.h"
 #include "core/message_box.h"
 #include "core/text.h"
+#include "platform/registry.h"
 #include "software/file_version_text.h"
 #include "software/uninstall_registry.h"
 
@@ -51,6 +52,8 @@ KpInfo GetKpInfo() {
 int DetectKpSoftware() {
     std::lock_guard<std::mutex> run(g_runLock);
     KpInfo info;
+    // One reading of the registry serves the three lookups.
+    platform::RegistrySnapshot snapshot;
     for (KpEditionIndex e : {kKpJsp, kKpSkp, kKpUk}) {
         KpEdition& ed = info.editions[e];
         FindUninstallEntry(AnsiDisplayName(e), kKpEditions[e].exeName, &ed.appVer, &ed.exePath);

@@ -1,8 +1,9 @@
 // The machine registry of the Wine prefix, read from its system.reg.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <time.h>
 
+#include <mutex>
+
+#include "platform/fs.h"
 #include "platform/posix/wine_registry_file.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
@@ -20,29 +21,60 @@ struct RegistryKey::Impl {
 namespace {
 
 // A registry file larger than this is not one Wine wrote for a desktop prefix.
-constexpr off_t kMaxRegistryFile = 256 * 1024 * 1024;
+constexpr uint64_t kMaxRegistryFile = 256 * 1024 * 1024;
+// Coarsest modification time step of the file systems a prefix may live on: a file
+// written this recently may change again without its time moving.
+constexpr int64_t kTimeStepNs = 2000000000;
 
-bool ReadWholeFile(const std::string& path, std::string* out) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxRegistryFile;
-    if (ok) {
-        out->clear();
-        out->reserve(static_cast<size_t>(st.st_size));
-        char buf[65536];
-        for (;;) {
-            ssize_t n = read(fd, buf, sizeof(buf));
-            if (n < 0) {
-                ok = false;
-                break;
-            }
-            if (n == 0) break;
-            out->append(buf, static_cast<size_t>(n));
-        }
+// The last parse of system.reg, reused while the file keeps its size and time (a
+// detection opens the uninstall key once per edition).
+struct ParsedFile {
+    std::string path;
+    std::wstring keep32, keep64;
+    FileStamp stamp;
+    int64_t readAtNs = 0;
+    std::shared_ptr<const winereg::File> file;
+};
+
+std::mutex g_parsedLock;
+ParsedFile g_parsed;
+
+// What a RegistrySnapshot of this thread holds on to.
+thread_local int t_snapshots = 0;
+thread_local ParsedFile t_pinned;
+
+int64_t NowNs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// The machine registry with the keys below `keep32` (`keep64` in a 64-bit prefix);
+// null when system.reg cannot be read.
+std::shared_ptr<const winereg::File> LoadMachineRegistry(const std::wstring& keep32,
+                                                         const std::wstring& keep64) {
+    std::string path = WinePrefixDir() + "/system.reg";
+    if (t_snapshots > 0 && t_pinned.file && t_pinned.path == path && t_pinned.keep32 == keep32 &&
+        t_pinned.keep64 == keep64) {
+        return t_pinned.file;
     }
-    close(fd);
-    return ok;
+    ForeignFile source;
+    if (!source.Open(path)) return nullptr;
+    std::lock_guard<std::mutex> guard(g_parsedLock);
+    const ParsedFile& last = g_parsed;
+    // A time too close to the last reading cannot tell a later write apart.
+    if (last.file && last.path == path && last.keep32 == keep32 && last.keep64 == keep64 &&
+        last.stamp == source.Stamp() && source.Stamp().modifiedNs < last.readAtNs - kTimeStepNs) {
+        if (t_snapshots > 0) t_pinned = last;
+        return last.file;
+    }
+    int64_t readAt = NowNs();
+    std::string text;
+    if (!source.ReadAll(kMaxRegistryFile, &text)) return nullptr;
+    auto file = std::make_shared<const winereg::File>(winereg::Parse(text, keep32, keep64));
+    g_parsed = ParsedFile{path, keep32, keep64, source.Stamp(), readAt, file};
+    if (t_snapshots > 0) t_pinned = g_parsed;
+    return file;
 }
 
 // A 32-bit program in a 64-bit prefix is redirected from HKLM\Software to
@@ -88,6 +120,14 @@ long OpenIn(const std::shared_ptr<const winereg::File>& file, const std::wstring
 
 }  // namespace
 
+RegistrySnapshot::RegistrySnapshot() {
+    ++t_snapshots;
+}
+
+RegistrySnapshot::~RegistrySnapshot() {
+    if (--t_snapshots == 0) t_pinned = ParsedFile();
+}
+
 RegistryKey::RegistryKey() = default;
 RegistryKey::~RegistryKey() = default;
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
@@ -95,12 +135,9 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
 
 long RegistryKey::OpenMachineKey(const std::wstring& path) {
     Close();
-    std::string text;
-    if (!ReadWholeFile(WinePrefixDir() + "/system.reg", &text)) return kRegNotFound;
     std::wstring wanted = winereg::NormalizePath(path);
-    auto file =
-        std::make_shared<winereg::File>(winereg::Parse(text, wanted, ThirtyTwoBitView(wanted)));
-    if (!file->valid) return kRegNotFound;
+    auto file = LoadMachineRegistry(wanted, ThirtyTwoBitView(wanted));
+    if (!file || !file->valid) return kRegNotFound;
     if (file->win64) wanted = ThirtyTwoBitView(wanted);
     auto impl = std::make_unique<Impl>();
     long rc = OpenIn(file, wanted, impl.get());

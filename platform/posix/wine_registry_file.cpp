@@ -1,5 +1,6 @@
 #include "platform/posix/wine_registry_file.h"
 
+#include <atomic>
 #include <cwctype>
 
 namespace platform {
@@ -254,6 +255,26 @@ bool ParseValueLine(const std::string& line, Value* v) {
     return ParseData(line.substr(p), v);
 }
 
+// True when the line is a value line whose data is hex: only those wrap onto further
+// lines. Looks at the start of the first line only, so a wrapped value costs no more
+// than its length however long its name is.
+bool StartsHexValue(const std::string& line) {
+    size_t p = 1;
+    if (line.empty() || (line[0] != '@' && line[0] != '"')) return false;
+    if (line[0] == '"') {
+        while (p < line.size() && line[p] != '"') p += line[p] == '\\' ? 2 : 1;
+        if (p >= line.size()) return false;
+        ++p;
+    }
+    while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) ++p;
+    if (p >= line.size() || line[p] != '=') return false;
+    ++p;
+    while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) ++p;
+    return line.compare(p, 3, "hex") == 0;
+}
+
+std::atomic<size_t> g_parses{0};
+
 wchar_t Fold(wchar_t c) {
     if (c < 128) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
     return static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
@@ -293,6 +314,7 @@ size_t Utf16Length(const std::wstring& text) {
 }
 
 File Parse(const std::string& text, const std::wstring& keep32, const std::wstring& keep64) {
+    g_parses.fetch_add(1);
     File file;
     Key* current = nullptr;
     size_t pos = 0;
@@ -304,8 +326,8 @@ File Parse(const std::string& text, const std::wstring& keep32, const std::wstri
         pos = eol + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         // Hex data wraps with a trailing backslash onto indented lines.
-        while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos &&
-               pos < text.size()) {
+        bool wraps = !line.empty() && line.back() == '\\' && StartsHexValue(line);
+        while (wraps && !line.empty() && line.back() == '\\' && pos < text.size()) {
             line.pop_back();
             eol = text.find('\n', pos);
             if (eol == std::string::npos) eol = text.size();
@@ -343,6 +365,10 @@ File Parse(const std::string& text, const std::wstring& keep32, const std::wstri
         current->values.push_back(std::move(v));
     }
     return file;
+}
+
+size_t ParseCount() {
+    return g_parses.load();
 }
 
 }  // namespace winereg

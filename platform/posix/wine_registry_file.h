@@ -39,6 +39,9 @@ struct File {
 // 32-bit prefix, `keep64` in a 64-bit one. Lines that do not parse are skipped.
 File Parse(const std::string& text, const std::wstring& keep32, const std::wstring& keep64);
 
+// How many times Parse has run in this process.
+size_t ParseCount();
+
 // Joins runs of backslashes and drops a leading or trailing one.
 std::wstring NormalizePath(const std::wstring& raw);
 

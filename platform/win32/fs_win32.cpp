@@ -112,6 +112,88 @@ void SharedFile::Close() {
     }
 }
 
+ForeignFile::~ForeignFile() {
+    Close();
+}
+
+bool ForeignFile::Open(const std::string& path) {
+    Close();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    // Pipes, consoles and devices are not disk files.
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(h);
+        return false;
+    }
+    handle_ = h;
+    stamp_.size =
+        static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    uint64_t written = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                       info.ftLastWriteTime.dwLowDateTime;
+    // FILETIME counts 100 ns steps from 1601.
+    stamp_.modifiedNs = (static_cast<int64_t>(written) - 116444736000000000LL) * 100;
+    stamp_.volume = info.dwVolumeSerialNumber;
+    stamp_.fileId = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+bool ForeignFile::IsOpen() const {
+    return handle_ != nullptr;
+}
+
+bool ForeignFile::ReadAt(uint64_t offset, size_t len, void* out) const {
+    if (!handle_) return false;
+    uint64_t size = static_cast<uint64_t>(stamp_.size);
+    if (offset > size || len > size - offset) return false;
+    char* p = static_cast<char*>(out);
+    while (len > 0) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD chunk = len > 0x40000000 ? 0x40000000 : static_cast<DWORD>(len);
+        DWORD got = 0;
+        if (!ReadFile(static_cast<HANDLE>(handle_), p, chunk, &got, &at) || got == 0) return false;
+        p += got;
+        offset += got;
+        len -= got;
+    }
+    return true;
+}
+
+bool ForeignFile::ReadAll(uint64_t maxBytes, std::string* out) const {
+    out->clear();
+    if (!handle_ || static_cast<uint64_t>(stamp_.size) > maxBytes) return false;
+    out->reserve(static_cast<size_t>(stamp_.size));
+    char buf[65536];
+    uint64_t offset = 0;
+    for (;;) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(static_cast<HANDLE>(handle_), buf, sizeof(buf), &got, &at)) {
+            return GetLastError() == ERROR_HANDLE_EOF;
+        }
+        if (got == 0) return true;
+        offset += got;
+        // The file may have grown since it was opened.
+        if (offset > maxBytes) return false;
+        out->append(buf, got);
+    }
+}
+
+void ForeignFile::Close() {
+    if (handle_) {
+        CloseHandle(static_cast<HANDLE>(handle_));
+        handle_ = nullptr;
+    }
+    stamp_ = FileStamp();
+}
+
 LocalTime NowLocal() {
     SYSTEMTIME st;
     GetLocalTime(&st);

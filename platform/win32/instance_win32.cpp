@@ -63,4 +63,6 @@ bool ActivationListener::IsListening() const {
     return false;
 }
 
+void SetInstanceDir(const std::string&) {}
+
 }  // namespace platform

@@ -21,6 +21,10 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
+// Every key is opened from the live registry: nothing to hold.
+RegistrySnapshot::RegistrySnapshot() = default;
+RegistrySnapshot::~RegistrySnapshot() = default;
+
 RegistryKey::RegistryKey() : impl_(new Impl) {}
 
 RegistryKey::~RegistryKey() {

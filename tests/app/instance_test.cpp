@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -20,6 +25,33 @@ using testsupport::TempDir;
 
 namespace {
 
+// The instance lock and the activation socket of these runs live in folders of their
+// own (children inherit them), so a real instance on this machine is neither met nor
+// disturbed.
+class InstanceFolders : public ::testing::Environment {
+public:
+    void SetUp() override {
+        shared_ = std::make_unique<TempDir>("instance");
+        user_ = std::make_unique<TempDir>("runtime");
+        setenv("XDG_RUNTIME_DIR", user_->path().c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("XDG_RUNTIME_DIR");
+        shared_.reset();
+        user_.reset();
+    }
+    static std::string SharedDir() { return instance_->shared_->path(); }
+    static std::string SharedLock() { return SharedDir() + "/TalvoraMutex.lock"; }
+
+    static InstanceFolders* instance_;
+
+private:
+    std::unique_ptr<TempDir> shared_, user_;
+};
+InstanceFolders* InstanceFolders::instance_ = nullptr;
+::testing::Environment* const kFolders = ::testing::AddGlobalTestEnvironment(
+    InstanceFolders::instance_ = new InstanceFolders);
+
 // A copy of the program in its own folder, so its log is the test's alone.
 class ProgramCopy {
 public:
@@ -29,6 +61,8 @@ public:
         fs::permissions(dir_ / "talvora", fs::perms::owner_all);
         fs::copy(std::string(TALVORA_BIN_DIR) + "/skin", dir_ / "skin",
                  fs::copy_options::recursive);
+        testsupport::WriteFile(dir_ / "settings.json",
+                               "{\"instanceDir\":\"" + InstanceFolders::SharedDir() + "\"}");
     }
     pid_t Start() const {
         pid_t pid = fork();
@@ -68,6 +102,19 @@ void Stop(pid_t pid) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 }
+
+// Kills and reaps a child the test has not seen end, also when it stops early.
+struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+        if (pid > 0) Stop(pid);
+    }
+    int WaitExit(int seconds) {
+        int rc = ::WaitExit(pid, seconds);
+        if (rc != -1000) pid = 0;
+        return rc;
+    }
+};
 
 }  // namespace
 
@@ -146,4 +193,67 @@ TEST(SingleInstance, ActivationRequestReachesTheListener) {
     EXPECT_EQ(got, "Talvora财税管家");
     // With nobody listening the request fails instead of hanging.
     EXPECT_FALSE(platform::ActivateRunningInstance("Talvora财税管家"));
+}
+
+TEST(SingleInstance, PlantedFifoAtTheSharedLockLeavesAPerUserInstance) {
+    const std::string lock = InstanceFolders::SharedLock();
+    unlink(lock.c_str());  // left by the tests before, nobody holds it now
+    ASSERT_EQ(0, mkfifo(lock.c_str(), 0666));
+    struct Unlink {
+        std::string path;
+        ~Unlink() { unlink(path.c_str()); }
+    } planted{lock};
+    ProgramCopy first, second;
+    Reaper a{first.Start()};
+    ASSERT_GT(a.pid, 0);
+    ASSERT_TRUE(WaitFor([&] {
+        return first.Log().find("main window shown\r\n") != std::string::npos;
+    })) << first.Log();
+    EXPECT_NE(
+        first.Log().find("]single instance per user only: " + lock + " is not a regular file"),
+        std::string::npos)
+        << first.Log();
+
+    // The user's own lock still refuses a second start, which brings the first forward.
+    Reaper b{second.Start()};
+    EXPECT_EQ(255, b.WaitExit(30));
+    EXPECT_NE(second.Log().find("ERROR_ALREADY_EXISTS\r\n"), std::string::npos) << second.Log();
+    EXPECT_TRUE(WaitFor([&] {
+        return first.Log().find("WM_APP_ACTIVATE\r\n") != std::string::npos;
+    })) << first.Log();
+}
+
+TEST(SingleInstance, SlowActivationClientDoesNotKeepASecondStartFromTheFirst) {
+    ProgramCopy first, second;
+    Reaper a{first.Start()};
+    ASSERT_GT(a.pid, 0);
+    ASSERT_TRUE(WaitFor([&] {
+        return first.Log().find("main window shown\r\n") != std::string::npos;
+    })) << first.Log();
+    std::vector<std::string> names;
+    ASSERT_TRUE(WaitFor([&] {
+        names = testsupport::ListeningSocketNames(a.pid);
+        return !names.empty();
+    }));
+    // A client that is never silent for a second and never finishes a line.
+    int slowFd = testsupport::ConnectAbstract(names[0]);
+    ASSERT_GE(slowFd, 0);
+    std::atomic<bool> stop{false};
+    std::thread slow([&] {
+        while (!stop.load() && send(slowFd, "x", 1, MSG_NOSIGNAL) == 1) {
+            for (int i = 0; i < 14 && !stop.load(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    Reaper b{second.Start()};
+    EXPECT_EQ(255, b.WaitExit(30));
+    EXPECT_TRUE(WaitFor([&] {
+        return first.Log().find("WM_APP_ACTIVATE\r\n") != std::string::npos;
+    })) << first.Log();
+    stop = true;
+    slow.join();
+    close(slowFd);
 }

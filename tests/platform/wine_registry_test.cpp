@@ -1,6 +1,7 @@
 // The machine registry read from a Wine prefix's system.reg.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <random>
 
@@ -198,6 +199,77 @@ TEST_F(WineRegistryTest, DamagedFilesNeverCrashTheReader) {
     RegistryKey root;
     ASSERT_EQ(platform::kRegOk, root.OpenMachineKey(kUninstall));
     EXPECT_EQ(4u, SubKeys(root).size());
+}
+
+TEST_F(WineRegistryTest, OnlyHexValuesWrapOntoTheNextLine) {
+    // Texts that merely contain "=hex" and end in an escaped backslash are whole on
+    // their line; the value after them is a value of its own.
+    Write(std::string(kHeader) +
+          "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\A] 1\n"
+          "\"Path\"=\"C:\\\\=hex\\\\\"\n"
+          "\"Next\"=\"y\"\n"
+          "\"name=hex:01\"=\"z\\\\\"\n"
+          "\"Last\"=\"w\"\n"
+          "\"Spaced\" = hex(2):41,00,\\\n"
+          "  42,00,00,00\n");
+    RegistryKey root, a;
+    ASSERT_EQ(platform::kRegOk, root.OpenMachineKey(kUninstall));
+    ASSERT_EQ(platform::kRegOk, root.OpenSubKey(L"A", &a));
+    EXPECT_EQ(L"C:\\=hex\\", Value(a, L"Path"));
+    EXPECT_EQ(L"y", Value(a, L"Next"));
+    EXPECT_EQ(L"z\\", Value(a, L"name=hex:01"));
+    EXPECT_EQ(L"w", Value(a, L"Last"));
+    EXPECT_EQ(L"AB", Value(a, L"Spaced"));
+}
+
+TEST_F(WineRegistryTest, MultiMegabyteNameBeforeWrappedHexReadsBack) {
+    // A name of several MB ahead of thousands of continuation lines: the wrapped data is
+    // joined once, not searched again for every line it adds.
+    const std::string name(6 << 20, 'n');
+    std::string data = "\"" + name + "\"=hex(2):";
+    std::wstring expected;
+    for (int line = 0; line < 4000; ++line) {
+        char c = static_cast<char>('a' + line % 26);
+        char hex[8];
+        snprintf(hex, sizeof(hex), "%02x,00,", c);
+        data += hex;
+        data += "\\\n  ";
+        expected.push_back(static_cast<wchar_t>(c));
+    }
+    data += "00,00\n";
+    Write(std::string(kHeader) +
+          "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Big] 1\n" + data +
+          "\"After\"=\"still read\"\n");
+    RegistryKey root, big;
+    ASSERT_EQ(platform::kRegOk, root.OpenMachineKey(kUninstall));
+    ASSERT_EQ(platform::kRegOk, root.OpenSubKey(L"Big", &big));
+    EXPECT_EQ(expected, Value(big, std::wstring(name.begin(), name.end()), 8192));
+    EXPECT_EQ(L"still read", Value(big, L"After"));
+}
+
+TEST_F(WineRegistryTest, FifoOrFolderInPlaceOfTheFileIsNotRead) {
+    const std::string path = dir_ / "system.reg";
+    ASSERT_EQ(0, mkfifo(path.c_str(), 0644));
+    long rc = platform::kRegOk;
+    RegistryKey root;
+    EXPECT_TRUE(testsupport::FinishesWithoutBlocking([&] { rc = root.OpenMachineKey(kUninstall); },
+                                                     {path}));
+    EXPECT_EQ(platform::kRegNotFound, rc);
+    EXPECT_FALSE(root.IsOpen());
+
+    // A link to a FIFO elsewhere is no better.
+    ASSERT_EQ(0, unlink(path.c_str()));
+    const std::string fifo = dir_ / "elsewhere";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    ASSERT_EQ(0, symlink(fifo.c_str(), path.c_str()));
+    rc = platform::kRegOk;
+    EXPECT_TRUE(testsupport::FinishesWithoutBlocking([&] { rc = root.OpenMachineKey(kUninstall); },
+                                                     {fifo}));
+    EXPECT_EQ(platform::kRegNotFound, rc);
+
+    ASSERT_EQ(0, unlink(path.c_str()));
+    ASSERT_EQ(0, mkdir(path.c_str(), 0755));
+    EXPECT_EQ(platform::kRegNotFound, root.OpenMachineKey(kUninstall));
 }
 
 TEST_F(WineRegistryTest, ReadingLeavesTheFileUntouched) {

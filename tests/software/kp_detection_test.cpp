@@ -1,10 +1,16 @@
 // Detection of the invoicing software editions from the uninstall registry of a
 // generated Wine prefix.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <ctime>
+#include <functional>
 #include <thread>
 
 #include "core/text.h"
+#include "platform/posix/wine_registry_file.h"
 #include "software/file_version_text.h"
 #include "software/kp_info.h"
 #include "software/uninstall_registry.h"
@@ -220,6 +226,92 @@ TEST_F(KpDetectionTest, StartUpDetectionFillsTheRecordWhileReadersCopyIt) {
     WaitKpDetection();
     EXPECT_EQ("1.0.52", GetKpAppVer("UK"));
     EXPECT_EQ(testsupport::kDemoSkpVersion, GetKpAppVer("SKP"));
+}
+
+// Sets the file's modification time to `secondsAgo` before now.
+void SetAge(const std::string& path, int secondsAgo) {
+    struct timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= secondsAgo;
+    times[1] = times[0];
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+}
+
+TEST_F(KpDetectionTest, RegistryIsParsedOncePerDetectionAndAgainWhenItChanges) {
+    std::string error;
+    ASSERT_TRUE(testsupport::WriteDemoPrefix(prefix_.path(), false, &error)) << error;
+    const std::string reg = prefix_ / "system.reg";
+    auto parsesOf = [](const std::function<void()>& work) {
+        size_t before = platform::winereg::ParseCount();
+        work();
+        return platform::winereg::ParseCount() - before;
+    };
+    // Just written: its time may not move with the next write, so every detection
+    // reads it again, but only once.
+    EXPECT_EQ(1u, parsesOf([] { DetectKpSoftware(); }));
+    EXPECT_EQ(1u, parsesOf([] { DetectKpSoftware(); }));
+    EXPECT_EQ("1.0.52", GetKpAppVer("UK"));
+
+    // Settled: reused while size and time stay the same, by any lookup.
+    SetAge(reg, 3600);
+    EXPECT_EQ(1u, parsesOf([] { DetectKpSoftware(); }));
+    EXPECT_EQ(0u, parsesOf([] {
+                  DetectKpSoftware();
+                  EXPECT_EQ("C:\\SKKP\\", GetInstallDir(Utf8ToAnsi(kSkpName)));
+              }));
+
+    // New content: read again, once.
+    WriteEntries(
+        {{kUkName, {{"DisplayVersion", "2.0.7"}, {"UninstallString", "\"C:\\UK2\\uninst.exe\""}}}});
+    SetAge(reg, 1800);
+    EXPECT_EQ(1u, parsesOf([] { DetectKpSoftware(); }));
+    EXPECT_EQ("2.0.7", GetKpAppVer("UK"));
+    EXPECT_FALSE(GetKpInfo().editions[kKpSkp].installed);
+
+    // Same content, another time: read again too.
+    SetAge(reg, 900);
+    EXPECT_EQ(1u, parsesOf([] { DetectKpSoftware(); }));
+    EXPECT_EQ(0u, parsesOf([] { DetectKpSoftware(); }));
+    EXPECT_EQ("C:\\UK2\\UKeyKp.exe", GetKpInfo().editions[kKpUk].exePath);
+}
+
+TEST_F(KpDetectionTest, FifosInThePrefixFailTheLookupInsteadOfBlocking) {
+    std::string error;
+    ASSERT_TRUE(testsupport::WriteDemoPrefix(prefix_.path(), false, &error)) << error;
+    // The SKP executable the registry names is a FIFO: no version, the rest is found.
+    const std::string exe = prefix_ / "drive_c/SKKP/newskkp.exe";
+    ASSERT_EQ(0, unlink(exe.c_str()));
+    ASSERT_EQ(0, mkfifo(exe.c_str(), 0644));
+    std::string direct = "unread";
+    EXPECT_TRUE(testsupport::FinishesWithoutBlocking(
+        [&] {
+            DetectKpSoftware();
+            direct = GetFileVersionText("C:\\SKKP\\newskkp.exe");
+        },
+        {exe}));
+    KpInfo info = GetKpInfo();
+    EXPECT_EQ("C:\\SKKP\\newskkp.exe", info.editions[kKpSkp].exePath);
+    EXPECT_EQ("", info.editions[kKpSkp].appVer);
+    EXPECT_EQ("", direct);
+    EXPECT_TRUE(LogHas("SKP appver=\r\n"));
+    EXPECT_EQ("1.0.52", info.editions[kKpUk].appVer);
+
+    // system.reg itself is a FIFO: the uninstall key cannot be opened.
+    const std::string reg = prefix_ / "system.reg";
+    ASSERT_EQ(0, unlink(reg.c_str()));
+    ASSERT_EQ(0, mkfifo(reg.c_str(), 0644));
+    int found = 0;
+    std::string version, path;
+    EXPECT_TRUE(testsupport::FinishesWithoutBlocking(
+        [&] {
+            found = FindUninstallEntry(Utf8ToAnsi(kUkName), "UKeyKp.exe", &version, &path);
+            DetectKpSoftware();
+        },
+        {reg}));
+    EXPECT_EQ(-1, found);
+    EXPECT_TRUE(
+        LogHas("打开键值'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\'失败\r\n"));
+    EXPECT_FALSE(GetKpInfo().editions[kKpUk].installed);
 }
 
 TEST(FileVersionText, FormatsTheFourWordsOrNothing) {

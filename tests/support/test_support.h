@@ -1,7 +1,9 @@
 // Helpers shared by the tests: scratch folders, files, the log.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -39,5 +41,17 @@ void MakeDirs(const std::string& path);
 // Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 std::string RandomBytes(size_t n, unsigned seed);
+
+// Abstract Unix socket names (without the leading zero byte) that process `pid`
+// listens on, found through /proc.
+std::vector<std::string> ListeningSocketNames(int pid);
+// A stream socket connected to the abstract name; -1 when it cannot be.
+int ConnectAbstract(const std::string& name);
+
+// Runs `work` on its own thread and waits up to `seconds` for it. Work still running
+// then is taken to be blocked on one of `fifos`: each is opened for writing, which lets
+// a blocked reader go on, and the result is false.
+bool FinishesWithoutBlocking(const std::function<void()>& work,
+                             const std::vector<std::string>& fifos, int seconds = 30);
 
 }  // namespace testsupport
