@@ -10,6 +10,7 @@
 #include "app/startup_tasks.h"
 #include "backup/obs_client.h"
 #include "core/globals.h"
+#include "core/local_settings.h"
 #include "core/log.h"
 #include "core/message_box.h"
 #include "core/messages.h"
@@ -39,6 +40,8 @@ int main(int argc, char* argv[]) {
         return static_cast<int>(rc);
     }
 
+    // Test runs keep their lock apart from a real instance through settings.json.
+    platform::SetInstanceDir(LocalSetting("instanceDir", ""));
     platform::InstanceLock instance;
     if (EnsureSingleInstance(&instance) != 0) return -1;
 

@@ -1,6 +1,5 @@
 #include "app/startup_tasks.h"
 
-#include "core/local_settings.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/fs.h"
@@ -19,8 +18,6 @@ int DeleteLeftoverVersionFiles(const std::string& dir) {
 }
 
 int EnsureSingleInstance(platform::InstanceLock* lock) {
-    // Test runs keep their lock apart from a real instance through settings.json.
-    platform::SetInstanceDir(LocalSetting("instanceDir", ""));
     bool acquired = lock->Acquire();
     if (!lock->DegradedReason().empty()) {
         WriteLog("single instance per user only: %s\r\n", lock->DegradedReason().c_str());
