@@ -8,6 +8,8 @@
 #include "account/sign_in.h"
 #include "app/main_frame.h"
 #include "app/startup_tasks.h"
+#include "browser/area_list.h"
+#include "browser/browser_engine.h"
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/message_box.h"
@@ -42,6 +44,8 @@ int main(int argc, char* argv[]) {
     if (EnsureSingleInstance(&instance) != 0) return -1;
 
     StartKpDetection();
+    InitAreaList();
+    InitBrowserEngine(g_appDir);
 
     // A later start asks for the window with the main title to come forward.
     platform::ActivationListener listener([&app](const std::string& title) {
@@ -78,5 +82,6 @@ int main(int argc, char* argv[]) {
     WaitKpDetection();
     SharedPasswordSignIn().Wait();
     curl_global_cleanup();
+    ShutdownBrowserEngine();
     return result;
 }

@@ -146,7 +146,8 @@ void CBrowserClient::OnBeforeDownload(BrowserPage* page, QWebEngineDownloadReque
     const QString suggested = request->downloadFileName();
     const QString path = ChooseSaveFile(parentWindow_, suggested);
     if (path.isEmpty()) {
-        WriteLog("download not saved: %s\r\n", LogSafe(request->url().toString().toStdString()).c_str());
+        WriteLog("download not saved: %s\r\n",
+                 LogSafe(request->url().toString().toStdString()).c_str());
         request->cancel();
         return;
     }

@@ -1,13 +1,12 @@
 #include "browser/browser_engine.h"
 
-#include <atomic>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QThread>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
+#include <atomic>
 
 #include "browser/browser_client.h"
 #include "browser/browser_page.h"
@@ -37,7 +36,8 @@ void ApplyPageSettings(QWebEngineSettings* s) {
 
 int InitBrowserEngine(const std::string& appDir) {
     if (g_profile) return -1;
-    const QString dir = QDir(QString::fromLocal8Bit(appDir.c_str())).filePath(QStringLiteral("browser"));
+    const QString dir =
+        QDir(QString::fromLocal8Bit(appDir.c_str())).filePath(QStringLiteral("browser"));
     QDir().mkpath(dir);
     auto* profile = new QWebEngineProfile(QStringLiteral("Talvora"));
     profile->setPersistentStoragePath(dir);

@@ -58,8 +58,8 @@ bool IsSignInPageUrl(const QString& url) {
 
 QString LoadErrorHtml(const QString& failedUrl, const QString& errorText, int errorCode) {
     return QStringLiteral("<html><body bgcolor=\"white\"><h2>Failed to load URL ") +
-           failedUrl.toHtmlEscaped() + QStringLiteral(" with error ") +
-           errorText.toHtmlEscaped() + QStringLiteral(" (") + QString::number(errorCode) +
+           failedUrl.toHtmlEscaped() + QStringLiteral(" with error ") + errorText.toHtmlEscaped() +
+           QStringLiteral(" (") + QString::number(errorCode) +
            QStringLiteral(").</h2></body></html>");
 }
 
@@ -68,7 +68,8 @@ BrowserPage::BrowserPage(CBrowserClient* client, QObject* parent)
     connect(this, &QWebEnginePage::loadingChanged, this, &BrowserPage::OnLoadingChanged);
     connect(this, &QWebEnginePage::certificateError, this, &BrowserPage::OnCertificateError);
     // In-page routes ("#/login") change the address without a new navigation.
-    connect(this, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) { RedirectSignIn(url); });
+    connect(this, &QWebEnginePage::urlChanged, this,
+            [this](const QUrl& url) { RedirectSignIn(url); });
     connect(this, &QWebEnginePage::windowCloseRequested, this, [this] {
         if (auto* view = qobject_cast<BrowserView*>(QWebEngineView::forPage(this)))
             if (view->kind() != BrowserView::Kind::Embedded) view->close();

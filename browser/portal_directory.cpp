@@ -3,7 +3,6 @@
 #include <json/json.h>
 
 #include <memory>
-#include <sstream>
 
 #include "browser/area_list.h"
 #include "browser/open_url.h"
@@ -19,6 +18,7 @@ constexpr long kDocumentTimeoutMs = 5000;
 
 // Base addresses in g_areaList order. 云南 is served over plain HTTP; a few
 // portals listen on their own ports.
+// clang-format off
 const char* const kBuiltinFpdk[kAreaCount] = {
     "https://fpdk.shenzhen.chinatax.gov.cn",
     "https://fpdk.xiamen.chinatax.gov.cn",
@@ -96,6 +96,7 @@ const char* const kBuiltinEtax[kAreaCount] = {
     "https://etax.fujian.chinatax.gov.cn",
     "https://etax.hainan.chinatax.gov.cn",
 };
+// clang-format on
 
 std::vector<std::wstring> BuiltinList(PortalFamily family) {
     std::vector<std::wstring> list;
@@ -109,8 +110,7 @@ bool ParseDocument(const std::string& body, Json::Value* root) {
     builder["failIfExtra"] = true;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
-    return !body.empty() &&
-           reader->parse(body.data(), body.data() + body.size(), root, &errors);
+    return !body.empty() && reader->parse(body.data(), body.data() + body.size(), root, &errors);
 }
 
 void Load(PortalFamily family) {
@@ -192,7 +192,7 @@ int OpenPortalForArea(PortalFamily family, const std::string& area) {
         WriteLog("no portal for %s yet\r\n", area.c_str());
         return -1;
     }
-    WriteLog("index=%d, %s, %s\r\n", index, area.c_str(), WideToAnsi(urls[index]).c_str());
+    WriteLog("index=%d, %s, %s\r\n", index, area.c_str(), LogSafe(WideToAnsi(urls[index])).c_str());
     OpenUrlInShell(urls[index]);
     return index;
 }

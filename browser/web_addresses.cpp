@@ -1,7 +1,5 @@
 #include "browser/web_addresses.h"
 
-#include <cctype>
-
 #include "browser/url_parts.h"
 #include "core/local_settings.h"
 #include "core/text.h"

@@ -30,7 +30,7 @@ public:
     CBrowserClient* browserClient() const;
     std::wstring webAppUrl() const;
 
-    bool browserVisible = false;    // UI thread
+    bool browserVisible = false;   // UI thread
     long long webAppLoadTime = 0;  // seconds since 1970; UI thread
 
 private:

@@ -16,10 +16,10 @@ namespace devservice {
 namespace {
 
 const char* const kAreas[36] = {
-    "深圳", "厦门", "宁波", "大连", "青岛", "北京", "重庆", "上海", "天津",
+    "深圳",   "厦门", "宁波", "大连", "青岛",   "北京", "重庆", "上海", "天津",
     "内蒙古", "宁夏", "新疆", "西藏", "黑龙江", "辽宁", "吉林", "山东", "河北",
-    "河南", "湖北", "湖南", "安徽", "江西", "四川", "贵州", "云南", "山西",
-    "陕西", "甘肃", "青海", "广东", "广西", "江苏", "浙江", "福建", "海南",
+    "河南",   "湖北", "湖南", "安徽", "江西",   "四川", "贵州", "云南", "山西",
+    "陕西",   "甘肃", "青海", "广东", "广西",   "江苏", "浙江", "福建", "海南",
 };
 
 // What the documents and the IP answer look like now.
@@ -71,12 +71,23 @@ std::string Escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -148,9 +159,8 @@ std::string WebAppPage(const httplib::Request& req, int load) {
     if (rows.empty()) rows = "<tr><td>none</td></tr>";
     return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") +
            "Talvora 智能财税</title>" + kPageStyle + "</head><body>" +
-           "<h1>Talvora 智能财税 · 本地服务</h1>" +
-           "<p>Page load <span id=\"load\">" + std::to_string(load) +
-           "</span>, route <span id=\"route\"></span></p>" +
+           "<h1>Talvora 智能财税 · 本地服务</h1>" + "<p>Page load <span id=\"load\">" +
+           std::to_string(load) + "</span>, route <span id=\"route\"></span></p>" +
            "<p>Cookies received with this page:</p><table id=\"cookies\">" + rows + "</table>" +
            "<p class=\"row\"><button id=\"reload\" onclick=\"location.reload()\">刷新</button>"
            "<a id=\"popup\" href=\"/gacv/popup.html\" target=\"_blank\">打开新窗口</a>"
@@ -178,13 +188,14 @@ void RegisterPortalRoutes(httplib::Server& server, ServiceContext& ctx) {
                    });
     }
     server.Get(R"(/portal/(fpdk|etax)/(\d+))", [](const httplib::Request& req,
-                                                   httplib::Response& res) {
+                                                  httplib::Response& res) {
         const int index = std::atoi(req.matches[2].str().c_str());
         if (index < 0 || index >= 36) {
             SendHtml(res, "<h1>no such area</h1>", 404);
             return;
         }
-        const std::string title = req.matches[1] == "fpdk" ? "增值税发票综合服务平台" : "电子税务局";
+        const std::string title =
+            req.matches[1] == "fpdk" ? "增值税发票综合服务平台" : "电子税务局";
         SendHtml(res, std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") +
                           title + "</title></head><body><h1>" + title + " · " + kAreas[index] +
                           "</h1><p>Local stand-in for the tax portal.</p></body></html>");
@@ -198,41 +209,45 @@ void RegisterPortalRoutes(httplib::Server& server, ServiceContext& ctx) {
             place = s.place;
             charset = s.charset.empty() ? LocaleCodeSet() : s.charset;
         }
-        const std::string line = "var returnCitySN = {\"cip\": \"127.0.0.1\", \"cid\": \"440300\", "
-                                 "\"cname\": \"" + place + "\"};";
+        const std::string line =
+            "var returnCitySN = {\"cip\": \"127.0.0.1\", \"cid\": \"440300\", "
+            "\"cname\": \"" +
+            place + "\"};";
         res.set_content(FromUtf8(line, charset), "application/javascript;charset=" + charset);
     });
 
-    server.Get("/gacv", [](const httplib::Request&, httplib::Response& res) {
-        res.set_redirect("/gacv/");
-    });
+    server.Get("/gacv",
+               [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/gacv/"); });
     server.Get("/gacv/", [](const httplib::Request& req, httplib::Response& res) {
         SendHtml(res, WebAppPage(req, ++Switches().webAppLoads));
     });
     server.Get("/gacv/popup.html", [](const httplib::Request&, httplib::Response& res) {
         SendHtml(res, std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
                                   "<title>Talvora 新窗口</title>") +
-                          kPageStyle + "</head><body><h1>新窗口</h1><p id=\"cookies\"></p>"
+                          kPageStyle +
+                          "</head><body><h1>新窗口</h1><p id=\"cookies\"></p>"
                           "<script>document.getElementById('cookies').textContent = "
                           "document.cookie;</script></body></html>");
     });
-    server.Get(R"(/gacv/download/([A-Za-z0-9_.-]+))", [](const httplib::Request& req,
-                                                          httplib::Response& res) {
-        const std::string name = req.matches[1];
-        res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
-        res.set_content("Talvora report " + name + "\n", "application/octet-stream");
-    });
+    server.Get(R"(/gacv/download/([A-Za-z0-9_.-]+))",
+               [](const httplib::Request& req, httplib::Response& res) {
+                   const std::string name = req.matches[1];
+                   res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+                   res.set_content("Talvora report " + name + "\n", "application/octet-stream");
+               });
     // What a page asking the service to sign in again would show; the program sends
     // such pages to the agency sign-in page instead.
     server.Get("/serviceLogin", [](const httplib::Request&, httplib::Response& res) {
-        SendHtml(res, "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>service login"
-                      "</title></head><body><h1 id=\"serviceLogin\">service login</h1></body></html>");
+        SendHtml(res,
+                 "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>service login"
+                 "</title></head><body><h1 id=\"serviceLogin\">service login</h1></body></html>");
     });
     // The web product; its agency sign-in page is "/web/#/agencyLogin".
     server.Get("/web/", [](const httplib::Request&, httplib::Response& res) {
         SendHtml(res, std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
                                   "<title>代账公司登录</title>") +
-                          kPageStyle + "</head><body><h1 id=\"agencyLogin\">代账公司登录</h1>"
+                          kPageStyle +
+                          "</head><body><h1 id=\"agencyLogin\">代账公司登录</h1>"
                           "<p>route <span id=\"route\"></span></p>"
                           "<p><input id=\"mobile\" type=\"text\" placeholder=\"手机号\"></p>"
                           "<script>document.getElementById('route').textContent = "

@@ -35,6 +35,22 @@ fi
 url="http://${line#listening }"
 echo "$url" >"$bin/url"
 
+# Remote documents, the IP-geolocation answer and the web product come from the local
+# service too. A settings.json of the user's own (without "localService") is left alone.
+settings="$bin/settings.json"
+if [ ! -f "$settings" ] || grep -q '"localService"' "$settings"; then
+  cat >"$settings" <<JSON
+{
+  "localService": true,
+  "portalListBase": "$url/files",
+  "ipLookupUrl": "$url/ip/cityjson",
+  "webAddress": "$url/web"
+}
+JSON
+else
+  echo "Keeping $settings as it is: its addresses may not point at the local service."
+fi
+
 cat <<TEXT
 Local Talvora service: $url (data in $data, log in build/devservice.log)
 Demo accounts (password sign-in):

@@ -1,6 +1,8 @@
 // The embedded browser in real Chromium against the local service: the sign-in
 // hand-off, reloads, pop-ups, downloads, the context menu, keys, sign-in pages, load
 // errors and certificate errors.
+#include "browser/web_app.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -14,7 +16,6 @@
 
 #include "browser/browser_engine.h"
 #include "browser/browser_page.h"
-#include "browser/web_app.h"
 #include "browser/web_app_handoff.h"
 #include "browser/web_cookie.h"
 #include "core/globals.h"
@@ -139,8 +140,9 @@ TEST_F(WebAppTest, AgencyIsSignedInAndReloadsRenewOnlyTheTokens) {
     EXPECT_GE(stamp, before);
     EXPECT_LE(stamp, after);
     // The web application's scripts read them too.
-    EXPECT_TRUE(Js(view->page(), "document.cookie").toString().contains(
-        QString::fromStdString("znfm_token=" + signedIn.accessToken)));
+    EXPECT_TRUE(Js(view->page(), "document.cookie")
+                    .toString()
+                    .contains(QString::fromStdString("znfm_token=" + signedIn.accessToken)));
     EXPECT_EQ(view->url().toString().toStdString(), g_url + "/gacv/#/smartCode");
 
     // Hidden until shown in the main window's rectangle.
@@ -218,9 +220,8 @@ TEST_F(WebAppTest, PopUpsDownloadsContextMenuAndKeys) {
     ASSERT_TRUE(WaitUntil([&] { return FindKind(client, BrowserView::Kind::Popup); }));
     BrowserView* popup = FindKind(client, BrowserView::Kind::Popup);
     EXPECT_TRUE(popup->isWindow());
-    EXPECT_TRUE(WaitUntil([&] {
-        return ElementText(popup->page(), "cookies").contains("znfm_token=");
-    }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return ElementText(popup->page(), "cookies").contains("znfm_token="); }));
     // Moving the embedded browser leaves the pop-up where it is.
     const QSize popupSize = popup->size();
     host.ShowHome();
@@ -270,13 +271,12 @@ TEST_F(WebAppTest, PopUpsDownloadsContextMenuAndKeys) {
 
     // The page itself offers no menu; a text field its editing commands.
     EXPECT_TRUE(RightClick(view, QPoint(700, 520)).isEmpty());
-    const QVariantList field =
-        Js(view->page(), "var r = document.getElementById('note').getBoundingClientRect();"
-                         "[r.left + r.width / 2, r.top + r.height / 2]")
-            .toList();
+    const QVariantList field = Js(view->page(),
+                                  "var r = document.getElementById('note').getBoundingClientRect();"
+                                  "[r.left + r.width / 2, r.top + r.height / 2]")
+                                   .toList();
     ASSERT_EQ(field.size(), 2);
-    const QStringList editing =
-        RightClick(view, QPoint(field[0].toInt(), field[1].toInt()));
+    const QStringList editing = RightClick(view, QPoint(field[0].toInt(), field[1].toInt()));
     EXPECT_TRUE(editing.contains(view->page()->action(QWebEnginePage::Paste)->text()));
     EXPECT_TRUE(editing.contains(view->page()->action(QWebEnginePage::SelectAll)->text()));
     EXPECT_FALSE(editing.contains(view->page()->action(QWebEnginePage::ViewSource)->text()));
@@ -322,9 +322,11 @@ TEST_F(WebAppTest, SignInPagesGoToTheAgencyPageAndFailedLoadsShowTheErrorPage) {
     EXPECT_EQ(ElementText(view->page(), "route"), "#/agencyLogin");
 
     // An agency page that is itself a sign-in address is not followed: no loop.
-    browsertest::PointSettingsAt(app_, service_, "\"webAddress\": \"" + service_.url() + "/login\"");
+    browsertest::PointSettingsAt(app_, service_,
+                                 "\"webAddress\": \"" + service_.url() + "/login\"");
     view->load(QUrl(QString::fromStdString(service_.url() + "/serviceLogin")));
-    EXPECT_TRUE(WaitUntil([&] { return ElementText(view->page(), "serviceLogin") == "service login"; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return ElementText(view->page(), "serviceLogin") == "service login"; }));
     EXPECT_NE(Log().find("is itself a sign-in address, not redirected"), std::string::npos);
 
     // A host that cannot be resolved: the error page with the address, text and code.
@@ -370,6 +372,8 @@ TEST_F(WebAppTest, CertificatesAreCheckedUnlessTlsVerifyIsOff) {
 
     browsertest::PointSettingsAt(app_, service_, "\"tlsVerify\": false");
     view->load(page);
-    EXPECT_TRUE(WaitUntil([&] { return ElementText(view->page(), "agencyLogin") == QStringLiteral("代账公司登录"); }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return ElementText(view->page(), "agencyLogin") == QStringLiteral("代账公司登录");
+    }));
     EXPECT_NE(Log().find("certificate error accepted (tlsVerify false)"), std::string::npos);
 }
