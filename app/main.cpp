@@ -9,6 +9,8 @@
 #include "app/main_frame.h"
 #include "app/startup_tasks.h"
 #include "backup/obs_client.h"
+#include "browser/area_list.h"
+#include "browser/browser_engine.h"
 #include "core/globals.h"
 #include "core/local_settings.h"
 #include "core/log.h"
@@ -46,6 +48,8 @@ int main(int argc, char* argv[]) {
     if (EnsureSingleInstance(&instance) != 0) return -1;
 
     StartKpDetection();
+    InitAreaList();
+    InitBrowserEngine(g_appDir);
     if (obs_initialize(OBS_INIT_ALL) != OBS_STATUS_OK) WriteLog("obs_initialize failed\r\n");
 
     // A later start asks for the window with the main title to come forward.
@@ -84,5 +88,6 @@ int main(int argc, char* argv[]) {
     SharedPasswordSignIn().Wait();
     obs_deinitialize();
     curl_global_cleanup();
+    ShutdownBrowserEngine();
     return result;
 }

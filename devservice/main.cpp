@@ -132,6 +132,7 @@ int main(int argc, char** argv) {
 
     devservice::RegisterAccountRoutes(*server, ctx);
     devservice::RegisterWechatRoutes(*server, ctx);
+    devservice::RegisterPortalRoutes(*server, ctx);  // before /files/: its documents win
     devservice::RegisterStaticRoutes(*server, ctx);
     devservice::RegisterControlRoutes(*server, ctx);
     devservice::RegisterBackupRoutes(*server, ctx);

@@ -14,6 +14,8 @@ void RegisterWechatRoutes(httplib::Server& server, ServiceContext& ctx);   // QR
 void RegisterStaticRoutes(httplib::Server& server, ServiceContext& ctx);   // /files/...
 void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx);  // /test/...
 void RegisterBackupRoutes(httplib::Server& server, ServiceContext& ctx);   // backups, enterprises
+// Portal documents, IP answer, web application and agency sign-in page.
+void RegisterPortalRoutes(httplib::Server& server, ServiceContext& ctx);
 
 // Marks a QR scene scanned, bound to `mobile` (empty: the role's demo account) or
 // not bound. False for an unknown scene.

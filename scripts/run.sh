@@ -55,16 +55,23 @@ service=$!
 url="http://$(wait_listening "$service_out" "$service" "The local Talvora service" build/devservice.log)"
 echo "$url" >"$bin/url"
 
-# Uploads go to the local object store; other members of settings.json stay as they are.
+# Uploads, remote documents, the IP-geolocation answer and the web product all point at
+# the local services; other members of settings.json stay as they are.
 node -e '
 const fs = require("fs");
-const [file, endpoint] = process.argv.slice(1);
+const [file, endpoint, url] = process.argv.slice(1);
 let settings = {};
 try { settings = JSON.parse(fs.readFileSync(file, "utf8")); } catch (e) {}
 if (typeof settings !== "object" || settings === null || Array.isArray(settings)) settings = {};
-Object.assign(settings, { obsEndpoint: endpoint, obsPathStyle: true });
+Object.assign(settings, {
+  obsEndpoint: endpoint,
+  obsPathStyle: true,
+  portalListBase: url + "/files",
+  ipLookupUrl: url + "/ip/cityjson",
+  webAddress: url + "/web",
+});
 fs.writeFileSync(file, JSON.stringify(settings, null, 2) + "\n");
-' "$bin/settings.json" "$store_url"
+' "$bin/settings.json" "$store_url" "$url"
 
 cat <<TEXT
 Local Talvora service: $url (data in $data, log in build/devservice.log)
