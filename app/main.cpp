@@ -8,6 +8,7 @@
 #include "account/sign_in.h"
 #include "app/main_frame.h"
 #include "app/startup_tasks.h"
+#include "core/data_dir.h"
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/message_box.h"
@@ -57,7 +58,8 @@ int main(int argc, char* argv[]) {
 
     InstallQtMessageBoxHandler();
     InstallTokenRenewal();
-    DeleteLeftoverVersionFiles(g_appDir);
+    // Installers of earlier updates were downloaded where the program writes its files.
+    DeleteLeftoverVersionFiles(DataDir());
 
     int result;
     {

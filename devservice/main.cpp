@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
     devservice::RegisterWechatRoutes(*server, ctx);
     devservice::RegisterStaticRoutes(*server, ctx);
     devservice::RegisterControlRoutes(*server, ctx);
+    devservice::RegisterUpdateRoutes(*server, ctx);
 
     int port = o.port;
     if (port == 0) {

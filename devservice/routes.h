@@ -13,6 +13,7 @@ void RegisterAccountRoutes(httplib::Server& server, ServiceContext& ctx);  // si
 void RegisterWechatRoutes(httplib::Server& server, ServiceContext& ctx);   // QR sign-in
 void RegisterStaticRoutes(httplib::Server& server, ServiceContext& ctx);   // /files/...
 void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx);  // /test/...
+void RegisterUpdateRoutes(httplib::Server& server, ServiceContext& ctx);   // lists, catalogue
 
 // Marks a QR scene scanned, bound to `mobile` (empty: the role's demo account) or
 // not bound. False for an unknown scene.

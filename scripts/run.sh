@@ -1,13 +1,52 @@
 #!/usr/bin/env bash
 # Starts the local Talvora service with demo data, points the program at it through the
-# `url` file, runs the program (under xvfb-run when there is no display) and stops the
-# service when the program exits.
+# `url` file and settings.json, runs the program (under xvfb-run when there is no display)
+# and stops the service when the program exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
 data=build/devservice-data      # kept between runs: accounts, tokens, QR scenes
 files=build/devservice-files    # served under /files/
 mkdir -p "$data" "$files"
+
+# What the software centre finds on the local service (served by it, see
+# devservice/routes_update.cpp):
+# - the update list publishes this build's package under the next version number, so
+#   the version button finds a newer version, downloads and verifies it, and asks;
+# - the catalogue lists the invoicing editions and two demo programs whose installer
+#   (a small Windows program) registers them in the Wine prefix.
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' build/CPackConfig.cmake)
+next=$(echo "$version" | awk -F. '{ printf "%d.%d.%d.%d", $1, $2, $3 + 1, $4 }')
+updates="$files/update/Talvora"
+mkdir -p "$updates" "$files/update/grayRelease/Talvora"
+if ! ls "$updates"/Talvora_v"$next"_*.deb >/dev/null 2>&1 || \
+   [ -n "$(find "$bin/talvora" -newer "$(ls "$updates"/Talvora_v"$next"_*.deb | head -n 1)")" ]; then
+  echo "Building the demo update package (version $next) ..."
+  rm -f "$updates"/Talvora_v*.deb
+  (cd build && cpack -G DEB -D CPACK_PACKAGE_VERSION="$next" -B "$PWD/demo-package" >/dev/null)
+  cp build/demo-package/Talvora_v"$next"_*.deb "$updates/"
+  cp build/demo-package/Talvora_v"$next"_*.deb "$files/update/grayRelease/Talvora/"
+fi
+
+installer=build/fixtures/pe/demo_installer.exe
+mkdir -p "$files/app"
+cp "$installer" "$files/app/demo-setup.exe"
+md5=$(md5sum "$installer" | cut -d ' ' -f 1)
+app() { # name png
+  printf '    {"name": "%s", "png": "%s", "url": "{base}/files/app/demo-setup.exe", "newver": "0", "md5": "%s"}' "$1" "$2" "$md5"
+}
+{
+  echo '{'
+  echo '  // Written by scripts/run.sh; "{base}" is the local service.'
+  echo '  "appList": ['
+  app "增值税发票税控开票软件(税控盘版)" "app/demo_tax.png"; echo ','
+  app "增值税发票开票软件（税务UKey版）" "app/demo_tax.png"; echo ','
+  app "开票软件" "app/demo_tax.png"; echo ','
+  app "Talvora演示记账" "app/demo_ledger.png"; echo ','
+  app "Talvora演示报税" "app/demo_tax.png"; echo
+  echo '  ]'
+  echo '}'
+} >"$files/app/app.json"
 
 out=$(mktemp)
 "$bin/talvora-devservice" --port 0 --data "$data" --static "$files" >"$out" 2>build/devservice.log &
@@ -34,6 +73,22 @@ if [ "${line#listening }" = "$line" ]; then
 fi
 url="http://${line#listening }"
 echo "$url" >"$bin/url"
+
+# Remote documents from the local service. A settings.json of the user's own (without
+# the "localService" marker) is left alone.
+settings="$bin/settings.json"
+if [ ! -f "$settings" ] || grep -q '"localService": true' "$settings"; then
+  cat >"$settings" <<JSON
+{
+  "localService": true,
+  "updateBase": "$url/update/Talvora",
+  "appCatalogueUrl": "$url/app/app.json"
+}
+JSON
+else
+  echo "Note: $settings is your own; set \"updateBase\" to $url/update/Talvora and"
+  echo "\"appCatalogueUrl\" to $url/app/app.json there to use the local service's documents."
+fi
 
 cat <<TEXT
 Local Talvora service: $url (data in $data, log in build/devservice.log)
