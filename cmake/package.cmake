@@ -8,13 +8,15 @@
 # in the per-user folder (core/data_dir.h).
 
 set(TALVORA_PACKAGE_DIR lib/talvora)
+# cpack packs what is built; `make package` builds first (the root Makefile).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 set(_pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(_stage ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${_stage})
 
 install(TARGETS talvora RUNTIME DESTINATION ${TALVORA_PACKAGE_DIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/skin/ DESTINATION ${TALVORA_PACKAGE_DIR}/skin
-  PATTERN CMakeLists.txt EXCLUDE)
+  PATTERN CMakeLists.txt EXCLUDE PATTERN ".*" EXCLUDE)
 
 # Commands on the search path: links to the programs, whose folder holds the skin.
 set(_commands talvora)
@@ -39,6 +41,9 @@ configure_file(${_pkg}/changelog.in ${_stage}/changelog @ONLY)
 find_program(GZIP_PROGRAM gzip REQUIRED)
 execute_process(COMMAND ${GZIP_PROGRAM} -9nf ${_stage}/changelog)
 install(FILES ${_pkg}/copyright ${_stage}/changelog.gz DESTINATION share/doc/talvora)
+configure_file(${_pkg}/talvora.1 ${_stage}/talvora.1 COPYONLY)
+execute_process(COMMAND ${GZIP_PROGRAM} -9nf ${_stage}/talvora.1)
+install(FILES ${_stage}/talvora.1.gz DESTINATION share/man/man1)
 
 execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE _arch
   OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
