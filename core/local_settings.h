@@ -1,6 +1,6 @@
-// The optional file "settings.json" (in the data folder, else beside the program). It points remote locations
-// (documents, update list, object storage, web addresses) and a few switches at a
-// test service; every member has a built-in production default.
+// The optional file "settings.json" (in the data folder, else beside the program). It
+// points remote locations (documents, update list, object storage, web addresses) and a
+// few switches at a test service; every member has a built-in production default.
 #pragma once
 
 #include <string>

@@ -58,8 +58,8 @@ Json::Value ListFromFolder(const std::string& dir, const std::string& filesUrl) 
         const std::string version = VersionOf(name);
         struct stat st {};
         std::string bytes;
-        if (version.empty() || stat((dir + "/" + name).c_str(), &st) != 0 ||
-            !S_ISREG(st.st_mode) || !ReadWhole(dir + "/" + name, &bytes)) {
+        if (version.empty() || stat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            !ReadWhole(dir + "/" + name, &bytes)) {
             continue;
         }
         Json::Value item(Json::objectValue);
@@ -103,10 +103,10 @@ void RegisterUpdateRoutes(httplib::Server& server, ServiceContext& ctx) {
     for (const char* rel :
          {"update/Talvora/Talvora_update.json", "update/grayRelease/Talvora/Talvora_update.json"}) {
         const std::string document = rel;
-        server.Get("/" + document, [&ctx, document](const httplib::Request&,
-                                                    httplib::Response& res) {
-            ServeDocument(ctx, document, res, true);
-        });
+        server.Get("/" + document,
+                   [&ctx, document](const httplib::Request&, httplib::Response& res) {
+                       ServeDocument(ctx, document, res, true);
+                   });
     }
     server.Get("/app/app.json", [&ctx](const httplib::Request&, httplib::Response& res) {
         ServeDocument(ctx, "app/app.json", res, false);

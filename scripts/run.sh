@@ -37,7 +37,7 @@ app() { # name png
 }
 {
   echo '{'
-  echo '  // Written by scripts/run.sh; "{base}" is the local service.'
+  echo '  // Written by scripts/run.sh for the local service.'
   echo '  "appList": ['
   app "增值税发票税控开票软件(税控盘版)" "app/demo_tax.png"; echo ','
   app "增值税发票开票软件（税务UKey版）" "app/demo_tax.png"; echo ','

@@ -25,6 +25,7 @@ namespace {
 constexpr char kDefaultCatalogueUrl[] = "https://obs.talvora.cn/talvora-public/pc/app.json";
 constexpr long kFetchTimeoutMs = 5000;
 
+std::mutex g_loadLock;  // one load at a time, so the list is always the last one read
 std::mutex g_lock;
 std::vector<AppEntry> g_entries;
 unsigned g_generation = 0;  // counts replacements of the list
@@ -108,6 +109,7 @@ std::string AppCatalogueUrl() {
 }
 
 int LoadAppCatalogue() {
+    std::lock_guard<std::mutex> one(g_loadLock);
     std::string body =
         HttpGet(AppCatalogueUrl(), "Content-Type: application/json", kFetchTimeoutMs);
     std::vector<AppEntry> entries;
@@ -116,8 +118,8 @@ int LoadAppCatalogue() {
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (reader->parse(body.data(), body.data() + body.size(), &root, &errors) &&
-        root.isObject() && root["appList"].isArray()) {
+    if (reader->parse(body.data(), body.data() + body.size(), &root, &errors) && root.isObject() &&
+        root["appList"].isArray()) {
         for (const Json::Value& item : root["appList"]) {
             AppEntry e;
             if (item.isObject()) {
@@ -131,13 +133,12 @@ int LoadAppCatalogue() {
         }
     }
     const int count = static_cast<int>(entries.size());
-    {
-        std::lock_guard<std::mutex> guard(g_lock);
-        g_entries = std::move(entries);
-        ++g_generation;
-    }
     WriteLog("listLen=%d\r\n", count);
-    RefreshAppInstallState();
+    // Readers never see the new list without its install state.
+    for (AppEntry& e : entries) ComputeInstallState(&e);
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_entries = std::move(entries);
+    ++g_generation;
     return count;
 }
 

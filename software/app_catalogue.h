@@ -18,9 +18,9 @@ struct AppEntry {
     bool installed = false;  // exePath is not empty
     std::string png;         // image of the row's icon, a file of the skin folder
     std::string name;
-    std::string url;     // the installer
-    std::string md5;     // of the installer, lower-case hexadecimal
-    std::string newver;  // newest published version; "0": nothing new
+    std::string url;      // the installer
+    std::string md5;      // of the installer, lower-case hexadecimal
+    std::string newver;   // newest published version; "0": nothing new
     std::string exeName;  // the edition's executable for an invoicing edition, else empty
     std::string version;
     std::string exePath;      // what the start button runs
@@ -30,8 +30,8 @@ struct AppEntry {
 std::string AppCatalogueUrl();
 
 // Fetches the document and replaces the process-wide entry list with its `appList`
-// (empty when the document cannot be fetched or read), then refreshes the install
-// state. Returns the number of entries. Worker threads only.
+// (empty when the document cannot be fetched or read), each entry with its install
+// state. Returns the number of entries. Loads run one at a time. Worker threads only.
 int LoadAppCatalogue();
 
 // Looks every entry up in the uninstall registry again.

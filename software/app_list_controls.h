@@ -22,9 +22,8 @@ constexpr char kInstallBtn[] = "appInstallBtn";
 // The fourth button: kept hidden.
 constexpr char kMoreBtn[] = "appMoreBtn";
 
-constexpr const char* kAll[] = {kItem,      kRow,        kIcon,        kNameBox,
-                                kName,      kVersion,    kProgress,    kStartupBtn,
-                                kUpgradeBtn, kInstallBtn, kMoreBtn};
+constexpr const char* kAll[] = {kItem,     kRow,        kIcon,       kNameBox,    kName,   kVersion,
+                                kProgress, kStartupBtn, kUpgradeBtn, kInstallBtn, kMoreBtn};
 
 // In the host window.
 constexpr char kList[] = "appList";

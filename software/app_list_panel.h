@@ -74,6 +74,6 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex workersLock_;
     std::vector<std::thread> workers_;
-    unsigned requested_ = 0;  // catalogue loads asked for (UI thread)
+    unsigned requested_ = 0;                      // catalogue loads asked for (UI thread)
     std::vector<std::function<void()>> pending_;  // continuations of the loads
 };

@@ -99,9 +99,9 @@ void upgradeThread(bool manual) {
                 if (Pause(kNoticeMs)) OpenInstaller(installer);
             } else {
                 WriteLog("ota:%s\r\n", installer.c_str());
-                int answer = AppMessageBox(g_hMainWnd,
-                                           L"检测到新版本，是否现在升级？\n" + description,
-                                           kAppTitle, kMbYesNo | kMbIconQuestion);
+                int answer =
+                    AppMessageBox(g_hMainWnd, L"检测到新版本，是否现在升级？\n" + description,
+                                  kAppTitle, kMbYesNo | kMbIconQuestion);
                 if (answer == kIdYes && !g_stop) OpenInstaller(installer);
             }
         }

@@ -131,8 +131,7 @@ int Upgrade::download_json_file() {
     }
     if (rc == 0 && fclose(file.release()) != 0) rc = CURLE_WRITE_ERROR;
     if (rc != 0) {
-        WriteLog("%s: curl_easy_perform error with code=%d\r\n", "Upgrade::download_json_file",
-                 rc);
+        WriteLog("%s: curl_easy_perform error with code=%d\r\n", "Upgrade::download_json_file", rc);
         return -1;
     }
     WriteLog("%s: curl_easy_perform ok\r\n", "Upgrade::download_json_file");

@@ -28,9 +28,8 @@ TEST(Package, DebianPackageHoldsTheProgramAndRunsWithPerUserFiles) {
     const std::string deb =
         scratch / ("out/Talvora_v" + std::string(kAppVersion) + "_" + arch + ".deb");
     int rc = -1;
-    std::string out = RunCommand("cd '" TALVORA_BIN_DIR "/..' && cpack -G DEB -B '" +
-                                     (scratch / "out") + "' 2>&1",
-                                 &rc);
+    std::string out = RunCommand(
+        "cd '" TALVORA_BIN_DIR "/..' && cpack -G DEB -B '" + (scratch / "out") + "' 2>&1", &rc);
     ASSERT_EQ(0, rc) << out;
     ASSERT_FALSE(ReadFile(deb).empty()) << out;
 

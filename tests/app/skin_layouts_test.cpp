@@ -23,9 +23,8 @@ std::vector<WindowNames> AllWindows() {
     return {
         {login_controls::kSkinFile, std::vector<const char*>(std::begin(login_controls::kAll),
                                                              std::end(login_controls::kAll))},
-        {app_list_controls::kSkinFile,
-         std::vector<const char*>(std::begin(app_list_controls::kAll),
-                                  std::end(app_list_controls::kAll))},
+        {app_list_controls::kSkinFile, std::vector<const char*>(std::begin(app_list_controls::kAll),
+                                                                std::end(app_list_controls::kAll))},
     };
 }
 

@@ -20,7 +20,8 @@ namespace {
 // Runs `command` as a user who cannot write the program's folder: as root, the
 // unprivileged "nobody"; otherwise ourselves, with the folder made read-only.
 std::string RunUnprivileged(const std::string& env, const std::string& program) {
-    std::string prefix = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    std::string prefix =
+        geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
     int rc = -1;
     std::string out = RunCommand(prefix + "env -i " + env + " '" + program + "' 2>/dev/null", &rc);
     EXPECT_EQ(0, rc) << out;

@@ -37,8 +37,8 @@ std::string Quote(const std::string& text) {
 
 std::string Entry(const std::string& name, const std::string& url, const std::string& md5,
                   const std::string& newver = "0") {
-    return "{\"name\": " + Quote(name) + ", \"png\": \"app/demo_tax.png\", \"url\": " +
-           Quote(url) + ", \"newver\": " + Quote(newver) + ", \"md5\": " + Quote(md5) + "}";
+    return "{\"name\": " + Quote(name) + ", \"png\": \"app/demo_tax.png\", \"url\": " + Quote(url) +
+           ", \"newver\": " + Quote(newver) + ", \"md5\": " + Quote(md5) + "}";
 }
 
 class CatalogueTest : public ::testing::Test {
@@ -93,12 +93,11 @@ protected:
 };
 
 TEST_F(CatalogueTest, EntriesComeInDocumentOrderWithTheirInstallState) {
-    Publish(
-        "{\n  // what the software centre offers\n  \"appList\": [\n" +
-        Entry("增值税发票税控开票软件(税控盘版)", "u1", "m1") + ",\n" +
-        Entry("增值税发票开票软件（税务UKey版）", "u2", "m2") + ",\n" + Entry("开票软件", "u3", "m3") +
-        ",\n" + Entry("DemoPdfViewer", "u4", "m4", "1.2") +
-        ",\n  /* missing members give empty texts */ {\"name\": \"未装软件\"},\n  42\n]}");
+    Publish("{\n  // what the software centre offers\n  \"appList\": [\n" +
+            Entry("增值税发票税控开票软件(税控盘版)", "u1", "m1") + ",\n" +
+            Entry("增值税发票开票软件（税务UKey版）", "u2", "m2") + ",\n" +
+            Entry("开票软件", "u3", "m3") + ",\n" + Entry("DemoPdfViewer", "u4", "m4", "1.2") +
+            ",\n  /* missing members give empty texts */ {\"name\": \"未装软件\"},\n  42\n]}");
     ASSERT_EQ(6, LoadAppCatalogue());
     EXPECT_TRUE(LogHas("listLen=6\r\n"));
     std::vector<AppEntry> e = AppEntries();
@@ -240,8 +239,7 @@ TEST_F(CatalogueTest, RealInstallerRegistersItsProgramInTheWinePrefix) {
     std::atomic<bool> stop{false};
     ASSERT_EQ(0, InstallApp(0, window.handle(), &stop));
     // Wine writes its registry to disk when its server ends.
-    const std::string waitServer =
-        "WINEPREFIX='" + wineDir.path() + "' wineserver -w";
+    const std::string waitServer = "WINEPREFIX='" + wineDir.path() + "' wineserver -w";
     RunCommand(waitServer);
     RefreshAppInstallState();
     AppEntry entry = AppEntries()[0];

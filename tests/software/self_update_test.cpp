@@ -176,10 +176,10 @@ TEST_F(SelfUpdateTest, NewerPackageIsVerifiedAndOpenedOnlyWhenTheUserAgrees) {
     ASSERT_EQ(0, stat(installer.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
     EXPECT_EQ(1, Requests("/update/Talvora/Talvora_update.json"));
-    for (const char* line : {"Talvora 1.0.1.0 need to update to 1.0.2.0\r\n",
-                             "Found newest [Talvora] version [1.0.2.0] from json file\r\n",
-                             "download_package_file_and_verify succeeded\r\n",
-                             "upgradeThread exit\r\n"}) {
+    for (const char* line :
+         {"Talvora 1.0.1.0 need to update to 1.0.2.0\r\n",
+          "Found newest [Talvora] version [1.0.2.0] from json file\r\n",
+          "download_package_file_and_verify succeeded\r\n", "upgradeThread exit\r\n"}) {
         EXPECT_TRUE(LogHas(line)) << line;
     }
     EXPECT_TRUE(LogHas("ota:" + installer + "\r\n"));
@@ -346,14 +346,13 @@ TEST(SelfUpdateHttps, ListAndInstallerAreFetchedOnlyFromAVerifiedHost) {
     EXPECT_NE(std::string::npos, app.Log().find("download_json_file failed\r\n"));
 
     // Its own authority trusted, the same host is.
-    ASSERT_TRUE(WriteFile(app / "settings.json", "{\"updateBase\": \"" + base +
-                                                     "\", \"caFile\": \"" + service.certFile() +
-                                                     "\"}"));
+    ASSERT_TRUE(WriteFile(
+        app / "settings.json",
+        "{\"updateBase\": \"" + base + "\", \"caFile\": \"" + service.certFile() + "\"}"));
     ReloadLocalSettings();
     SetNextMessageBoxAnswer(kIdYes);
     upgradeThread(true);
-    EXPECT_EQ(std::vector<std::string>{JoinPath(DataDir(), "Talvora_v1.0.2.0_amd64.deb")},
-              opened);
+    EXPECT_EQ(std::vector<std::string>{JoinPath(DataDir(), "Talvora_v1.0.2.0_amd64.deb")}, opened);
     EXPECT_EQ("tls", ReadFile(opened.at(0)));
 
     platform::SetShellOpenHandler(nullptr);

@@ -3,8 +3,8 @@
 // %ProgramFiles%\<name>\ as "<name>.exe" and "uninst.exe" and writes the uninstall entry
 // "<name>" (DisplayIcon, DisplayVersion, UninstallString). The installed copies act by
 // their names: "uninst.exe" removes the entry and the program, "<name>.exe" says it runs.
-#include <windows.h>
 #include <wchar.h>
+#include <windows.h>
 
 namespace {
 
@@ -18,8 +18,7 @@ bool SetText(HKEY key, const wchar_t* name, const wchar_t* value) {
 }
 
 int Install(const wchar_t* self, const wchar_t* name) {
-    wchar_t dir[MAX_PATH], app[MAX_PATH], uninst[MAX_PATH], command[MAX_PATH + 2],
-        key[MAX_PATH];
+    wchar_t dir[MAX_PATH], app[MAX_PATH], uninst[MAX_PATH], command[MAX_PATH + 2], key[MAX_PATH];
     wchar_t programFiles[MAX_PATH];
     if (!ExpandEnvironmentStringsW(L"%ProgramFiles%", programFiles, MAX_PATH)) return 1;
     if (swprintf(dir, MAX_PATH, L"%ls\\%ls", programFiles, name) < 0 ||
