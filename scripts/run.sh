@@ -74,21 +74,17 @@ fi
 url="http://${line#listening }"
 echo "$url" >"$bin/url"
 
-# Remote documents from the local service. A settings.json of the user's own (without
-# the "localService" marker) is left alone.
-settings="$bin/settings.json"
-if [ ! -f "$settings" ] || grep -q '"localService": true' "$settings"; then
-  cat >"$settings" <<JSON
-{
-  "localService": true,
-  "updateBase": "$url/update/Talvora",
-  "appCatalogueUrl": "$url/app/app.json"
-}
-JSON
-else
-  echo "Note: $settings is your own; set \"updateBase\" to $url/update/Talvora and"
-  echo "\"appCatalogueUrl\" to $url/app/app.json there to use the local service's documents."
-fi
+# The update list and the catalogue come from the local service; other members of
+# settings.json stay as they are.
+node -e '
+const fs = require("fs");
+const [file, url] = process.argv.slice(1);
+let settings = {};
+try { settings = JSON.parse(fs.readFileSync(file, "utf8")); } catch (e) {}
+if (typeof settings !== "object" || settings === null || Array.isArray(settings)) settings = {};
+Object.assign(settings, { updateBase: url + "/update/Talvora", appCatalogueUrl: url + "/app/app.json" });
+fs.writeFileSync(file, JSON.stringify(settings, null, 2) + "\n");
+' "$bin/settings.json" "$url"
 
 cat <<TEXT
 Local Talvora service: $url (data in $data, log in build/devservice.log)
