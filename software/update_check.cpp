@@ -2,6 +2,7 @@
 #include <json/json.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -52,9 +53,9 @@ bool ReadNumber(const std::string& text, size_t* pos, long long* value) {
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     size_t digits = i;
     long long n = 0;
-    constexpr long long kCap = 1000000000000000000LL;
     while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-        if (n < kCap) n = n * 10 + (text[i] - '0');
+        const int digit = text[i] - '0';
+        n = n > (LLONG_MAX - digit) / 10 ? LLONG_MAX : n * 10 + digit;
         ++i;
     }
     if (i == digits) return false;
