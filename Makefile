@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what is missing first.
-.PHONY: run test build deps
+.PHONY: run test build deps package
 
 JOBS ?= $(shell nproc)
 
@@ -11,6 +11,10 @@ build: deps
 
 run: build
 	bash scripts/run.sh
+
+# The Debian package, build/Talvora_v<version>_<arch>.deb.
+package: build
+	cmake --build build --target package
 
 test: deps
 	bash scripts/test.sh

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "account/qr_image.h"
+#include "core/data_dir.h"
 #include "core/globals.h"
 #include "core/http_client.h"
 #include "core/log.h"
@@ -37,7 +38,7 @@ std::string BuildQrPollBody(const std::string& sceneStr) {
 }
 
 std::string QrImagePath() {
-    return JoinPath(g_appDir, "qr.bmp");
+    return JoinPath(DataDir(), "qr.bmp");
 }
 
 QrLoginSession::~QrLoginSession() {

@@ -11,6 +11,7 @@
 #include "backup/obs_client.h"
 #include "browser/area_list.h"
 #include "browser/browser_engine.h"
+#include "core/data_dir.h"
 #include "core/globals.h"
 #include "core/local_settings.h"
 #include "core/log.h"
@@ -66,7 +67,8 @@ int main(int argc, char* argv[]) {
 
     InstallQtMessageBoxHandler();
     InstallTokenRenewal();
-    DeleteLeftoverVersionFiles(g_appDir);
+    // Installers of earlier updates were downloaded where the program writes its files.
+    DeleteLeftoverVersionFiles(DataDir());
 
     int result;
     {

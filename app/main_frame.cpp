@@ -14,6 +14,7 @@
 #include "core/text.h"
 #include "software/kp_info.h"
 #include "ui/window_base.h"
+#include "software/self_update.h"
 
 namespace {
 
@@ -24,6 +25,8 @@ const char kStyle[] = R"(
 #LoginBtn { color: #0ca678; background: white; border: none; border-radius: 14px;
             padding: 5px 18px; font-size: 13px; }
 #LoginBtn:hover { background: #e6fcf5; }
+#VersionBtn { color: white; background: transparent; border: none; padding: 2px 4px; }
+#VersionBtn:hover { text-decoration: underline; }
 #kpAppVer, #bakPC { color: #495057; font-size: 14px; }
 )";
 
@@ -53,8 +56,10 @@ CMainFrame::CMainFrame() {
     header->setFixedHeight(64);
     auto* title = new QLabel(QStringLiteral("Talvora财税管家"), header);
     title->setObjectName("titleLab");
-    versionBtn_ = new QLabel(header);
+    versionBtn_ = new QPushButton(header);
     versionBtn_->setObjectName("VersionBtn");
+    versionBtn_->setCursor(Qt::PointingHandCursor);
+    versionBtn_->setFlat(true);
     userLab_ = new QLabel(header);
     userLab_->setObjectName("userLab");
     loginBtn_ = new QPushButton(QStringLiteral("登录"), header);
@@ -90,11 +95,13 @@ CMainFrame::CMainFrame() {
     target_ = std::make_unique<MessageTarget>(
         this, [this](const AppMessage& m) { HandleCustomMessage(m); });
     connect(loginBtn_, &QPushButton::clicked, this, &CMainFrame::OnLoginClicked);
+    connect(versionBtn_, &QPushButton::clicked, this, &CMainFrame::OnVersionClicked);
     InitMainWindow();
 }
 
 CMainFrame::~CMainFrame() {
     JoinWorker(autoSignIn_);
+    StopUpgradeChecks();
     if (g_hMainWnd == target_->handle()) g_hMainWnd = 0;
 }
 
@@ -127,6 +134,8 @@ void CMainFrame::InitMainWindow() {
     // The start-up detection only reads local files; its record is complete once it ends.
     WaitKpDetection();
     kpAppVer_->setText(KpVersionLine(GetKpInfo()));
+
+    StartUpgradeCheck(false);
 }
 
 void CMainFrame::HandleCustomMessage(const AppMessage& message) {
@@ -151,6 +160,9 @@ void CMainFrame::HandleCustomMessage(const AppMessage& message) {
                 ShowSignedOut();
             }
             break;
+        case WM_UPDATE_INSTALLER_STARTED:
+            // The installer runs on its own; the program keeps running beside it.
+            break;
         default:
             break;
     }
@@ -158,6 +170,10 @@ void CMainFrame::HandleCustomMessage(const AppMessage& message) {
 
 void CMainFrame::OnLoginClicked() {
     LoginFrame::Open(this, QString());
+}
+
+void CMainFrame::OnVersionClicked() {
+    StartUpgradeCheck(true);
 }
 
 void CMainFrame::ShowSignedIn(const QString& account) {

@@ -20,11 +20,12 @@ private:
     void InitMainWindow();
     void HandleCustomMessage(const AppMessage& message);
     void OnLoginClicked();
+    void OnVersionClicked();
     void ShowSignedIn(const QString& account);
     void ShowSignedOut();
 
     std::unique_ptr<MessageTarget> target_;
-    QLabel* versionBtn_ = nullptr;
+    QPushButton* versionBtn_ = nullptr;
     QLabel* userLab_ = nullptr;
     QPushButton* loginBtn_ = nullptr;
     QLabel* kpAppVer_ = nullptr;

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "core/globals.h"
+#include "core/data_dir.h"
 #include "core/log.h"
 #include "core/text.h"
 
@@ -19,7 +19,7 @@ Json::Value g_settings(Json::objectValue);
 void LoadLocked() {
     g_loaded = true;
     g_settings = Json::Value(Json::objectValue);
-    std::ifstream in(JoinPath(g_appDir, "settings.json"), std::ios::binary);
+    std::ifstream in(SettingsFilePath("settings.json"), std::ios::binary);
     if (!in) return;
     std::stringstream ss;
     ss << in.rdbuf();

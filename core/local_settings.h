@@ -1,11 +1,11 @@
-// The optional file "settings.json" beside the program. It points remote locations
-// (documents, update list, object storage, web addresses) and a few switches at a
-// test service; every member has a built-in production default.
+// The optional file "settings.json" (in the data folder, else beside the program). It
+// points remote locations (documents, update list, object storage, web addresses) and a
+// few switches at a test service; every member has a built-in production default.
 #pragma once
 
 #include <string>
 
-// Reads <g_appDir>/settings.json again; a missing or malformed file means defaults.
+// Reads settings.json again; a missing or malformed file means defaults.
 void ReloadLocalSettings();
 std::string LocalSetting(const std::string& name, const std::string& fallback);
 bool LocalSettingBool(const std::string& name, bool fallback);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/data_dir.h"
 #include "core/text.h"
 #include "platform/fs.h"
 #include "platform/private_files.h"
@@ -40,7 +41,7 @@ void InitLogAt(const std::string& dir) {
 }
 
 void InitLog() {
-    InitLogAt(GetAppDir());
+    InitLogAt(DataDir());
 }
 
 std::string LogFilePath() {

@@ -1,10 +1,11 @@
-// The program's log: logs/Talvora.log beside the program, one timestamped entry per
-// call, written through and closed each time so the file is always complete.
+// The program's log: logs/Talvora.log in the data folder (core/data_dir.h), one
+// timestamped entry per call, written through and closed each time so the file is
+// always complete.
 #pragma once
 
 #include <string>
 
-// Builds the log path from the program directory, creates logs/ and readies the lock.
+// Builds the log path from the data folder, creates logs/ and readies the lock.
 void InitLog();
 // The same with another program directory (tests, tools).
 void InitLogAt(const std::string& dir);

@@ -21,6 +21,7 @@ std::mutex g_lock;
 std::condition_variable g_answered;
 MessageBoxHandler g_handler;
 UiThreadPoster g_poster;
+MessageBoxCloser g_closer;
 std::thread::id g_uiThread;
 int g_uiJoins = 0;  // JoinWorker calls running on the UI thread
 std::vector<std::shared_ptr<PendingBox>> g_pending;
@@ -46,6 +47,31 @@ void SetMessageBoxHandler(MessageBoxHandler handler, UiThreadPoster poster) {
     g_poster = std::move(poster);
     g_uiThread = g_handler ? std::this_thread::get_id() : std::thread::id();
     if (!g_handler) AbandonPendingLocked();
+}
+
+void SetMessageBoxCloser(MessageBoxCloser closer) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_closer = std::move(closer);
+}
+
+void CloseMessageBoxes(const std::wstring& title) {
+    MessageBoxCloser closer;
+    UiThreadPoster poster;
+    bool onUi;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        closer = g_closer;
+        poster = g_poster;
+        onUi = g_handler && std::this_thread::get_id() == g_uiThread;
+    }
+    // Boxes live on the UI thread; without a way there (no handler any more) there is
+    // nothing on show to close.
+    if (!closer) return;
+    if (onUi) {
+        closer(title);
+    } else if (poster) {
+        poster([closer, title] { closer(title); });
+    }
 }
 
 void SetNextMessageBoxAnswer(int answer) {

@@ -47,6 +47,14 @@ int NoChangeAnswer(unsigned flags);
 // returns are not shown and get the no-change answer, so the join cannot deadlock.
 void JoinWorker(std::thread& worker);
 
+// Asks every box on show with `title` to close, as the window's close command does
+// (its caller gets the no-change answer). From any thread; the request runs on the UI
+// thread. Nothing happens without a closer.
+void CloseMessageBoxes(const std::wstring& title);
+// Installed with the handler by the toolkit: closes the boxes titled `title` (UI thread).
+using MessageBoxCloser = std::function<void(const std::wstring& title)>;
+void SetMessageBoxCloser(MessageBoxCloser closer);
+
 // Test seam: the next box is not shown and returns `answer`.
 void SetNextMessageBoxAnswer(int answer);
 struct ShownMessageBox {

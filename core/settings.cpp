@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/data_dir.h"
+#include "core/machine_info.h"
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/machine_info.h"
@@ -25,15 +27,12 @@ namespace {
 constexpr size_t kKeyOffset = 10;
 constexpr size_t kKeyLength = 3;
 
-// Start-up reads the url file before it fills g_appDir.
-std::string ProgramDir() {
-    return g_appDir.empty() ? GetAppDir() : g_appDir;
-}
+// Start-up reads the url file before it fills g_appDir; DataDir follows either.
 std::string ConfigPath() {
-    return JoinPath(ProgramDir(), "config");
+    return JoinPath(DataDir(), "config");
 }
 std::string UrlPath() {
-    return JoinPath(ProgramDir(), "url");
+    return SettingsFilePath("url");
 }
 
 void StripLineEnd(std::string* line) {

@@ -136,6 +136,7 @@ int main(int argc, char** argv) {
     devservice::RegisterStaticRoutes(*server, ctx);
     devservice::RegisterControlRoutes(*server, ctx);
     devservice::RegisterBackupRoutes(*server, ctx);
+    devservice::RegisterUpdateRoutes(*server, ctx);
 
     int port = o.port;
     if (port == 0) {

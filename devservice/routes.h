@@ -16,6 +16,7 @@ void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx);  // /t
 void RegisterBackupRoutes(httplib::Server& server, ServiceContext& ctx);   // backups, enterprises
 // Portal documents, IP answer, web application and agency sign-in page.
 void RegisterPortalRoutes(httplib::Server& server, ServiceContext& ctx);
+void RegisterUpdateRoutes(httplib::Server& server, ServiceContext& ctx);   // lists, catalogue
 
 // Marks a QR scene scanned, bound to `mobile` (empty: the role's demo account) or
 // not bound. False for an unknown scene.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -47,5 +48,10 @@ int LastSystemError();
 // document or web address opens in its default application. False when nothing
 // could be started.
 bool ShellOpen(const std::string& target);
+
+// Test seam: while a handler is set, ShellOpen hands every target to it and returns its
+// answer instead of opening anything. nullptr restores the desktop.
+using ShellOpenHandler = std::function<bool(const std::string& target)>;
+void SetShellOpenHandler(ShellOpenHandler handler);
 
 }  // namespace platform

@@ -13,7 +13,20 @@ packages=(
   zbar-tools openssl unzip zip
   fonts-wqy-microhei locales
   g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
+  lintian xdg-utils
 )
+
+# Windows programs (the invoicing software, the catalogue's installers) run under Wine;
+# the program is a 32-bit one in its original form, so Wine's 32-bit loader too.
+packages+=(wine)
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    $SUDO dpkg --add-architecture i386
+  fi
+  packages+=(wine32:i386)
+fi
 
 # Node.js may come from elsewhere on the machine; only install Debian's when it is absent.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

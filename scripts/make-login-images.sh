@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Draws the login window's images into skin/login/ (the PNGs are committed; run again
-# only to change them). Shapes are drawn at 4x and scaled down for smooth edges.
+# Draws the images of the windows into skin/login/ and skin/app/ (the PNGs are committed;
+# run again only to change them). Shapes are drawn at 4x and scaled down for smooth edges.
 set -euo pipefail
 cd "$(dirname "$0")/../skin/login"
 
@@ -64,3 +64,25 @@ draw refresh.png 16 -fill none -stroke white -strokewidth 6 -draw "arc 10,10 54,
 # Notice mark of the agreement tip.
 draw notice.png 16 -fill '#FC5531' -draw "circle 32,32 32,2" -fill white \
   -draw "roundrectangle 28,12 36,40 3,3" -draw "circle 32,49 32,44"
+
+# The catalogue rows: progress fills (running, failed) and the demo programs' icons.
+cd ../app
+convert -size 8x8 xc:"$GREEN" -strip -define png:exclude-chunks=date,time PNG32:green.png
+convert -size 8x8 xc:'#E5533D' -strip -define png:exclude-chunks=date,time PNG32:red.png
+draw demo_ledger.png 44 -fill '#3B82F6' -draw "roundrectangle 0,0 175,175 36,36" \
+  -fill white -draw "rectangle 48,44 128,132" -fill '#3B82F6' \
+  -draw "rectangle 62,64 114,72" -draw "rectangle 62,84 114,92" -draw "rectangle 62,104 100,112"
+draw demo_tax.png 44 -fill '#F59F00' -draw "roundrectangle 0,0 175,175 36,36" \
+  -fill white -draw "circle 88,88 88,36" -fill '#F59F00' -draw "rectangle 80,56 96,100" \
+  -draw "circle 88,116 88,108"
+
+# The program's icon for the desktop entry of the package (same mark as logo.png).
+cd ../../packaging
+for size in 48 128; do
+  draw "talvora-$size.png" "$size" -fill "$GREEN" -draw "roundrectangle 0,0 $((size * 4 - 1)),$((size * 4 - 1)) $((size * 4 / 5)),$((size * 4 / 5))" \
+    -fill white -draw "roundrectangle $((size)),$((size * 4 * 36 / 176)) $((size * 4 * 132 / 176)),$((size * 4 * 140 / 176)) 10,10" \
+    -fill "$GREEN" -draw "rectangle $((size * 4 * 60 / 176)),$((size * 4 * 58 / 176)) $((size * 4 * 116 / 176)),$((size * 4 * 66 / 176))" \
+    -draw "rectangle $((size * 4 * 60 / 176)),$((size * 4 * 78 / 176)) $((size * 4 * 116 / 176)),$((size * 4 * 86 / 176))" \
+    -fill none -stroke "$GREEN" -strokewidth $((size * 4 * 10 / 176)) \
+    -draw "polyline $((size * 4 * 62 / 176)),$((size * 4 * 112 / 176)) $((size * 4 * 80 / 176)),$((size * 4 * 126 / 176)) $((size * 4 * 112 / 176)),$((size * 4 * 98 / 176))"
+done

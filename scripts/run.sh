@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Starts the object store and the local Talvora service with demo data, points the
-# program at them through the `url` file and settings.json, runs the program (under
-# xvfb-run when there is no display) and stops both when the program exits.
+# Starts the object store and the local Talvora service with demo data (accounts, a
+# newer version of the program, a software catalogue), points the program at them through
+# the `url` file and settings.json, runs the program (under xvfb-run when there is no
+# display) and stops both when the program exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
@@ -10,6 +11,45 @@ files=build/devservice-files    # served under /files/
 store_data=build/objectstore-data  # kept between runs: the uploaded archives
 bucket=talvora-backup
 mkdir -p "$data" "$files" "$store_data"
+
+# What the software centre finds on the local service (served by it, see
+# devservice/routes_update.cpp):
+# - the update list publishes this build's package under the next version number, so
+#   the version button finds a newer version, downloads and verifies it, and asks;
+# - the catalogue lists the invoicing editions and two demo programs whose installer
+#   (a small Windows program) registers them in the Wine prefix.
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' build/CPackConfig.cmake)
+next=$(echo "$version" | awk -F. '{ printf "%d.%d.%d.%d", $1, $2, $3 + 1, $4 }')
+updates="$files/update/Talvora"
+mkdir -p "$updates" "$files/update/grayRelease/Talvora"
+if ! ls "$updates"/Talvora_v"$next"_*.deb >/dev/null 2>&1 || \
+   [ -n "$(find "$bin/talvora" -newer "$(ls "$updates"/Talvora_v"$next"_*.deb | head -n 1)")" ]; then
+  echo "Building the demo update package (version $next) ..."
+  rm -f "$updates"/Talvora_v*.deb
+  (cd build && cpack -G DEB -D CPACK_PACKAGE_VERSION="$next" -B "$PWD/demo-package" >/dev/null)
+  cp build/demo-package/Talvora_v"$next"_*.deb "$updates/"
+  cp build/demo-package/Talvora_v"$next"_*.deb "$files/update/grayRelease/Talvora/"
+fi
+
+installer=build/fixtures/pe/demo_installer.exe
+mkdir -p "$files/app"
+cp "$installer" "$files/app/demo-setup.exe"
+md5=$(md5sum "$installer" | cut -d ' ' -f 1)
+app() { # name png
+  printf '    {"name": "%s", "png": "%s", "url": "{base}/files/app/demo-setup.exe", "newver": "0", "md5": "%s"}' "$1" "$2" "$md5"
+}
+{
+  echo '{'
+  echo '  // Written by scripts/run.sh for the local service.'
+  echo '  "appList": ['
+  app "增值税发票税控开票软件(税控盘版)" "app/demo_tax.png"; echo ','
+  app "增值税发票开票软件（税务UKey版）" "app/demo_tax.png"; echo ','
+  app "开票软件" "app/demo_tax.png"; echo ','
+  app "Talvora演示记账" "app/demo_ledger.png"; echo ','
+  app "Talvora演示报税" "app/demo_tax.png"; echo
+  echo '  ]'
+  echo '}'
+} >"$files/app/app.json"
 
 store_out=$(mktemp)
 service_out=$(mktemp)
@@ -55,8 +95,9 @@ service=$!
 url="http://$(wait_listening "$service_out" "$service" "The local Talvora service" build/devservice.log)"
 echo "$url" >"$bin/url"
 
-# Uploads, remote documents, the IP-geolocation answer and the web product all point at
-# the local services; other members of settings.json stay as they are.
+# Uploads, remote documents, the update list, the catalogue, the IP-geolocation answer and
+# the web product all point at the local services; other members of settings.json stay as
+# they are.
 node -e '
 const fs = require("fs");
 const [file, endpoint, url] = process.argv.slice(1);
@@ -69,6 +110,8 @@ Object.assign(settings, {
   portalListBase: url + "/files",
   ipLookupUrl: url + "/ip/cityjson",
   webAddress: url + "/web",
+  updateBase: url + "/update/Talvora",
+  appCatalogueUrl: url + "/app/app.json",
 });
 fs.writeFileSync(file, JSON.stringify(settings, null, 2) + "\n");
 ' "$bin/settings.json" "$store_url" "$url"

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr unsigned kRunWaitMs = 120000;
+constexpr unsigned kWaitSliceMs = 100;
 
 void ApplyLauncherSetting() {
     platform::SetWindowsProgramLauncher(LocalSetting("wineLauncher", "wine"));
@@ -33,7 +34,7 @@ int LaunchKpSoftware(const std::string& displayName, const std::string& exeName)
     return 0;
 }
 
-int RunProgram(const std::string& path, bool wait) {
+int RunProgram(const std::string& path, bool wait, const std::atomic<bool>* stop) {
     ApplyLauncherSetting();
     platform::ChildProcess child;
     if (!child.Start(path, std::string())) {
@@ -41,7 +42,12 @@ int RunProgram(const std::string& path, bool wait) {
         return -1;
     }
     if (wait) {
-        if (!child.Wait(kRunWaitMs)) {
+        bool ended = false;
+        for (unsigned waited = 0; !ended && waited < kRunWaitMs; waited += kWaitSliceMs) {
+            if (stop && *stop) break;
+            ended = child.Wait(kWaitSliceMs);
+        }
+        if (!ended) {
             WriteLog("CreateProcess last error %d \r\n", platform::LastSystemError());
         }
         int code = 0;

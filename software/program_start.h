@@ -3,6 +3,7 @@
 // comes from the "wineLauncher" member of settings.json (default "wine").
 #pragma once
 
+#include <atomic>
 #include <string>
 
 // Starts the executable `exeName` in the install directory of the first uninstall
@@ -10,6 +11,6 @@
 // outcome is not checked), -1 when the entry's UninstallString cannot be read.
 int LaunchKpSoftware(const std::string& displayName, const std::string& exeName);
 
-// Starts `path`; with `wait` waits up to 120 s for it to end. 0, or -1 when it could
-// not be started.
-int RunProgram(const std::string& path, bool wait);
+// Starts `path`; with `wait` waits up to 120 s for it to end, or until `*stop` turns
+// true (the program keeps running then). 0, or -1 when it could not be started.
+int RunProgram(const std::string& path, bool wait, const std::atomic<bool>* stop = nullptr);

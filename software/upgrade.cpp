@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "platform/fs.h"
 #include "platform/private_files.h"
+#include "software/transfer_options.h"
 
 namespace {
 
@@ -42,17 +43,8 @@ long LimitSetting(const char* name, long fallback) {
     return static_cast<long>(value);
 }
 
-// Options every request of the job shares. Packages are installers that get run, so
-// they follow the program's rules for every request (HTTPS verified, no downgrade).
-int CommonOptions(CURL* h, const std::string& url) {
-    int rc = ApplyCurlPolicy(h, url);
-    if (rc != 0) return rc;
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, LimitSetting("downloadConnectTimeoutMs", 20000));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, LimitSetting("downloadLowSpeedBytes", 1024));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, LimitSetting("downloadLowSpeedSeconds", 60));
-    return 0;
+int StopProgress(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return StopRequested(static_cast<const std::atomic<bool>*>(data)) ? 1 : 0;
 }
 
 size_t StopAtBody(char*, size_t, size_t, void*) {
@@ -78,6 +70,7 @@ double Percent(curl_off_t total, curl_off_t now) {
 
 int Progress(void* data, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
     Upgrade* job = static_cast<Upgrade*>(data);
+    if (StopRequested(job->stop)) return 1;
     double elapsed = 0;
     if (job->transfer) curl_easy_getinfo(job->transfer, CURLINFO_TOTAL_TIME, &elapsed);
     double percent = Percent(total, now);
@@ -108,14 +101,35 @@ int VerifyFile(const std::string& path, const std::string& expectedMd5) {
 
 }  // namespace
 
+// Options every request of the job shares. Packages are installers that get run, so
+// they follow the program's rules for every request (HTTPS verified, no downgrade).
+int JobTransferOptions(CURL* h, const std::string& url) {
+    int rc = ApplyCurlPolicy(h, url);
+    if (rc != 0) return rc;
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, LimitSetting("downloadConnectTimeoutMs", 20000));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, LimitSetting("downloadLowSpeedBytes", 1024));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, LimitSetting("downloadLowSpeedSeconds", 60));
+    return 0;
+}
+
+void EndTransferOnStop(CURL* h, const std::atomic<bool>* stop) {
+    if (!stop) return;
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, StopProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, stop);
+}
+
 int Upgrade::get_download_file_length() {
     // A presigned address carries its signature and credentials.
     WriteLog("url:%s\r\n", LogSafe(packageUrl).c_str());
     double length = 0;
-    for (int attempt = 1; attempt <= kLengthAttempts; ++attempt) {
+    for (int attempt = 1; attempt <= kLengthAttempts && !StopRequested(stop); ++attempt) {
         CurlHandle h(curl_easy_init());
         bool ok = false;
-        if (h && CommonOptions(h.get(), packageUrl) == 0) {
+        if (h && JobTransferOptions(h.get(), packageUrl) == 0) {
+            EndTransferOnStop(h.get(), stop);
             // A GET that stops at the first body byte: a presigned address is signed for
             // GET only, so a HEAD request would be refused.
             curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, LogHeaderBytes);
@@ -156,6 +170,10 @@ int Upgrade::download_package_file() {
     const std::string part = PartPath();
     int result = -1;
     for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
+        if (StopRequested(stop)) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
         WriteLog("continue_transfer mode=[%s] resume_from=%d\r\n", "NO", 0);
         // A fresh file for every attempt, created exclusively: whatever was left or
         // planted under the name is removed, never followed.
@@ -172,7 +190,7 @@ int Upgrade::download_package_file() {
             result = CURLE_FAILED_INIT;
             continue;
         }
-        result = CommonOptions(h.get(), packageUrl);
+        result = JobTransferOptions(h.get(), packageUrl);
         if (result != 0) break;
         curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, WriteToFile);
         curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, file.get());

@@ -1,7 +1,7 @@
 // The download job: fetches one file over HTTP(S) into a temporary file beside its
 // target, checks its MD5 against the expected one, gives it its name and reports
-// progress to a window. Used by the self-updater, the software catalogue and the
-// cloud restore.
+// progress to a window. Used by the self-updater (which also reads its update list
+// through it), the software catalogue and the cloud restore.
 #pragma once
 
 #include <curl/curl.h>
@@ -55,6 +55,22 @@ public:
     int notifyParam = 0;
     unsigned notifyMessage = 0;
     AppWindow notifyWindow = 0;
+    // Set by the job's owner (may stay null): once true, transfers end and no retry
+    // follows, so a closing program does not wait for a download.
+    const std::atomic<bool>* stop = nullptr;
+
+    // The update list (software/update_check.cpp).
+    // Fetches jsonUrl into jsonPath: 0, or -1 when the file or the transfer failed.
+    int download_json_file();
+    // Takes the newest "Talvora" element of the list at jsonPath into `newest` and
+    // prepares packageUrl, packagePath (in the data folder) and expectedMd5 for it.
+    // 0, or -1 when the list is unreadable.
+    int parse_json_file();
+    // 0 when `newest` is newer than the running version (current.iCanUpdate is then
+    // 1), 1 when not.
+    int CheckNewVersion();
+    // The three steps with their status text; true when a newer version was found.
+    bool CheckUpdate(std::wstring* status);
 
     // Size the server announces for packageUrl; 0 when unknown.
     int get_download_file_length();
@@ -83,6 +99,12 @@ private:
     std::condition_variable tickerWake_;
     bool tickerStop_ = false;
 };
+
+// Whether `candidate` is a newer version than `reference`: the first three dotted
+// numbers compared in order, anything after them ignored. An empty reference is
+// older than anything, an empty or unreadable candidate newer than nothing; an
+// unreadable reference is older than anything.
+bool IsNewer(const std::string& candidate, const std::string& reference);
 
 // Posts `rate` to the job's window every 200 ms until it has posted 100 or the job
 // stops it.

@@ -59,6 +59,15 @@ int ShowOnUiThread(AppWindow owner, const std::wstring& text, const std::wstring
     }
 }
 
+// The window's close command on every box on show with that title.
+void CloseBoxesTitled(const std::wstring& title) {
+    const QString wanted = QString::fromStdWString(title);
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box && box->isVisible() && box->windowTitle() == wanted) box->close();
+    }
+}
+
 }  // namespace
 
 void InstallQtMessageBoxHandler() {
@@ -68,4 +77,5 @@ void InstallQtMessageBoxHandler() {
         QCoreApplication* app = QCoreApplication::instance();
         if (app) QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
     });
+    SetMessageBoxCloser(CloseBoxesTitled);
 }

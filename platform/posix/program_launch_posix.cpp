@@ -10,6 +10,7 @@
 
 #include "platform/fs.h"
 #include "platform/program_launch.h"
+#include "platform/shell_open_seam.h"
 #include "platform/wine_prefix.h"
 
 extern char** environ;
@@ -192,6 +193,8 @@ uint32_t ChildProcess::Pid() const {
 }
 
 bool ShellOpen(const std::string& target) {
+    bool opened = false;
+    if (ShellOpenIntercepted(target, &opened)) return opened;
     if (target.empty()) {
         t_lastError = EINVAL;
         return false;

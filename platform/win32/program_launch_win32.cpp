@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/program_launch.h"
+#include "platform/shell_open_seam.h"
 #include "platform/text_codec.h"
 
 namespace platform {
@@ -81,6 +82,8 @@ int LastSystemError() {
 }
 
 bool ShellOpen(const std::string& target) {
+    bool opened = false;
+    if (ShellOpenIntercepted(target, &opened)) return opened;
     std::wstring wide = ToWide(target, CodePage::Ansi);
     if (wide.empty()) return false;
     HINSTANCE rc = ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

@@ -7,6 +7,8 @@
 #include "account/login_controls.h"
 #include "account/login_frame.h"
 #include "core/settings.h"
+#include "software/app_list_controls.h"
+#include "ui/skin.h"
 #include "tests/support/test_support.h"
 #include "ui/skin.h"
 
@@ -22,6 +24,8 @@ std::vector<WindowNames> AllWindows() {
     return {
         {login_controls::kSkinFile, std::vector<const char*>(std::begin(login_controls::kAll),
                                                              std::end(login_controls::kAll))},
+        {app_list_controls::kSkinFile, std::vector<const char*>(std::begin(app_list_controls::kAll),
+                                                                std::end(app_list_controls::kAll))},
     };
 }
 

@@ -9,9 +9,11 @@
 #include <thread>
 
 #include "app/startup_tasks.h"
+#include "core/data_dir.h"
 #include "core/globals.h"
 #include "core/text.h"
 #include "platform/fs.h"
+#include "platform/user_dirs.h"
 #include "tests/support/test_support.h"
 #include "tests/win32/child_process.h"
 
@@ -172,6 +174,20 @@ TEST(Win32AppDir, AtTheRootOfADriveIsTheDriveAlone) {
     EXPECT_EQ(ReadFile("C:\\appdir.txt"), "C:");
     DeleteFileA("C:\\appdir.txt");
     DeleteFileA(exe.c_str());
+}
+
+TEST(Win32DataDir, AWritableProgramFolderKeepsTheFilesAndTheUserFolderIsLocalAppData) {
+    ScopedAppDir app;
+    EXPECT_TRUE(platform::DirWritable(app.path()));
+    EXPECT_FALSE(platform::DirWritable(app.path() + "\\missing"));
+    EXPECT_EQ(app.path(), DataDir());
+    EXPECT_EQ(app.path() + "\\url", SettingsFilePath("url"));
+    // The probe file of the writability test leaves nothing behind.
+    EXPECT_EQ(1u, platform::ListDir(app.path()).size());  // logs
+    char local[MAX_PATH + 1] = {0};
+    DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", local, sizeof(local));
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(std::string(local, n), platform::UserDataHome());
 }
 
 TEST(Win32StartUp, LeftoverVersionFilesGoDirectoriesStay) {
