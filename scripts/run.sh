@@ -135,6 +135,13 @@ if [ -z "${WINEPREFIX:-}" ]; then
   echo "Demo Wine prefix: $WINEPREFIX"
 fi
 
+# Chromium's sandbox refuses to run as root; a root session (a container, a test machine)
+# runs the embedded browser without it.
+if [ "$(id -u)" -eq 0 ]; then
+  export QTWEBENGINE_DISABLE_SANDBOX=1
+  echo "Running as root: the embedded browser runs without Chromium's sandbox."
+fi
+
 status=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running Talvora under xvfb-run (a virtual display)."
