@@ -1,6 +1,7 @@
 #include "backup/restore_jobs.h"
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -49,6 +50,28 @@ std::vector<BackupRecord> LocalCopiesOf(const BackupRecord& cloud) {
     return copies;
 }
 
+// Where the company's data folder goes (Windows form): where the scan found it; for a
+// company new to this machine, where the edition's other companies are; else the
+// edition's data root. Companies may lie below the root, not only directly in it.
+std::string RestoreParent(const BackupRecord& cloud) {
+    std::map<std::string, int> parents;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        for (const BackupRecord& local : localRecords) {
+            const size_t sep = local.dirPath.rfind('\\');
+            if (local.typeStrEn != cloud.typeStrEn || sep == std::string::npos) continue;
+            const std::string parent = local.dirPath.substr(0, sep);
+            if (local.dirName == cloud.dirName) return parent;
+            ++parents[parent];
+        }
+    }
+    if (parents.empty()) return EditionDataRoot(cloud.typeStrEn);
+    auto most = parents.begin();
+    for (auto it = parents.begin(); it != parents.end(); ++it)
+        if (it->second > most->second) most = it;
+    return most->first;
+}
+
 bool LocalCopyStays(const BackupRecord& local, const BackupRecord& cloud) {
     return local.fileSize < cloud.fileSize && local.fileTime < cloud.fileTime &&
            local.appVer == cloud.appVer;
@@ -94,8 +117,9 @@ DownloadEnd WaitForDownload(Upgrade* job, const JobHooks& hooks, ProgressReporte
 ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
                         std::string* archive) {
     ProgressReporter progress(g_cloudWindow.load(), hooks, row);
-    const std::string root = EditionDataRoot(rec.typeStrEn);
-    const std::string hostRoot = root.empty() ? "" : platform::WindowsPathToHost(root);
+    const std::string parent = RestoreParent(rec);
+    std::string hostRoot = parent.empty() ? "" : platform::WindowsPathToHost(parent);
+    while (hostRoot.size() > 1 && hostRoot.back() == platform::kPathSep) hostRoot.pop_back();
     if (hostRoot.empty())
         return MakeResult(row, ItemOutcome::kFailed, "the edition is not installed");
     // Both names come from the service and become paths here.
