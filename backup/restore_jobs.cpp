@@ -180,7 +180,7 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
     progress.Report(kStageDownload, job->attemptTotal, job->attemptTotal);
     if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
 
-    progress.Report(kStageUnpack, 0, 1);
+    progress.Report(kStageUnpack, 0, 0);
     std::string setAside;
     rc = RestoreArchive(*archive, hostRoot, rec.dirName, &setAside);
     if (rc != kArchiveOk) {

@@ -98,8 +98,11 @@ Json::Value RecordJson(const BackupRecord& r, int row, bool cloud) {
     v["fileTime"] = r.fileTime;
     v["bakTime"] = r.bakTime;
     v["appVer"] = AnsiToUtf8(r.appVer);
-    v["bakState"] = r.bakState;
-    v["bakStateText"] = WideToUtf8(BackupStateText(r.bakState));
+    // Only local data has a backup state.
+    if (!cloud) {
+        v["bakState"] = r.bakState;
+        v["bakStateText"] = WideToUtf8(BackupStateText(r.bakState));
+    }
     return v;
 }
 

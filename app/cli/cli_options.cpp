@@ -35,7 +35,7 @@ bool CheckCommand(const CliOptions& o, std::string* error) {
     } else if (o.command == "backup") {
         if (listOnly || o.latest) return Fail(error, "backup takes --all or tax numbers");
         if (o.all == !o.args.empty())
-            return Fail(error, "backup needs --all or tax numbers, not both");
+            return Fail(error, "backup needs either --all or tax numbers");
         for (const std::string& a : o.args)
             if (!TaxNumber(a)) return Fail(error, "not a tax number: " + a);
     } else if (o.command == "restore") {

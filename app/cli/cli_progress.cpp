@@ -97,7 +97,7 @@ void ProgressPrinter::OnFinished(const ItemResult& r, const std::string& state) 
             line += "not run: " + r.note;
             break;
     }
-    if (!state.empty() && r.outcome != ItemOutcome::kDone) line += " [" + state + "]";
+    if (!state.empty() && r.outcome == ItemOutcome::kFailed) line += " [" + state + "]";
     fprintf(out_, "%s\n", line.c_str());
     fflush(out_);
     stage_ = 0;
@@ -108,8 +108,10 @@ void ProgressPrinter::Summary(const char* verb, const JobReport& report) {
     ClearLine();
     fprintf(out_, "%s: %d done, %d skipped, %d failed", verb, report.Count(ItemOutcome::kDone),
             report.Count(ItemOutcome::kSkipped), report.Count(ItemOutcome::kFailed));
-    const int notRun = report.Count(ItemOutcome::kNotRun) + report.Count(ItemOutcome::kStopped);
+    const int notRun = report.Count(ItemOutcome::kNotRun);
+    const int stopped = report.Count(ItemOutcome::kStopped);
     if (notRun > 0) fprintf(out_, ", %d not run", notRun);
+    if (stopped > 0) fprintf(out_, ", %d stopped", stopped);
     if (report.refused) fputs(" (refused: the invoicing software is running)", out_);
     if (report.stopped) fputs(" (interrupted)", out_);
     fputc('\n', out_);
