@@ -160,6 +160,7 @@ protected:
         DetectKpSoftware();
         g_localWindow = localWindow_.handle();
         g_cloudWindow = cloudWindow_.handle();
+        g_hMainWnd = mainWindow_.handle();
         ASSERT_EQ(RunRescan(), 8);
         hooks_.questions = &questions_;
         TakeShownMessageBoxes();
@@ -168,6 +169,7 @@ protected:
         SetFreeSpaceProbe(nullptr);
         g_localWindow = 0;
         g_cloudWindow = 0;
+        g_hMainWnd = 0;
         obs_deinitialize();
         std::remove((app_ / "settings.json").c_str());
         ReloadLocalSettings();
@@ -248,6 +250,7 @@ protected:
     DevService service_;
     RecordingWindow localWindow_;
     RecordingWindow cloudWindow_;
+    RecordingWindow mainWindow_;
     CannedQuestions questions_;
     JobHooks hooks_;
 };
@@ -259,6 +262,22 @@ std::vector<int> Rows(int n) {
 }
 
 TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
+    // The rescan told the backup window how far it got, then to rebuild its list.
+    const std::vector<AppMessage> scan = localWindow_.Take();
+    std::vector<std::wstring> texts;
+    for (const AppMessage& m : scan)
+        if (m.id == WM_BAK_PROGRESS_TEXT && m.wParam == 1) texts.push_back(m.text);
+    ASSERT_EQ(texts.size(), 4u);
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i].find(L"已找到"), 0u) << i;
+    EXPECT_NE(texts[0].find(L"个金税盘开票数据"), std::wstring::npos);
+    EXPECT_NE(texts[1].find(L"个税控盘开票数据"), std::wstring::npos);
+    EXPECT_NE(texts[2].find(L"个UK开票数据"), std::wstring::npos);
+    EXPECT_EQ(texts[3], texts[2]);
+    ASSERT_FALSE(scan.empty());
+    EXPECT_EQ(scan.back().id, static_cast<unsigned>(WM_LOCAL_LIST));
+    EXPECT_EQ(scan.back().wParam, 0u);
+    mainWindow_.Take();
+
     std::vector<ItemResult> finished;
     hooks_.finished = [&](const ItemResult& r) { finished.push_back(r); };
     JobReport report = RunBatchBackup(Rows(8), hooks_);
@@ -285,6 +304,12 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     }
     ASSERT_EQ(RunCloudRefresh(), 8);
     ASSERT_EQ(cloudRecords.size(), 8u);
+    auto counted = [&] {
+        for (const AppMessage& m : mainWindow_.Take())
+            if (m.id == WM_BAK_COUNTS_CHANGED) return true;
+        return false;
+    };
+    EXPECT_TRUE(counted());
 
     // The row button on a company with a cloud copy of the same size and time asks, and
     // the local side wins: a second copy.
@@ -318,6 +343,17 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
     EXPECT_EQ(RequestsTo(kSlotPath), 0);
     EXPECT_EQ(RunCloudRefresh(), 12);
+
+    // The main window's scan at start-up: both lists, then the recount.
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords.clear();
+        cloudRecords.clear();
+    }
+    mainWindow_.Take();
+    EXPECT_EQ(RunMainScan(), 8);
+    EXPECT_EQ(cloudRecords.size(), 12u);
+    EXPECT_TRUE(counted());
 }
 
 TEST_F(JobsTest, LargerNewerCloudCopyOfTheSameVersionIsLeftAloneUnasked) {
