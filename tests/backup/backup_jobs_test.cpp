@@ -23,6 +23,7 @@
 #include "backup/restore_jobs.h"
 #include "backup/tax_data_scan.h"
 #include "backup/zip_reader.h"
+#include "backup/zip_writer.h"
 #include "core/globals.h"
 #include "core/local_settings.h"
 #include "core/message_box.h"
@@ -502,6 +503,23 @@ TEST_F(JobsTest, FailedRestoresLeaveTheLocalDataAsItWas) {
     EXPECT_EQ(Cloud(1).opState, kJobNone);
     EXPECT_EQ(RequestsTo(kDownloadPath), 0);
     EXPECT_NE(app_.Log().find("磁盘空间不足\r\n"), std::string::npos);
+
+    // Names from the service become paths only when they are plain names.
+    for (const std::string& name : {std::string("../../evil.zip"), std::string("..\\\\evil.zip")}) {
+        ASSERT_TRUE(
+            AnswerWith(kListPath, "{\"code\":0,\"list\":[{\"fileId\":" + std::to_string(fileId) +
+                                      ",\"fileSize\":1000,\"fileName\":\"" + name +
+                                      "\",\"fileTime\":\"t\",\"bakEndTime\":\"b\","
+                                      "\"fileInfo\":\"" +
+                                      info + "\"}]}"));
+        ASSERT_EQ(RunCloudRefresh(), 1);
+        questions_.answers = {{kChoiceCloud, false}};
+        report = RunBatchRestore({0}, hooks_);
+        EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1) << name;
+        EXPECT_EQ(report.items.at(0).note, "the backup's folder or file name is unusable");
+        EXPECT_FALSE(archivetest::Exists(app_ / "evil.zip"));
+        EXPECT_FALSE(archivetest::Exists(app_ / "taxDataTmp/evil.zip"));
+    }
     ASSERT_TRUE(service_.ClearFaults());
     EXPECT_EQ(archivetest::Snapshot(folder), local);
 
@@ -573,6 +591,19 @@ TEST_F(JobsTest, UnconfirmedUploadAndRefusedDeleteAreFailures) {
         EXPECT_TRUE(WorkFiles().empty()) << answer;
     }
     ASSERT_TRUE(service_.ClearFaults());
+
+    // A file that cannot be read: the item fails before anything is registered.
+    SetPackReadRefusal([](const std::string& path) {
+        return path.size() > 11 && path.compare(path.size() - 11, 11, "/invoice.db") == 0;
+    });
+    service_.ClearRequests();
+    JobReport unread = RunBatchBackup({row}, hooks_);
+    SetPackReadRefusal(nullptr);
+    EXPECT_EQ(unread.Count(ItemOutcome::kFailed), 1);
+    EXPECT_EQ(Local(row).opState, kJobUploadError);
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    EXPECT_TRUE(WorkFiles().empty());
+
     questions_.answers = {{kChoiceLocal, false}};
     ASSERT_EQ(RunBatchBackup({row}, hooks_).Count(ItemOutcome::kDone), 1);
     EXPECT_EQ(Local(row).bakState, kBackedUp);
