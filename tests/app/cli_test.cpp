@@ -313,6 +313,24 @@ TEST_F(CliTest, BackupListRestoreAndDelete) {
     EXPECT_EQ(Cli(Agency({"delete", std::to_string(fileId)}), &out), 0);
     EXPECT_NE(out.find("delete: 1 done"), std::string::npos) << out;
     EXPECT_EQ(CloudList().size(), 8u);
+
+    // The invoicing software runs: the guard's message box becomes a line on standard
+    // error, nothing is backed up, and that is a failure of the scheduled run.
+    TempDir kpDir("kp");
+    const std::string kp = kpDir / "skfpShell.exe";
+    std::filesystem::copy_file(std::string(TALVORA_BIN_DIR) + "/talvora-test-sleeper", kp);
+    chmod(kp.c_str(), 0755);
+    Child sleeper(kp, {}, {}, "");
+    ASSERT_TRUE(sleeper.started());
+    EXPECT_EQ(Cli(Agency({"backup", "--all"}), &out, &err, {{"LC_ALL", "C.UTF-8"}}), 1);
+    EXPECT_NE(
+        err.find("Talvora财税管家: 检测到开票软件正在运行 为保证数据安全请关闭开票软件再进行操作!"),
+        std::string::npos)
+        << err;
+    EXPECT_NE(out.find("backup: 0 done, 0 skipped, 0 failed, 8 not run (refused"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(CloudList().size(), 8u);
 }
 
 TEST_F(CliTest, ALockedFolderWaitsAndCtrlCDuringARestoreKeepsTheOldData) {
