@@ -13,4 +13,5 @@ enum ArchiveResult {
     kArchiveWriteFailed = -8,      // the unpacked data could not be written or moved in
     kArchiveBadTarget = -9,        // the data root or folder name given is unusable
     kArchiveSetAsideFailed = -10,  // the old data could not be moved aside
+    kArchiveStopped = -11,         // the caller asked to stop
 };

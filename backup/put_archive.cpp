@@ -32,6 +32,7 @@ struct UploadProgress {
     unsigned long long remaining = 0;
     unsigned long long length = 0;
     obs_status status = OBS_STATUS_BUTT;  // set by the complete callback
+    const PutProgress* report = nullptr;
 };
 
 struct Endpoint {
@@ -157,12 +158,17 @@ int OnData(int bufferSize, char* buffer, void* data) {
         const int percent = static_cast<int>((p->length - p->remaining) * 100 / p->length);
         WriteLog("%llu bytes remaining (%d%% complete) ...\n", p->remaining, percent);
     }
+    if (*p->report && !(*p->report)(p->length - p->remaining, p->length)) {
+        WriteLog("put object abandoned by the caller\n");
+        return -1;
+    }
     return static_cast<int>(got);
 }
 
 }  // namespace
 
-int PutArchive(const std::string& archivePath, const UploadTicket& ticket) {
+int PutArchive(const std::string& archivePath, const UploadTicket& ticket,
+               const PutProgress& report) {
     std::lock_guard<std::mutex> guard(g_uploadLock);
     Endpoint endpoint;
     if (!ReadEndpoint(&endpoint)) return -1;
@@ -205,6 +211,7 @@ int PutArchive(const std::string& archivePath, const UploadTicket& ticket) {
     progress.file = file.get();
     progress.remaining = size;
     progress.length = size;
+    progress.report = &report;
     obs_put_object_handler handler = {{&OnProperties, &OnComplete}, &OnData};
     put_object(&options, ticket.fileCloudPath.c_str(), size, &properties, nullptr, &handler,
                &progress);

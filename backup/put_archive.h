@@ -9,10 +9,17 @@
 // obs_initialize must have run (program start-up).
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "backup/upload_ticket.h"
 
+// Told the bytes handed to the store so far and the archive's size; returning false
+// abandons the upload.
+using PutProgress = std::function<bool(uint64_t sent, uint64_t total)>;
+
 // 0 when the object was stored, -1 otherwise (the log says why). Uploads run one at a
 // time: a second caller waits until the running upload has finished.
-int PutArchive(const std::string& archivePath, const UploadTicket& ticket);
+int PutArchive(const std::string& archivePath, const UploadTicket& ticket,
+               const PutProgress& progress = nullptr);

@@ -36,7 +36,8 @@ bool NeedsZip64(int64_t size) {
 
 class Packer {
 public:
-    explicit Packer(zipFile zip) : zip_(zip), buffer_(kReadBlock) {}
+    Packer(zipFile zip, const PackProgress& progress)
+        : zip_(zip), buffer_(kReadBlock), progress_(progress) {}
 
     int AddDirectory(const std::string& entryName, const platform::NodeInfo& info) {
         zip_fileinfo zi = {};
@@ -75,6 +76,12 @@ public:
             if (rc != ZIP_OK) {
                 zipCloseFileInZip(zip_);
                 return EntryFailed("write", entryName, rc);
+            }
+            bytesRead_ += n;
+            if (progress_ && !progress_(bytesRead_)) {
+                zipCloseFileInZip(zip_);
+                WriteLog("zip: stopped at %s\r\n", path.c_str());
+                return kArchiveStopped;
             }
         }
         rc = zipCloseFileInZip(zip_);
@@ -135,6 +142,8 @@ private:
 
     zipFile zip_;
     std::vector<char> buffer_;
+    const PackProgress& progress_;
+    int64_t bytesRead_ = 0;
     std::string failedPath_;
 };
 
@@ -147,8 +156,8 @@ std::string LastComponent(const std::string& path) {
 }
 
 int Pack(zipFile zip, const std::string& sourcePath, const platform::NodeInfo& source,
-         std::string* failedPath) {
-    Packer packer(zip);
+         std::string* failedPath, const PackProgress& progress) {
+    Packer packer(zip, progress);
     std::string name = LastComponent(sourcePath);
     int rc;
     if (source.kind == platform::NodeKind::Directory) {
@@ -169,7 +178,7 @@ void SetPackReadRefusal(std::function<bool(const std::string& path)> refuse) {
 }
 
 int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
-                 std::string* failedPath) {
+                 std::string* failedPath, const PackProgress& progress) {
     if (failedPath) failedPath->clear();
     // Whatever happens, no older archive may remain under the name to be taken for this one.
     platform::RemoveFile(archivePath);
@@ -191,7 +200,7 @@ int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
         ReportArchiveFault("\n无法创建zip文件! %s %s\r\n", archivePath.c_str(), sourcePath.c_str());
         return kArchiveCreateFailed;
     }
-    int rc = Pack(zip, sourcePath, source, failedPath);
+    int rc = Pack(zip, sourcePath, source, failedPath, progress);
     int closeRc = zipClose(zip, nullptr);
     if (rc == kArchiveOk && closeRc != ZIP_OK) {
         WriteLog("zip: closing %s failed (%d)\r\n", partPath.c_str(), closeRc);

@@ -1,8 +1,13 @@
 // Packs a company's data folder into a zip archive.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+
+// Told the bytes of file data read so far while packing; returning false stops the
+// packing with kArchiveStopped.
+using PackProgress = std::function<bool(int64_t bytesRead)>;
 
 // Packs `sourcePath` (host path of a folder, or of one file) into `archivePath`. A folder
 // gives a first entry named after it with "/", then everything below it, each folder
@@ -13,7 +18,7 @@
 // complete; on failure nothing is left at either name. Returns kArchiveOk or a negative
 // ArchiveResult; when a file or folder cannot be read its path goes to `failedPath`.
 int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
-                 std::string* failedPath = nullptr);
+                 std::string* failedPath = nullptr, const PackProgress& progress = nullptr);
 
 // For tests, where file modes do not stop reads: a path for which `refuse` returns true
 // cannot be opened or listed while packing. An empty function ends the refusals.

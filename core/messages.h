@@ -22,6 +22,9 @@ enum AppMessageId : unsigned {
     WM_CLOUD_DELETE = 1530,
     WM_CLOUD_LIST = 1535,
     WM_CLOUD_BUTTONS = 1536,
+    // A backup or restore item's stage and percentage, to the window that shows its
+    // row: wParam the row, lParam (stage << 8) | percent (backup/job_report.h).
+    WM_JOB_PROGRESS = 1537,
     WM_MEMORY_GAUGE = 1724,
     WM_PORTALS_READY = 1725,
 };

@@ -34,6 +34,7 @@ bool Faults::Set(const Json::Value& spec) {
     f.dropAfter = spec.get("dropAfter", -1).asInt64();
     f.stallAfter = spec.get("stallAfter", -1).asInt64();
     f.stallMs = spec.get("stallMs", f.stallMs).asInt();
+    f.rateBytesPerSec = spec.get("rateBytesPerSec", 0).asInt64();
     f.location = spec.get("location", "").asString();
     f.times = spec.get("times", 0).asInt();
     std::lock_guard<std::mutex> guard(lock_);

@@ -1,9 +1,11 @@
 // Files from the --static folder under /files/. Whole files carry Content-Length and
 // honour Range; "?chunked=1" sends them chunked, without a length. A fault with
 // "dropAfter" closes the connection after that many body bytes; one with "stallAfter"
-// sends that many and then nothing while it holds the connection open.
+// sends that many and then nothing while it holds the connection open; one with
+// "rateBytesPerSec" sends the body no faster than that.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -67,11 +69,14 @@ void RegisterStaticRoutes(httplib::Server& server, ServiceContext& ctx) {
         const long long dropAfter = fault ? fault->dropAfter : -1;
         const long long stallAfter = fault ? fault->stallAfter : -1;
         const int stallMs = fault ? fault->stallMs : 0;
+        const long long rate = fault ? fault->rateBytesPerSec : 0;
         auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
         auto sent = std::make_shared<long long>(0);
+        auto started = std::make_shared<std::chrono::steady_clock::time_point>(
+            std::chrono::steady_clock::now());
         // Hands out up to `want` bytes from `offset`, stopping at the drop or stall
         // point. Returns the bytes written, or -1 to close the connection.
-        auto pump = [file, sent, dropAfter, stallAfter, stallMs](
+        auto pump = [file, sent, dropAfter, stallAfter, stallMs, rate, started](
                         size_t offset, size_t want, httplib::DataSink& sink) -> long long {
             if (dropAfter >= 0 && *sent >= dropAfter) return -1;
             if (stallAfter >= 0 && *sent >= stallAfter) {
@@ -81,6 +86,15 @@ void RegisterStaticRoutes(httplib::Server& server, ServiceContext& ctx) {
             size_t n = std::min(want, kChunk);
             if (dropAfter >= 0) n = std::min<size_t>(n, static_cast<size_t>(dropAfter - *sent));
             if (stallAfter >= 0) n = std::min<size_t>(n, static_cast<size_t>(stallAfter - *sent));
+            if (rate > 0) {
+                // Small pieces, each sent once the bytes before it have had their time.
+                n = std::min<size_t>(n, static_cast<size_t>(std::max<long long>(1, rate / 20)));
+                const auto due = *started + std::chrono::milliseconds(*sent * 1000 / rate);
+                while (std::chrono::steady_clock::now() < due) {
+                    if (!sink.is_writable()) return -1;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+            }
             std::string buf(n, '\0');
             file->clear();
             file->seekg(static_cast<std::streamoff>(offset));

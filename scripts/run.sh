@@ -134,6 +134,8 @@ if [ -z "${WINEPREFIX:-}" ]; then
   [ -f "$WINEPREFIX/system.reg" ] || "$bin/talvora-demo-prefix" "$WINEPREFIX" --large 96 >/dev/null
   echo "Demo Wine prefix: $WINEPREFIX"
 fi
+echo "Backups without the window, from another terminal while this runs (see the README):"
+echo "  WINEPREFIX=$WINEPREFIX TALVORA_PASSWORD=demo1234 $bin/talvora-cli --account 13800000001 backup --all"
 
 # Chromium's sandbox refuses to run as root; a root session (a container, a test machine)
 # runs the embedded browser without it.

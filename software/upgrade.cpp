@@ -51,14 +51,28 @@ size_t StopAtBody(char*, size_t, size_t, void*) {
     return 0;
 }
 
+// Progress of the size probe: only whether the job was stopped or abandoned.
+int ProbeProgress(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const Upgrade* job = static_cast<const Upgrade*>(data);
+    return StopRequested(job->stop) || job->cancel ? 1 : 0;
+}
+
 size_t LogHeaderBytes(char* data, size_t size, size_t count, void*) {
     size_t n = size * count;
     WriteLog("http:%s", LogSafe(std::string(data, n)).c_str());
     return n;
 }
 
-size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
-    return fwrite(data, size, count, static_cast<FILE*>(file));
+struct Sink {
+    FILE* file;
+    Upgrade* job;
+};
+
+size_t WriteToFile(char* data, size_t size, size_t count, void* out) {
+    Sink* sink = static_cast<Sink*>(out);
+    size_t n = fwrite(data, size, count, sink->file);
+    sink->job->receivedBytes += static_cast<long long>(n * size);
+    return n;
 }
 
 // The share of the file received; 0 while the total is not known yet.
@@ -81,7 +95,9 @@ int Progress(void* data, curl_off_t total, curl_off_t now, curl_off_t, curl_off_
     }
     // 100 is for a verified package at its name; the transfer alone never claims it.
     job->rate = percent >= 99.0 ? 99 : static_cast<int>(percent);
-    return 0;
+    job->attemptBytes = static_cast<long long>(now);
+    job->attemptTotal = static_cast<long long>(total);
+    return job->cancel ? 1 : 0;
 }
 
 // 0 when the MD5 of `path` equals `expectedMd5` exactly; -1 unreadable file.
@@ -129,11 +145,13 @@ int Upgrade::get_download_file_length() {
         CurlHandle h(curl_easy_init());
         bool ok = false;
         if (h && JobTransferOptions(h.get(), packageUrl) == 0) {
-            EndTransferOnStop(h.get(), stop);
             // A GET that stops at the first body byte: a presigned address is signed for
             // GET only, so a HEAD request would be refused.
             curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, LogHeaderBytes);
             curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, StopAtBody);
+            curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
+            curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, ProbeProgress);
+            curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, this);
             curl_off_t announced = -1;
             long status = 0;
             CURLcode rc = curl_easy_perform(h.get());
@@ -150,7 +168,7 @@ int Upgrade::get_download_file_length() {
                 if (length < 0) length = 0;
             }
         }
-        if (ok) break;
+        if (ok || cancel) break;
         WriteLog("get_download_file_length Fail\r\n");
         length = 0;
         WriteLog("%s retry %d\r\n", "Upgrade::get_download_file_length",
@@ -170,7 +188,8 @@ int Upgrade::download_package_file() {
     const std::string part = PartPath();
     int result = -1;
     for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
-        if (StopRequested(stop)) {
+        if (StopRequested(stop) || cancel) {
+            WriteLog("download abandoned\r\n");
             result = CURLE_ABORTED_BY_CALLBACK;
             break;
         }
@@ -192,8 +211,9 @@ int Upgrade::download_package_file() {
         }
         result = JobTransferOptions(h.get(), packageUrl);
         if (result != 0) break;
+        Sink sink{file.get(), this};
         curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, WriteToFile);
-        curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, file.get());
+        curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &sink);
         curl_easy_setopt(h.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
         curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, Progress);
@@ -201,6 +221,8 @@ int Upgrade::download_package_file() {
         transfer = h.get();
         lastTime = 0;
         lastBytes = 0;
+        attemptBytes = 0;
+        attemptTotal = 0;
         CURLcode rc = curl_easy_perform(h.get());
         transfer = nullptr;
         result = static_cast<int>(rc);
@@ -309,6 +331,23 @@ bool Upgrade::WaitTickerStop(unsigned milliseconds) {
                                 [this] { return tickerStop_; });
 }
 
+void Upgrade::MarkFinished(int result) {
+    std::lock_guard<std::mutex> guard(tickerLock_);
+    finished_ = true;
+    finishedResult_ = result;
+    tickerWake_.notify_all();
+}
+
+bool Upgrade::WaitFinished(unsigned milliseconds, int* result) {
+    std::unique_lock<std::mutex> lock(tickerLock_);
+    if (!tickerWake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                              [this] { return finished_; })) {
+        return false;
+    }
+    if (result) *result = finishedResult_;
+    return true;
+}
+
 void ProgressTicker(Upgrade* job) {
     for (;;) {
         if (job->WaitTickerStop(kTickMs)) break;
@@ -335,10 +374,12 @@ int RunDownloadJob(Upgrade* job) {
                        static_cast<uintptr_t>(job->notifyParam), 100);
         // The ticker ends by itself once it has seen 100.
         ticker.join();
+        job->MarkFinished(0);
         return 0;
     }
     job->StopTicker();
     ticker.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    job->MarkFinished(-1);
     return -1;
 }

@@ -28,8 +28,8 @@ struct UpdateInfo {
     int iCanUpdate = 0;  // 1: this version may be downloaded
 };
 
-// One job, used by one thread at a time apart from `rate` and `done`, which the
-// progress ticker and pollers read while it runs.
+// One job, used by one thread at a time apart from `rate`, `done`, the byte counters
+// and `cancel`, which the progress ticker and waiters use while it runs.
 class Upgrade {
 public:
     Upgrade() = default;
@@ -72,6 +72,15 @@ public:
     // The three steps with their status text; true when a newer version was found.
     bool CheckUpdate(std::wstring* status);
 
+    // Body bytes received over all attempts: it grows while the transfer moves.
+    std::atomic<long long> receivedBytes{0};
+    // The running attempt's bytes and the size announced for it (0 while unknown).
+    std::atomic<long long> attemptBytes{0};
+    std::atomic<long long> attemptTotal{0};
+    // Set by a waiter to abandon the download: the transfer stops at its next progress
+    // call, no further attempt starts and the job fails, leaving nothing behind.
+    std::atomic<bool> cancel{false};
+
     // Size the server announces for packageUrl; 0 when unknown.
     int get_download_file_length();
     // Fetches packageUrl into PartPath(). 0 success, 100 the local file cannot be
@@ -94,10 +103,19 @@ public:
     // Waits up to `milliseconds` for StopTicker; true when it was called.
     bool WaitTickerStop(unsigned milliseconds);
 
+    // The end of RunDownloadJob (one run per object): its result is kept and every
+    // waiter wakes at once.
+    void MarkFinished(int result);
+    // Waits up to `milliseconds` for the end of RunDownloadJob; true (with its result
+    // in `result`) once it has ended.
+    bool WaitFinished(unsigned milliseconds, int* result = nullptr);
+
 private:
     std::mutex tickerLock_;
     std::condition_variable tickerWake_;
     bool tickerStop_ = false;
+    bool finished_ = false;
+    int finishedResult_ = -1;
 };
 
 // Whether `candidate` is a newer version than `reference`: the first three dotted
@@ -111,5 +129,6 @@ bool IsNewer(const std::string& candidate, const std::string& reference);
 void ProgressTicker(Upgrade* job);
 
 // The complete job as the restore runs it on its own thread: progress 0, the
-// download with verification and its ticker, progress 100 on success. 0 or -1.
+// download with verification and its ticker, progress 100 on success. 0 or -1; the
+// end is signalled to WaitFinished either way.
 int RunDownloadJob(Upgrade* job);

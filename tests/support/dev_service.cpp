@@ -202,6 +202,7 @@ bool DevService::SetFault(const std::string& path, const Fault& f) {
     v["dropAfter"] = static_cast<Json::Int64>(f.dropAfter);
     v["stallAfter"] = static_cast<Json::Int64>(f.stallAfter);
     v["stallMs"] = f.stallMs;
+    if (f.rateBytesPerSec > 0) v["rateBytesPerSec"] = static_cast<Json::Int64>(f.rateBytesPerSec);
     if (!f.location.empty()) v["location"] = f.location;
     v["times"] = f.times;
     return Succeeded(*this, "/test/fault", v);

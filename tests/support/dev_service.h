@@ -14,8 +14,8 @@
 //
 // Faults apply to the exact request path (no query) until cleared, or for `times`
 // requests; paths that carry an identifier take it too
-// ("/v1/elec/archives/common/download/1001"). Control calls go straight to the service and write nothing to the
-// program's log.
+// ("/v1/elec/archives/common/download/1001"). Control calls go straight to the service and write
+// nothing to the program's log.
 #pragma once
 
 #include <json/json.h>
@@ -52,14 +52,15 @@ public:
         int status = 0;            // 0: the route's own (201, 204, 401, 500 ...)
         bool replaceBody = false;  // answer `body` (with `status` or 200); route not run
         std::string body;
-        bool emptyBody = false;     // answer an empty body
-        std::string contentType;    // of a replaced body; default application/json
-        bool drop = false;          // headers, then the connection closes
-        long long dropAfter = -1;   // /files/: close after this many body bytes
-        long long stallAfter = -1;  // /files/: fall silent after this many body bytes ...
-        int stallMs = 10000;        // ... for this long (less if the client leaves), then close
-        std::string location;       // answer a redirect (`status` or 302) to this address
-        int times = 0;              // 0: until cleared
+        bool emptyBody = false;         // answer an empty body
+        std::string contentType;        // of a replaced body; default application/json
+        bool drop = false;              // headers, then the connection closes
+        long long dropAfter = -1;       // /files/: close after this many body bytes
+        long long stallAfter = -1;      // /files/: fall silent after this many body bytes ...
+        int stallMs = 10000;            // ... for this long (less if the client leaves), then close
+        long long rateBytesPerSec = 0;  // /files/: send the body no faster than this
+        std::string location;           // answer a redirect (`status` or 302) to this address
+        int times = 0;                  // 0: until cleared
     };
 
     DevService();

@@ -1,0 +1,351 @@
+#include "backup/backup_jobs.h"
+
+#include <cstdio>
+
+#include "account/sign_in.h"
+#include "backup/archive_name.h"
+#include "backup/archive_result.h"
+#include "backup/backup_record.h"
+#include "backup/backup_states.h"
+#include "backup/cloud_service.h"
+#include "backup/folder_lock.h"
+#include "backup/job_choice.h"
+#include "backup/job_support.h"
+#include "backup/put_archive.h"
+#include "backup/tax_data_scan.h"
+#include "backup/zip_writer.h"
+#include "core/globals.h"
+#include "core/log.h"
+#include "core/messages.h"
+#include "core/text.h"
+#include "platform/file_tree.h"
+#include "platform/fs.h"
+#include "platform/wine_prefix.h"
+
+namespace {
+
+std::string NowText() {
+    platform::LocalTime t = platform::NowLocal();
+    char text[32];
+    snprintf(text, sizeof(text), "%04d-%.2d-%.2d %.2d:%.2d:%.2d", t.year, t.month, t.day, t.hour,
+             t.minute, t.second);
+    return text;
+}
+
+void PostScanText(const wchar_t* format, int count) {
+    wchar_t text[64];
+    swprintf(text, sizeof(text) / sizeof(text[0]), format, count);
+    PostAppMessageText(g_localWindow.load(), WM_BAK_PROGRESS_TEXT, 1, text);
+}
+
+int LocalScan() {
+    PostScanText(L"已找到%d个金税盘开票数据", ScanJsp());
+    PostScanText(L"已找到%d个税控盘开票数据", ScanSkp());
+    const int uk = ScanUk();
+    PostScanText(L"已找到%d个UK开票数据", uk);
+    SyncTaxerNames();
+    PostScanText(L"已找到%d个UK开票数据", uk);
+    ComputeBackupStates();
+    PostAppMessage(g_localWindow.load(), WM_LOCAL_LIST, 0, 0);
+    PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    std::lock_guard<std::mutex> guard(recordsLock);
+    return static_cast<int>(localRecords.size());
+}
+
+// The cloud copies of the same company folder and edition, in list order.
+std::vector<BackupRecord> CloudCopiesOf(const BackupRecord& local) {
+    std::vector<BackupRecord> copies;
+    std::lock_guard<std::mutex> guard(recordsLock);
+    for (const BackupRecord& cloud : cloudRecords) {
+        if (cloud.dirName == local.dirName && cloud.typeStrEn == local.typeStrEn)
+            copies.push_back(cloud);
+    }
+    return copies;
+}
+
+// A cloud copy that is larger, newer and of the same version is not replaced unasked.
+bool CloudCopyWins(const BackupRecord& cloud, const BackupRecord& local) {
+    return cloud.fileSize > local.fileSize && cloud.fileTime > local.fileTime &&
+           cloud.appVer == local.appVer;
+}
+
+int Ask(const JobHooks& hooks, const BackupRecord& cloud, const BackupRecord& local,
+        bool* remember) {
+    *remember = false;
+    if (!hooks.questions) return kChoiceCancel;
+    return hooks.questions->Choose(cloud, local, kBackupChoiceCaption, remember);
+}
+
+// The steps of one backup; `archive` gets the archive's path once it is chosen.
+ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::string* archive) {
+    ProgressReporter progress(g_localWindow.load(), hooks, row);
+    const std::string folder = rec.dirPath.empty() ? "" : platform::WindowsPathToHost(rec.dirPath);
+    if (folder.empty())
+        return MakeResult(row, ItemOutcome::kFailed, "the data folder is not found");
+
+    platform::FileLock folderLock;
+    switch (AcquireJobLock(CompanyFolderLockPath(folder), &folderLock, hooks,
+                           [&] { progress.Report(kStageWaiting, 0, 0); })) {
+        case LockWait::kHeld:
+            break;
+        case LockWait::kStopped:
+            return MakeResult(row, ItemOutcome::kStopped, "stopped");
+        case LockWait::kFailed:
+            return MakeResult(row, ItemOutcome::kFailed, "the folder lock cannot be taken");
+    }
+    if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
+    const std::string dir = EnsureWorkDir();
+    if (dir.empty()) return MakeResult(row, ItemOutcome::kFailed, "no working folder");
+
+    rec.bakTime = NowText();
+    rec.fileName = MakeArchiveName(rec.dirName, rec.typeStrEn, rec.bakTime);
+    rec.archivePath = JoinPath(dir, rec.fileName);
+    *archive = rec.archivePath;
+
+    const int64_t dataSize = rec.fileSize;
+    progress.Report(kStagePack, 0, dataSize);
+    std::string failedPath;
+    int rc = ZipDirectory(rec.archivePath, folder, &failedPath, [&](int64_t done) {
+        progress.Report(kStagePack, done < dataSize ? done : dataSize, dataSize);
+        return !hooks.Stopped();
+    });
+    if (rc == kArchiveStopped) return MakeResult(row, ItemOutcome::kStopped, "stopped");
+    if (rc != kArchiveOk) {
+        return MakeResult(row, ItemOutcome::kFailed,
+                          "packing failed (" + std::to_string(rc) + ") " + failedPath);
+    }
+    WriteLog("[%d]已打包\r\n", row + 1);
+    progress.Report(kStagePack, dataSize, dataSize);
+    rec.fileMD5 = FileMd5(rec.archivePath);
+    platform::NodeInfo packed;
+    if (rec.fileMD5.empty() || !platform::QueryNode(rec.archivePath, &packed))
+        return MakeResult(row, ItemOutcome::kFailed, "the archive cannot be read");
+
+    platform::FileLock uploadLock;
+    switch (AcquireJobLock(UploadLockPath(), &uploadLock, hooks,
+                           [&] { progress.Report(kStageWaiting, 0, 0); })) {
+        case LockWait::kHeld:
+            break;
+        case LockWait::kStopped:
+            return MakeResult(row, ItemOutcome::kStopped, "stopped");
+        case LockWait::kFailed:
+            return MakeResult(row, ItemOutcome::kFailed, "the upload lock cannot be taken");
+    }
+    if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
+    progress.Report(kStageUpload, 0, packed.size);
+    UploadTicket ticket;
+    rc = RequestUpload(rec, &ticket);
+    if (rc != 0) {
+        return MakeResult(row, ItemOutcome::kFailed,
+                          "the service refused the upload (" + std::to_string(rc) + ")");
+    }
+    rc = PutArchive(rec.archivePath, ticket, [&](uint64_t sent, uint64_t total) {
+        progress.Report(kStageUpload, static_cast<int64_t>(sent), static_cast<int64_t>(total));
+        return !hooks.Stopped();
+    });
+    if (rc != 0) {
+        if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
+        return MakeResult(row, ItemOutcome::kFailed, "the upload failed");
+    }
+    // Until the service has confirmed, it does not hold the backup.
+    rc = ConfirmUpload(rec);
+    WriteLog("upload confirmed ret=%d\r\n", rc);
+    if (rc != 0) {
+        return MakeResult(row, ItemOutcome::kFailed,
+                          "the service did not confirm the upload (" + std::to_string(rc) + ")");
+    }
+    progress.Report(kStageUpload, packed.size, packed.size);
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        if (static_cast<size_t>(row) < localRecords.size()) {
+            BackupRecord& r = localRecords[static_cast<size_t>(row)];
+            r.bakTime = rec.bakTime;
+            r.fileName = rec.fileName;
+            r.fileMD5 = rec.fileMD5;
+            r.fileId = rec.fileId;
+            r.archivePath = rec.archivePath;
+            r.bakState = kBackedUp;
+            r.opState = kJobSucceeded;
+        }
+    }
+    return MakeResult(row, ItemOutcome::kDone, "");
+}
+
+// Compares the row with its cloud copies, asks when it must, and backs it up.
+ItemResult BackupCompared(int row, const BackupRecord& local, const JobHooks& hooks,
+                          BatchChoice* choice) {
+    const std::vector<BackupRecord> copies = CloudCopiesOf(local);
+    if (copies.empty()) {
+        WriteLog("select iteam [%d]\r\n", row);
+        return BackupItem(row, hooks);
+    }
+    if (!choice->remember) {
+        const BackupRecord& cloud = copies.front();
+        if (CloudCopyWins(cloud, local))
+            return MakeResult(row, ItemOutcome::kSkipped, "the cloud copy is larger and newer");
+        bool remember = false;
+        const int answer = Ask(hooks, cloud, local, &remember);
+        if (remember && (answer == kChoiceLocal || answer == kChoiceCloud)) {
+            choice->remember = true;
+            choice->answer = answer;
+        }
+        if (answer != kChoiceLocal)
+            return MakeResult(row, ItemOutcome::kSkipped, "the cloud copy was kept");
+        WriteLog("select iteam [%d]\r\n", row);
+        return BackupItem(row, hooks);
+    }
+    if (choice->answer != kChoiceLocal)
+        return MakeResult(row, ItemOutcome::kSkipped, "the cloud copy was kept");
+    // A remembered choice of the local side backs up once for every cloud copy.
+    ItemResult result;
+    for (size_t i = 0; i < copies.size(); ++i) {
+        WriteLog("select iteam [%d]\r\n", row);
+        ItemResult one = BackupItem(row, hooks);
+        if (i == 0 || one.outcome != ItemOutcome::kDone) result = one;
+        if (one.outcome == ItemOutcome::kStopped) break;
+    }
+    return result;
+}
+
+}  // namespace
+
+int RunMainScan() {
+    ListUse use(ListUse::kScan);
+    if (!use.ok()) return -1;
+    ScanJsp();
+    ScanSkp();
+    ScanUk();
+    ListBackups();
+    PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    std::lock_guard<std::mutex> guard(recordsLock);
+    return static_cast<int>(localRecords.size());
+}
+
+int RunLocalScan() {
+    ListUse use(ListUse::kScan);
+    if (!use.ok()) return -1;
+    return LocalScan();
+}
+
+int RunRescan() {
+    ListUse use(ListUse::kScan);
+    if (!use.ok()) return -1;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords.clear();
+        cloudRecords.clear();
+    }
+    return LocalScan();
+}
+
+ItemResult BackupItem(int row, const JobHooks& hooks) {
+    BackupRecord rec;
+    if (!CopyRecord(RecordList::kLocal, row, &rec))
+        return MakeResult(row, ItemOutcome::kFailed, "no such row");
+    const AppWindow window = g_localWindow.load();
+    SetOpState(RecordList::kLocal, row, kJobRunning);
+    PostAppMessage(window, WM_LOCAL_LIST, 1, row);
+    PostAppMessage(window, WM_LOCAL_ROW_ENABLE, static_cast<uintptr_t>(row), 0);
+    std::string archive;
+    ItemResult result = BackupSteps(row, rec, hooks, &archive);
+    if (!archive.empty()) {
+        platform::RemoveFile(archive);
+        platform::RemoveFile(archive + ".part");
+    }
+    if (result.outcome == ItemOutcome::kFailed)
+        SetOpState(RecordList::kLocal, row, kJobUploadError);
+    if (result.outcome == ItemOutcome::kStopped) SetOpState(RecordList::kLocal, row, kJobNone);
+    PostAppMessage(window, WM_LOCAL_LIST, 1, row);
+    PostAppMessage(window, WM_LOCAL_ROW_ENABLE, static_cast<uintptr_t>(row), 1);
+    return result;
+}
+
+JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
+    JobReport report;
+    ListUse use(ListUse::kJob);
+    auto endAll = [&](ItemOutcome outcome, const std::string& note) {
+        for (int row : rows) FinishItem(hooks, MakeResult(row, outcome, note), &report);
+    };
+    if (!use.ok()) {
+        endAll(ItemOutcome::kFailed, "the lists are being refreshed");
+        return report;
+    }
+    BatchChoice choice;
+    const AppWindow window = g_localWindow.load();
+    if (GuardRefuses(window)) {
+        report.refused = true;
+        endAll(ItemOutcome::kNotRun, "the invoicing software is running");
+        return report;
+    }
+    {
+        std::string access, refresh;
+        if (RequestToken(access, refresh) != 0) WriteLog("sign-in renewal failed\r\n");
+    }
+    for (int row : rows) {
+        SetOpState(RecordList::kLocal, row, kJobWaiting);
+        PostAppMessage(window, WM_LOCAL_LIST, 1, row);
+    }
+    for (int row : rows) {
+        if (hooks.Stopped()) {
+            report.stopped = true;
+            SetOpState(RecordList::kLocal, row, kJobNone);
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kNotRun, "stopped"), &report);
+            continue;
+        }
+        BackupRecord local;
+        if (!CopyRecord(RecordList::kLocal, row, &local)) {
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, "no such row"), &report);
+            continue;
+        }
+        if (local.dirPath.empty()) {
+            WriteLog("index=%d %s %s empty\r\n", row, local.dirName.c_str(),
+                     local.typeStrEn.c_str());
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, "no data folder"), &report);
+            continue;
+        }
+        WriteLog("index=%d %s %s size:%lld\r\n", row, local.dirName.c_str(),
+                 local.typeStrEn.c_str(), static_cast<long long>(local.fileSize));
+        SetOpState(RecordList::kLocal, row, kJobRunning);
+        ItemResult result = BackupCompared(row, local, hooks, &choice);
+        if (result.outcome == ItemOutcome::kStopped) report.stopped = true;
+        FinishItem(hooks, result, &report);
+    }
+    PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    return report;
+}
+
+ItemResult RunRowBackup(int row, const JobHooks& hooks) {
+    ItemResult result;
+    ListUse use(ListUse::kJob);
+    BackupRecord local;
+    if (!use.ok()) {
+        result = MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed");
+    } else if (!CopyRecord(RecordList::kLocal, row, &local)) {
+        result = MakeResult(row, ItemOutcome::kFailed, "no such row");
+    } else {
+        const std::vector<BackupRecord> copies = CloudCopiesOf(local);
+        if (copies.empty()) {
+            WriteLog("select iteam [%d] do it\r\n", row);
+            result = BackupItem(row, hooks);
+        } else {
+            const BackupRecord& cloud = copies.front();
+            WriteLog("%lld\t<==>\t%lld\r\n", static_cast<long long>(cloud.fileSize),
+                     static_cast<long long>(local.fileSize));
+            WriteLog("%s\t<==>\t%s\r\n", cloud.fileTime.c_str(), local.fileTime.c_str());
+            WriteLog("%s\t<==>\t%s\r\n", cloud.appVer.c_str(), local.appVer.c_str());
+            bool remember = false;
+            if (CloudCopyWins(cloud, local)) {
+                result =
+                    MakeResult(row, ItemOutcome::kSkipped, "the cloud copy is larger and newer");
+            } else if (Ask(hooks, cloud, local, &remember) != kChoiceLocal) {
+                result = MakeResult(row, ItemOutcome::kSkipped, "the cloud copy was kept");
+            } else {
+                WriteLog("select iteam[%d] isbackuped redo it!\r\n", row);
+                result = BackupItem(row, hooks);
+            }
+        }
+        PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    }
+    FinishItem(hooks, result, nullptr);
+    return result;
+}

@@ -1,0 +1,37 @@
+// The jobs that scan this machine's tax data and back it up. They run on the calling
+// thread (the windows give each its own worker) and report to the backup window
+// (g_localWindow) and the main window by message, and to the starter through JobHooks.
+// A row is an index into localRecords.
+#pragma once
+
+#include <vector>
+
+#include "backup/job_report.h"
+
+// ScanJsp, ScanSkp, ScanUk and the cloud list; WM_BAK_COUNTS_CHANGED to the main window.
+// The number of local records, or -1 (nothing done) while a job uses the lists.
+int RunMainScan();
+
+// The backup window's scan: the three editions with a progress text each, the company
+// names, the backup states (which refresh the cloud list), then WM_LOCAL_LIST (0, 0) and
+// WM_BAK_COUNTS_CHANGED. The number of local records, or -1 while a job uses the lists.
+int RunLocalScan();
+
+// Empties both lists and runs the local scan; -1 (lists untouched) while a job uses them.
+int RunRescan();
+
+// Packs the row's data folder, registers, uploads and confirms it. The row's opState
+// ends 2 (its bakState 4, bakTime, fileName, fileMD5 and fileId those of the new backup)
+// or 6; an item stopped by the hooks ends with opState 0. The archive never outlives
+// the call.
+ItemResult BackupItem(int row, const JobHooks& hooks);
+
+// The batch backup of `rows`: refused while the invoicing software runs (guard text
+// shown), then the sign-in is renewed and each row is compared with its cloud copies
+// and backed up, one after another. A cloud copy that is larger, newer and of the same
+// version leaves the row alone without a question; any other asks kBackupChoiceCaption.
+JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks);
+
+// One row as its own button does it: the same comparison and question, no guard and no
+// renewal of the sign-in.
+ItemResult RunRowBackup(int row, const JobHooks& hooks);

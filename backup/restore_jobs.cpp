@@ -1,0 +1,430 @@
+#include "backup/restore_jobs.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "backup/archive_result.h"
+#include "backup/backup_record.h"
+#include "backup/cloud_service.h"
+#include "backup/entry_path.h"
+#include "backup/folder_lock.h"
+#include "backup/job_choice.h"
+#include "backup/job_support.h"
+#include "backup/restore_archive.h"
+#include "backup/tax_data_scan.h"
+#include "core/globals.h"
+#include "core/local_settings.h"
+#include "core/log.h"
+#include "core/log_mask.h"
+#include "core/messages.h"
+#include "core/text.h"
+#include "platform/fs.h"
+#include "platform/private_files.h"
+#include "platform/wine_prefix.h"
+#include "software/kp_info.h"
+#include "software/upgrade.h"
+
+namespace {
+
+// How often the wait for a download looks at its byte count and the stop flag; the
+// download's end wakes the wait at once.
+constexpr unsigned kWaitSliceMs = 250;
+constexpr long long kDefaultStallSeconds = 120;
+constexpr long long kMaxStallSeconds = 7 * 24 * 3600;
+
+long long StallSeconds() {
+    long long value = LocalSettingInt("restoreStallSeconds", kDefaultStallSeconds);
+    return value < 1 || value > kMaxStallSeconds ? kDefaultStallSeconds : value;
+}
+
+// The local copies of the same company folder and edition, in list order.
+std::vector<BackupRecord> LocalCopiesOf(const BackupRecord& cloud) {
+    std::vector<BackupRecord> copies;
+    std::lock_guard<std::mutex> guard(recordsLock);
+    for (const BackupRecord& local : localRecords) {
+        if (local.dirName == cloud.dirName && local.typeStrEn == cloud.typeStrEn)
+            copies.push_back(local);
+    }
+    return copies;
+}
+
+// Where the company's data folder goes (Windows form): where the scan found it; for a
+// company new to this machine, where the edition's other companies are; else the
+// edition's data root. Companies may lie below the root, not only directly in it.
+std::string RestoreParent(const BackupRecord& cloud) {
+    std::map<std::string, int> parents;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        for (const BackupRecord& local : localRecords) {
+            const size_t sep = local.dirPath.rfind('\\');
+            if (local.typeStrEn != cloud.typeStrEn || sep == std::string::npos) continue;
+            const std::string parent = local.dirPath.substr(0, sep);
+            if (local.dirName == cloud.dirName) return parent;
+            ++parents[parent];
+        }
+    }
+    if (parents.empty()) return EditionDataRoot(cloud.typeStrEn);
+    auto most = parents.begin();
+    for (auto it = parents.begin(); it != parents.end(); ++it)
+        if (it->second > most->second) most = it;
+    return most->first;
+}
+
+bool LocalCopyStays(const BackupRecord& local, const BackupRecord& cloud) {
+    return local.fileSize < cloud.fileSize && local.fileTime < cloud.fileTime &&
+           local.appVer == cloud.appVer;
+}
+
+void PostRow(int wParam, int row) {
+    PostAppMessage(g_cloudWindow.load(), WM_CLOUD_LIST, static_cast<uintptr_t>(wParam), row);
+}
+
+enum class DownloadEnd { kFinished, kStalled, kStopped };
+
+// Waits for the download job's end while bytes keep arriving; abandons it when none
+// came for the stall limit or the starter stops.
+DownloadEnd WaitForDownload(Upgrade* job, const JobHooks& hooks, ProgressReporter* progress,
+                            int* result) {
+    const auto limit = std::chrono::seconds(StallSeconds());
+    DownloadEnd end = DownloadEnd::kFinished;
+    long long seen = job->receivedBytes;
+    auto lastMove = std::chrono::steady_clock::now();
+    while (!job->WaitFinished(kWaitSliceMs, result)) {
+        progress->Report(kStageDownload, job->attemptBytes, job->attemptTotal);
+        if (job->cancel) continue;
+        if (hooks.Stopped()) {
+            end = DownloadEnd::kStopped;
+            job->cancel = true;
+            continue;
+        }
+        const long long now = job->receivedBytes;
+        if (now != seen) {
+            seen = now;
+            lastMove = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - lastMove >= limit) {
+            WriteLog("download stalled: no data for %lld s\r\n",
+                     static_cast<long long>(limit.count()));
+            end = DownloadEnd::kStalled;
+            job->cancel = true;
+        }
+    }
+    return end;
+}
+
+// The steps of one restore; `archive` gets the download's path once it is chosen.
+ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
+                        std::string* archive) {
+    ProgressReporter progress(g_cloudWindow.load(), hooks, row);
+    const std::string parent = RestoreParent(rec);
+    std::string hostRoot = parent.empty() ? "" : platform::WindowsPathToHost(parent);
+    while (hostRoot.size() > 1 && hostRoot.back() == platform::kPathSep) hostRoot.pop_back();
+    if (hostRoot.empty())
+        return MakeResult(row, ItemOutcome::kFailed, "the edition is not installed");
+    // Both names come from the service and become paths here.
+    if (!IsPlainName(rec.dirName) || !IsPlainName(rec.fileName))
+        return MakeResult(row, ItemOutcome::kFailed,
+                          "the backup's folder or file name is unusable");
+
+    platform::FileLock folderLock;
+    switch (AcquireJobLock(CompanyFolderLockPath(JoinPath(hostRoot, rec.dirName)), &folderLock,
+                           hooks, [&] { progress.Report(kStageWaiting, 0, 0); })) {
+        case LockWait::kHeld:
+            break;
+        case LockWait::kStopped:
+            return MakeResult(row, ItemOutcome::kStopped, "stopped");
+        case LockWait::kFailed:
+            return MakeResult(row, ItemOutcome::kFailed, "the folder lock cannot be taken");
+    }
+    RemoveRestoreLeftovers(hostRoot);
+
+    std::string url, md5;
+    const int got = GetDownload(rec.fileId, &url, &md5);
+    WriteLog("downlodUrl=%s\r\n", LogSafe(url).c_str());
+    if (got != 0 || url.empty())
+        return MakeResult(row, ItemOutcome::kFailed, "the service gave no download address");
+    const std::string dir = EnsureWorkDir();
+    if (dir.empty()) return MakeResult(row, ItemOutcome::kFailed, "no working folder");
+    const std::string editionDir = JoinPath(dir, rec.typeStrEn);
+    if (!platform::CreatePrivateDir(editionDir)) {
+        WriteLog("mkdir '%s' failed ret=%d:%d\r\n", editionDir.c_str(), -1, errno);
+        return MakeResult(row, ItemOutcome::kFailed, "no working folder");
+    }
+    *archive = JoinPath(editionDir, rec.fileName);
+    if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
+
+    // The job lives until its thread has ended, whatever the wait decides.
+    auto job = std::make_unique<Upgrade>();
+    job->packageUrl = url;
+    job->packagePath = *archive;
+    job->expectedMd5 = md5;
+    job->notifyWindow = g_cloudWindow.load();
+    job->notifyMessage = WM_DOWNLOAD_PROGRESS;
+    job->notifyParam = row;
+    progress.Report(kStageDownload, 0, 0);
+    int rc = -1;
+    std::thread worker(RunDownloadJob, job.get());
+    const DownloadEnd end = WaitForDownload(job.get(), hooks, &progress, &rc);
+    worker.join();
+    if (end == DownloadEnd::kStopped) return MakeResult(row, ItemOutcome::kStopped, "stopped");
+    if (end == DownloadEnd::kStalled)
+        return MakeResult(row, ItemOutcome::kFailed, "the download stalled");
+    if (rc != 0) {
+        const bool digest = job->state == 63;
+        return MakeResult(row, ItemOutcome::kFailed,
+                          digest ? "the download's MD5 differs" : "the download failed");
+    }
+    if (FileMd5(*archive) != md5)
+        return MakeResult(row, ItemOutcome::kFailed, "the download's MD5 differs");
+    progress.Report(kStageDownload, job->attemptTotal, job->attemptTotal);
+    if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
+
+    progress.Report(kStageUnpack, 0, 0);
+    std::string setAside;
+    rc = RestoreArchive(*archive, hostRoot, rec.dirName, &setAside);
+    if (rc != kArchiveOk) {
+        return MakeResult(row, ItemOutcome::kFailed,
+                          "unpacking failed (" + std::to_string(rc) + "); the local data is kept");
+    }
+    if (!setAside.empty()) WriteLog("old data kept at %s\r\n", setAside.c_str());
+    progress.Report(kStageUnpack, 1, 1);
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        if (static_cast<size_t>(row) < cloudRecords.size()) {
+            cloudRecords[static_cast<size_t>(row)].bakState = kBackedUp;
+            cloudRecords[static_cast<size_t>(row)].opState = kJobSucceeded;
+        }
+    }
+    return MakeResult(row, ItemOutcome::kDone, "");
+}
+
+// Asks the version question when the backup's version is not the installed one; a
+// refusal leaves opState 5.
+bool VersionAccepted(int row, const BackupRecord& cloud, const JobHooks& hooks) {
+    const std::string installed = GetKpAppVer(cloud.typeStrEn);
+    if (cloud.appVer == installed) return true;
+    WriteLog("version of backup %lld: %s, installed: %s\r\n", static_cast<long long>(cloud.fileId),
+             cloud.appVer.c_str(), installed.c_str());
+    const bool yes = hooks.questions && hooks.questions->ConfirmVersion(
+                                            cloud, VersionQuestionText(cloud.appVer, installed));
+    if (!yes) {
+        SetOpState(RecordList::kCloud, row, kJobVersionMismatch);
+        PostRow(1, row);
+    }
+    return yes;
+}
+
+// The edition's drive must hold ten times the data; otherwise opState 9.
+bool DiskSuffices(int row, const BackupRecord& cloud) {
+    const uint64_t freeBytes = GetKpDiskFree(cloud.typeStrEn);
+    const uint64_t size = cloud.fileSize > 0 ? static_cast<uint64_t>(cloud.fileSize) : 0;
+    if (size <= freeBytes / 10) return true;
+    WriteLog("磁盘空间不足\r\n");
+    SetOpState(RecordList::kCloud, row, kJobLowDisk);
+    PostRow(1, row);
+    return false;
+}
+
+ItemResult RestoreCompared(int row, const BackupRecord& cloud, const JobHooks& hooks,
+                           BatchChoice* choice) {
+    const std::vector<BackupRecord> copies = LocalCopiesOf(cloud);
+    if (copies.empty()) {
+        WriteLog("select iteam [%d]\r\n", row);
+        return RestoreItem(row, hooks);
+    }
+    if (!choice->remember) {
+        const BackupRecord& local = copies.front();
+        if (LocalCopyStays(local, cloud)) {
+            return MakeResult(row, ItemOutcome::kSkipped,
+                              "left alone: the local copy is smaller and older");
+        }
+        WriteLog("i=%d,select\r\n", row);
+        bool remember = false;
+        const int answer = hooks.questions ? hooks.questions->Choose(
+                                                 cloud, local, kRestoreChoiceCaption, &remember)
+                                           : kChoiceCancel;
+        if (remember && (answer == kChoiceLocal || answer == kChoiceCloud)) {
+            choice->remember = true;
+            choice->answer = answer;
+        }
+        if (answer != kChoiceCloud)
+            return MakeResult(row, ItemOutcome::kSkipped, "the local data was kept");
+        return RestoreItem(row, hooks);
+    }
+    if (choice->answer != kChoiceCloud)
+        return MakeResult(row, ItemOutcome::kSkipped, "the local data was kept");
+    ItemResult result;
+    for (size_t i = 0; i < copies.size(); ++i) {
+        ItemResult one = RestoreItem(row, hooks);
+        if (i == 0 || one.outcome != ItemOutcome::kDone) result = one;
+        if (one.outcome == ItemOutcome::kStopped) break;
+    }
+    return result;
+}
+
+}  // namespace
+
+int RunCloudRefresh() {
+    ListUse use(ListUse::kScan);
+    if (!use.ok()) return -2;
+    const int n = ListBackups();
+    PostAppMessage(g_cloudWindow.load(), WM_CLOUD_LIST, 0, 1);
+    PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    return n;
+}
+
+ItemResult RestoreItem(int row, const JobHooks& hooks) {
+    BackupRecord rec;
+    if (!CopyRecord(RecordList::kCloud, row, &rec))
+        return MakeResult(row, ItemOutcome::kFailed, "no such row");
+    const AppWindow window = g_cloudWindow.load();
+    PostRow(1, row);
+    PostAppMessage(window, WM_CLOUD_BUTTONS, 0, 0);
+    PostRow(2, row);
+    SetOpState(RecordList::kCloud, row, kJobRunning);
+    std::string archive;
+    ItemResult result = RestoreSteps(row, rec, hooks, &archive);
+    // Downloads are tax data: nothing stays in the working folder.
+    if (!archive.empty()) {
+        platform::RemoveFile(archive);
+        platform::RemoveFile(archive + ".part");
+    }
+    if (result.outcome == ItemOutcome::kFailed)
+        SetOpState(RecordList::kCloud, row, kJobDownloadError);
+    if (result.outcome == ItemOutcome::kStopped) SetOpState(RecordList::kCloud, row, kJobNone);
+    PostRow(1, row);
+    PostAppMessage(window, WM_CLOUD_BUTTONS, 1, 0);
+    PostRow(4, row);
+    return result;
+}
+
+JobReport RunBatchRestore(const std::vector<int>& rows, const JobHooks& hooks) {
+    JobReport report;
+    ListUse use(ListUse::kJob);
+    if (!use.ok()) {
+        for (int row : rows)
+            FinishItem(hooks,
+                       MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed"),
+                       &report);
+        return report;
+    }
+    if (GuardRefuses(g_cloudWindow.load())) {
+        report.refused = true;
+        for (int row : rows)
+            FinishItem(hooks,
+                       MakeResult(row, ItemOutcome::kNotRun, "the invoicing software is running"),
+                       &report);
+        return report;
+    }
+    for (int row : rows) {
+        SetOpState(RecordList::kCloud, row, kJobWaiting);
+        PostRow(1, row);
+    }
+    BatchChoice choice;
+    bool lowDisk = false;
+    for (int row : rows) {
+        if (lowDisk || hooks.Stopped()) {
+            report.stopped = report.stopped || !lowDisk;
+            SetOpState(RecordList::kCloud, row, kJobNone);
+            PostRow(1, row);
+            FinishItem(hooks,
+                       MakeResult(row, ItemOutcome::kNotRun,
+                                  lowDisk ? "the batch ended: not enough disk space" : "stopped"),
+                       &report);
+            continue;
+        }
+        BackupRecord cloud;
+        if (!CopyRecord(RecordList::kCloud, row, &cloud)) {
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, "no such row"), &report);
+            continue;
+        }
+        if (!VersionAccepted(row, cloud, hooks)) {
+            FinishItem(hooks,
+                       MakeResult(row, ItemOutcome::kSkipped,
+                                  "the backup's software version differs from the installed one"),
+                       &report);
+            continue;
+        }
+        if (!DiskSuffices(row, cloud)) {
+            lowDisk = true;
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, "not enough disk space"),
+                       &report);
+            continue;
+        }
+        WriteLog("index=%d %s %s id:%lld\r\n", row, cloud.dirName.c_str(), cloud.typeStrEn.c_str(),
+                 static_cast<long long>(cloud.fileId));
+        SetOpState(RecordList::kCloud, row, kJobRunning);
+        ItemResult result = RestoreCompared(row, cloud, hooks, &choice);
+        if (result.outcome == ItemOutcome::kStopped) report.stopped = true;
+        FinishItem(hooks, result, &report);
+    }
+    PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    return report;
+}
+
+ItemResult RunRowRestore(int row, const JobHooks& hooks) {
+    ItemResult result;
+    ListUse use(ListUse::kJob);
+    BackupRecord cloud;
+    BatchChoice none;
+    if (!use.ok()) {
+        result = MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed");
+    } else if (!CopyRecord(RecordList::kCloud, row, &cloud)) {
+        result = MakeResult(row, ItemOutcome::kFailed, "no such row");
+    } else if (GuardRefuses(g_cloudWindow.load())) {
+        result = MakeResult(row, ItemOutcome::kNotRun, "the invoicing software is running");
+    } else if (!VersionAccepted(row, cloud, hooks)) {
+        result = MakeResult(row, ItemOutcome::kSkipped,
+                            "the backup's software version differs from the installed one");
+    } else if (!DiskSuffices(row, cloud)) {
+        result = MakeResult(row, ItemOutcome::kFailed, "not enough disk space");
+    } else {
+        SetOpState(RecordList::kCloud, row, kJobRunning);
+        result = RestoreCompared(row, cloud, hooks, &none);
+        PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    }
+    FinishItem(hooks, result, nullptr);
+    return result;
+}
+
+JobReport RunBatchDelete(const std::vector<int>& rows, const JobHooks& hooks) {
+    JobReport report;
+    ListUse use(ListUse::kJob);
+    for (int row : rows) {
+        BackupRecord cloud;
+        if (!use.ok()) {
+            FinishItem(hooks,
+                       MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed"),
+                       &report);
+            continue;
+        }
+        if (hooks.Stopped()) {
+            report.stopped = true;
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kNotRun, "stopped"), &report);
+            continue;
+        }
+        if (!CopyRecord(RecordList::kCloud, row, &cloud)) {
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, "no such row"), &report);
+            continue;
+        }
+        WriteLog("delete cloud data[%d]:%s\r\n", row, cloud.taxSn.c_str());
+        PostRow(2, row);
+        const int rc = DeleteBackup(cloud.fileId);
+        if (rc == 0) {
+            PostRow(3, row);
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kDone, ""), &report);
+            continue;
+        }
+        // The backup is still there: the row says so and stays usable.
+        SetOpState(RecordList::kCloud, row, kJobDeleteFailed);
+        PostRow(1, row);
+        PostRow(4, row);
+        FinishItem(hooks,
+                   MakeResult(row, ItemOutcome::kFailed,
+                              "the service did not delete the backup (" + std::to_string(rc) + ")"),
+                   &report);
+    }
+    PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    return report;
+}

@@ -1,0 +1,725 @@
+// The backup and restore jobs over the real parts: the generated Wine prefix, the local
+// service, the object store behind its verifying proxy, real archives and downloads.
+// The questions are answered by a stand-in for the choice dialog.
+#include "backup/backup_jobs.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <thread>
+
+#include "account/sign_in.h"
+#include "backup/backup_record.h"
+#include "backup/cloud_service.h"
+#include "backup/folder_lock.h"
+#include "backup/job_choice.h"
+#include "backup/obs_client.h"
+#include "backup/restore_jobs.h"
+#include "backup/tax_data_scan.h"
+#include "backup/zip_reader.h"
+#include "backup/zip_writer.h"
+#include "core/globals.h"
+#include "core/local_settings.h"
+#include "core/message_box.h"
+#include "core/messages.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "platform/file_tree.h"
+#include "platform/fs.h"
+#include "platform/wine_prefix.h"
+#include "software/kp_info.h"
+#include "software/running_guard.h"
+#include "software/upgrade.h"
+#include "tests/backup/archive_test_tools.h"
+#include "tests/support/dev_service.h"
+#include "tests/support/object_store.h"
+#include "tests/support/test_support.h"
+#include "tests/support/wine_prefix_fixture.h"
+
+extern char** environ;
+
+using testsupport::DevService;
+using testsupport::ObjectStore;
+using testsupport::ScopedAppDir;
+using testsupport::TempDir;
+
+namespace {
+
+const char kDownloadPath[] = "/v1/elec/archives/common/download/";
+const char kSlotPath[] = "/v1/elec/archives/invoice/info/backups/get/upload";
+const char kDonePath[] = "/v1/elec/archives/invoice/info/backups/upload/done";
+const char kListPath[] = "/v1/elec/archives/common/list/invoiceInfoBackups";
+
+// Stands in for the choice dialog: set answers, and what was asked.
+class CannedQuestions : public JobQuestions {
+public:
+    struct Answer {
+        int choice;
+        bool remember;
+    };
+    int Choose(const BackupRecord&, const BackupRecord&, const std::wstring& caption,
+               bool* remember) override {
+        captions.push_back(caption);
+        if (answers.empty()) {
+            ADD_FAILURE() << "a question no answer was set for";
+            return kChoiceCancel;
+        }
+        Answer a = answers.front();
+        answers.pop_front();
+        *remember = a.remember;
+        return a.choice;
+    }
+    bool ConfirmVersion(const BackupRecord&, const std::wstring& text) override {
+        versionTexts.push_back(text);
+        return versionAnswer;
+    }
+    std::deque<Answer> answers;
+    std::vector<std::wstring> captions;
+    bool versionAnswer = false;
+    std::vector<std::wstring> versionTexts;
+};
+
+// Stands in for a window the jobs post to.
+class RecordingWindow : public AppMessageSink {
+public:
+    RecordingWindow() : handle_(RegisterAppWindow(this)) {}
+    ~RecordingWindow() override { UnregisterAppWindow(handle_); }
+    void Deliver(AppMessage message) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        messages_.push_back(message);
+    }
+    std::vector<AppMessage> Take() {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::vector<AppMessage> out;
+        out.swap(messages_);
+        return out;
+    }
+    AppWindow handle() const { return handle_; }
+
+private:
+    std::mutex lock_;
+    std::vector<AppMessage> messages_;
+    AppWindow handle_;
+};
+
+// A sleeping process whose executable is named `name`.
+class NamedProcess {
+public:
+    NamedProcess(const TempDir& dir, const std::string& name) {
+        const std::string exe = dir / name;
+        std::filesystem::copy_file(std::string(TALVORA_BIN_DIR) + "/talvora-test-sleeper", exe,
+                                   std::filesystem::copy_options::overwrite_existing);
+        chmod(exe.c_str(), 0755);
+        std::string arg0 = name;
+        char* argv[] = {&arg0[0], nullptr};
+        if (posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
+    }
+    ~NamedProcess() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class JobsTest : public ::testing::Test {
+protected:
+    JobsTest() : scoped_(prefix_.path()), service_(store_.ServiceOptions()) {}
+
+    void SetUp() override {
+        ASSERT_TRUE(store_.ok()) << store_.Log();
+        ASSERT_TRUE(service_.ok());
+        std::string error;
+        ASSERT_TRUE(testsupport::WriteDemoPrefix(prefix_.path(), false, &error)) << error;
+        UseSettings("");
+        ASSERT_EQ(obs_initialize(OBS_INIT_ALL), OBS_STATUS_OK);
+        delete g_config;
+        g_config = new Config();
+        g_url = service_.url();
+        {
+            std::lock_guard<std::mutex> guard(g_config->mutex);
+            g_config->account = AnsiToWide(testsupport::kDemoAgencyMobile);
+            g_config->password = AnsiToWide(testsupport::kDemoPassword);
+            g_config->role = 0;
+        }
+        std::string access, refresh;
+        ASSERT_EQ(RequestToken(access, refresh), 0);
+        {
+            std::lock_guard<std::mutex> guard(g_config->mutex);
+            g_config->signedIn = true;
+        }
+        ResetEditionDataRoots();
+        DetectKpSoftware();
+        g_localWindow = localWindow_.handle();
+        g_cloudWindow = cloudWindow_.handle();
+        g_hMainWnd = mainWindow_.handle();
+        ASSERT_EQ(RunRescan(), 8);
+        hooks_.questions = &questions_;
+        TakeShownMessageBoxes();
+    }
+    void TearDown() override {
+        SetFreeSpaceProbe(nullptr);
+        g_localWindow = 0;
+        g_cloudWindow = 0;
+        g_hMainWnd = 0;
+        obs_deinitialize();
+        std::remove((app_ / "settings.json").c_str());
+        ReloadLocalSettings();
+    }
+
+    void UseSettings(const std::string& extra) {
+        ASSERT_TRUE(testsupport::WriteFile(
+            app_ / "settings.json",
+            "{\"obsEndpoint\":\"" + store_.url() + "\",\"obsPathStyle\":true" + extra + "}"));
+        ReloadLocalSettings();
+    }
+    int LocalRow(const std::string& dirName) {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        for (size_t i = 0; i < localRecords.size(); ++i)
+            if (localRecords[i].dirName == dirName) return static_cast<int>(i);
+        ADD_FAILURE() << dirName;
+        return -1;
+    }
+    std::vector<int> CloudRows(const std::string& dirName) {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        std::vector<int> rows;
+        for (size_t i = 0; i < cloudRecords.size(); ++i)
+            if (cloudRecords[i].dirName == dirName) rows.push_back(static_cast<int>(i));
+        return rows;
+    }
+    std::string Folder(const std::string& dirName) {
+        return platform::WindowsPathToHost(
+            localRecords[static_cast<size_t>(LocalRow(dirName))].dirPath);
+    }
+    // Files anywhere below the working folder: archives and downloads must all be gone.
+    std::vector<std::string> WorkFiles() {
+        std::vector<std::string> files;
+        for (const auto& entry : archivetest::Snapshot(app_ / "taxDataTmp"))
+            if (entry.second != "dir") files.push_back(entry.first);
+        return files;
+    }
+    int RequestsTo(const std::string& prefix) {
+        int n = 0;
+        for (const Json::Value& r : service_.Requests())
+            if (r["path"].asString().compare(0, prefix.size(), prefix) == 0) ++n;
+        return n;
+    }
+    bool AnswerWith(const std::string& path, const std::string& body, int status = 0) {
+        DevService::Fault f;
+        f.replaceBody = true;
+        f.body = body;
+        f.status = status;
+        return service_.SetFault(path, f);
+    }
+    // Serves the stored archive of a backup from the service's files and makes the
+    // download address point there; returns the archive's size.
+    long long ServeArchiveFromFiles(long long fileId, std::string* md5) {
+        std::string url;
+        EXPECT_EQ(GetDownload(fileId, &url, md5), 0);
+        Upgrade fetch;
+        fetch.packageUrl = url;
+        fetch.packagePath = service_.staticDir() + "/archive.zip";
+        fetch.expectedMd5 = *md5;
+        EXPECT_EQ(RunDownloadJob(&fetch), 0);
+        EXPECT_TRUE(AnswerWith(kDownloadPath + std::to_string(fileId),
+                               "{\"code\":0,\"fileUrl\":\"" + service_.FileUrl("archive.zip") +
+                                   "\",\"fileMd5\":\"" + *md5 + "\"}"));
+        return static_cast<long long>(testsupport::ReadFile(fetch.packagePath).size());
+    }
+    BackupRecord Cloud(int row) {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        return cloudRecords.at(static_cast<size_t>(row));
+    }
+    BackupRecord Local(int row) {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        return localRecords.at(static_cast<size_t>(row));
+    }
+
+    ScopedAppDir app_;
+    TempDir prefix_{"prefix"};
+    testsupport::ScopedWinePrefix scoped_;
+    ObjectStore store_;
+    DevService service_;
+    RecordingWindow localWindow_;
+    RecordingWindow cloudWindow_;
+    RecordingWindow mainWindow_;
+    CannedQuestions questions_;
+    JobHooks hooks_;
+};
+
+std::vector<int> Rows(int n) {
+    std::vector<int> rows;
+    for (int i = 0; i < n; ++i) rows.push_back(i);
+    return rows;
+}
+
+TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
+    // The rescan told the backup window how far it got, then to rebuild its list.
+    const std::vector<AppMessage> scan = localWindow_.Take();
+    std::vector<std::wstring> texts;
+    for (const AppMessage& m : scan)
+        if (m.id == WM_BAK_PROGRESS_TEXT && m.wParam == 1) texts.push_back(m.text);
+    ASSERT_EQ(texts.size(), 4u);
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i].find(L"已找到"), 0u) << i;
+    EXPECT_NE(texts[0].find(L"个金税盘开票数据"), std::wstring::npos);
+    EXPECT_NE(texts[1].find(L"个税控盘开票数据"), std::wstring::npos);
+    EXPECT_NE(texts[2].find(L"个UK开票数据"), std::wstring::npos);
+    EXPECT_EQ(texts[3], texts[2]);
+    ASSERT_FALSE(scan.empty());
+    EXPECT_EQ(scan.back().id, static_cast<unsigned>(WM_LOCAL_LIST));
+    EXPECT_EQ(scan.back().wParam, 0u);
+    mainWindow_.Take();
+
+    std::vector<ItemResult> finished;
+    hooks_.finished = [&](const ItemResult& r) { finished.push_back(r); };
+    JobReport report = RunBatchBackup(Rows(8), hooks_);
+    EXPECT_FALSE(report.refused);
+    EXPECT_EQ(report.Count(ItemOutcome::kDone), 8);
+    EXPECT_EQ(finished.size(), 8u);
+    EXPECT_TRUE(questions_.captions.empty());  // nothing in the cloud: nothing to ask
+    for (int row = 0; row < 8; ++row) {
+        const BackupRecord r = Local(row);
+        EXPECT_EQ(r.opState, kJobSucceeded) << r.dirName;
+        EXPECT_EQ(r.bakState, kBackedUp) << r.dirName;
+        EXPECT_GT(r.fileId, 0);
+        EXPECT_EQ(r.fileName.find(r.dirName + "_" + r.typeStrEn + "_"), 0u);
+    }
+    EXPECT_TRUE(WorkFiles().empty());
+    // Each row's progress: packing, then uploading, ending at 100.
+    std::map<uintptr_t, std::vector<intptr_t>> progress;
+    for (const AppMessage& m : localWindow_.Take())
+        if (m.id == WM_JOB_PROGRESS) progress[m.wParam].push_back(m.lParam);
+    ASSERT_EQ(progress.size(), 8u);
+    for (const auto& row : progress) {
+        EXPECT_EQ(JobProgressStage(row.second.front()), kStagePack);
+        EXPECT_EQ(row.second.back(), JobProgressParam(kStageUpload, 100));
+    }
+    ASSERT_EQ(RunCloudRefresh(), 8);
+    ASSERT_EQ(cloudRecords.size(), 8u);
+    auto counted = [&] {
+        for (const AppMessage& m : mainWindow_.Take())
+            if (m.id == WM_BAK_COUNTS_CHANGED) return true;
+        return false;
+    };
+    EXPECT_TRUE(counted());
+
+    // The row button on a company with a cloud copy of the same size and time asks, and
+    // the local side wins: a second copy.
+    const std::string x = testsupport::kLargeDemoCompany;
+    questions_.answers = {{kChoiceLocal, false}};
+    EXPECT_EQ(RunRowBackup(LocalRow(x), hooks_).outcome, ItemOutcome::kDone);
+    ASSERT_EQ(questions_.captions.size(), 1u);
+    EXPECT_EQ(questions_.captions[0], kBackupChoiceCaption);
+    EXPECT_NE(app_.Log().find("isbackuped redo it!"), std::string::npos);
+    ASSERT_EQ(RunCloudRefresh(), 9);
+    EXPECT_EQ(CloudRows(x).size(), 2u);
+
+    // The first question of a batch answered "local" and remembered: no more questions,
+    // and the company with two cloud copies is backed up once for each.
+    const std::string y = Local(0).dirName;
+    ASSERT_LT(0, LocalRow(x));
+    questions_.captions.clear();
+    questions_.answers = {{kChoiceLocal, true}};
+    report = RunBatchBackup({0, LocalRow(x)}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kDone), 2);
+    EXPECT_EQ(questions_.captions.size(), 1u);
+    ASSERT_EQ(RunCloudRefresh(), 12);
+    EXPECT_EQ(CloudRows(y).size(), 2u);
+    EXPECT_EQ(CloudRows(x).size(), 4u);
+
+    // Cancelled: left alone, nothing uploaded.
+    const int z = LocalRow(Local(1).dirName);
+    questions_.answers = {{kChoiceCancel, false}};
+    service_.ClearRequests();
+    report = RunBatchBackup({z}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    EXPECT_EQ(RunCloudRefresh(), 12);
+
+    // The main window's scan at start-up: both lists, then the recount.
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords.clear();
+        cloudRecords.clear();
+    }
+    mainWindow_.Take();
+    EXPECT_EQ(RunMainScan(), 8);
+    EXPECT_EQ(cloudRecords.size(), 12u);
+    EXPECT_TRUE(counted());
+}
+
+TEST_F(JobsTest, LargerNewerCloudCopyOfTheSameVersionIsLeftAloneUnasked) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    ASSERT_EQ(RunBatchBackup({LocalRow(x)}, hooks_).Count(ItemOutcome::kDone), 1);
+    // The local data shrinks and its time goes back a day.
+    const std::string folder = Folder(x);
+    ASSERT_EQ(std::remove((folder + "/backup/invoice.bak").c_str()), 0);
+    archivetest::SetModTime(folder, archivetest::ModTime(folder) - 86400);
+    const auto before = archivetest::Snapshot(folder);
+    ASSERT_EQ(RunRescan(), 8);
+    const int row = LocalRow(x);
+    ASSERT_EQ(CloudRows(x).size(), 1u);
+    const BackupRecord cloud = Cloud(CloudRows(x)[0]);
+    ASSERT_GT(cloud.fileSize, Local(row).fileSize);
+    ASSERT_GT(cloud.fileTime, Local(row).fileTime);
+
+    service_.ClearRequests();
+    JobReport report = RunBatchBackup({row}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
+    EXPECT_EQ(Local(row).opState, kJobRunning);  // left as the batch found it
+    report = RunBatchRestore({CloudRows(x)[0]}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
+    EXPECT_TRUE(questions_.captions.empty());
+    EXPECT_TRUE(questions_.versionTexts.empty());
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    EXPECT_EQ(RequestsTo(kDownloadPath), 0);
+    EXPECT_EQ(archivetest::Snapshot(folder), before);
+}
+
+TEST_F(JobsTest, RestoreWhoseDownloadTakesLongerThanTwentySecondsSucceeds) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    ASSERT_TRUE(testsupport::WriteFile(Folder(x) + "/invoice_archive.db",
+                                       testsupport::RandomBytes(1200000, 11)));
+    ASSERT_EQ(RunRescan(), 8);
+    ASSERT_EQ(RunBatchBackup({LocalRow(x)}, hooks_).Count(ItemOutcome::kDone), 1);
+    const std::string folder = Folder(x);
+    const auto backedUp = archivetest::Snapshot(folder);
+    ASSERT_TRUE(testsupport::WriteFile(folder + "/invoice.db", "changed after the backup"));
+    ASSERT_EQ(RunRescan(), 8);
+    ASSERT_EQ(CloudRows(x).size(), 1u);
+    const int row = CloudRows(x)[0];
+
+    // The local service sends the archive slowly enough to need some 24 seconds.
+    std::string md5;
+    const long long size = ServeArchiveFromFiles(Cloud(row).fileId, &md5);
+    ASSERT_GT(size, 1000000);
+    DevService::Fault slow;
+    slow.rateBytesPerSec = size / 24 + 1;
+    ASSERT_TRUE(service_.SetFault("/files/archive.zip", slow));
+    service_.ClearRequests();
+    questions_.answers = {{kChoiceCloud, false}};
+    JobReport report = RunBatchRestore({row}, hooks_);
+    ASSERT_EQ(report.Count(ItemOutcome::kDone), 1) << report.items[0].note;
+    EXPECT_EQ(questions_.captions, std::vector<std::wstring>{kRestoreChoiceCaption});
+    EXPECT_GE(RequestsTo("/files/archive.zip"), 1);
+    EXPECT_EQ(archivetest::Snapshot(folder), backedUp);
+    EXPECT_EQ(Cloud(row).opState, kJobSucceeded);
+    EXPECT_EQ(Cloud(row).bakState, kBackedUp);
+    EXPECT_TRUE(WorkFiles().empty());
+    // The changed data was set aside beside it.
+    int setAside = 0;
+    for (const platform::DirEntry& e : platform::ListDir(folder.substr(0, folder.rfind('/'))))
+        if (e.name.find(x + "_") == 0 && e.name.find(".tvrbak") != std::string::npos) ++setAside;
+    EXPECT_EQ(setAside, 1);
+}
+
+TEST_F(JobsTest, FailedRestoresLeaveTheLocalDataAsItWas) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    ASSERT_EQ(RunBatchBackup({LocalRow(x)}, hooks_).Count(ItemOutcome::kDone), 1);
+    const std::string folder = Folder(x);
+    const std::string dataRoot = folder.substr(0, folder.rfind('/'));
+    const auto backedUp = archivetest::Snapshot(folder);
+    ASSERT_TRUE(testsupport::WriteFile(folder + "/invoice.db", "changed after the backup"));
+    const auto local = archivetest::Snapshot(folder);
+    ASSERT_EQ(RunRescan(), 8);
+    const int row = CloudRows(x).at(0);
+    const long long fileId = Cloud(row).fileId;
+    auto restoreOnce = [&](const char* what) {
+        questions_.answers = {{kChoiceCloud, false}};
+        JobReport report = RunBatchRestore({row}, hooks_);
+        EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1) << what;
+        EXPECT_EQ(Cloud(row).opState, kJobDownloadError) << what;
+        EXPECT_EQ(archivetest::Snapshot(folder), local) << what;
+        EXPECT_TRUE(WorkFiles().empty()) << what;
+        return report.items.empty() ? std::string() : report.items[0].note;
+    };
+
+    // A download that stops sending: abandoned after the stall limit of settings.json.
+    UseSettings(",\"restoreStallSeconds\":2");
+    std::string md5;
+    ServeArchiveFromFiles(fileId, &md5);
+    DevService::Fault stall;
+    stall.stallAfter = 1000;
+    stall.stallMs = 120000;
+    ASSERT_TRUE(service_.SetFault("/files/archive.zip", stall));
+    EXPECT_EQ(restoreOnce("stalled"), "the download stalled");
+    ASSERT_TRUE(service_.ClearFaults());
+
+    // A download whose MD5 is not the one the service gave.
+    std::string url;
+    ASSERT_EQ(GetDownload(fileId, &url, &md5), 0);
+    ASSERT_TRUE(AnswerWith(kDownloadPath + std::to_string(fileId),
+                           "{\"code\":0,\"fileUrl\":\"" + url + "\",\"fileMd5\":\"" +
+                               TextMd5("another archive") + "\"}"));
+    EXPECT_EQ(restoreOnce("md5"), "the download's MD5 differs");
+    ASSERT_TRUE(service_.ClearFaults());
+
+    // A download that cannot be unpacked (the disk is full) fails the restore.
+    SetFreeSpaceProbe([](const std::string&, uint64_t* freeBytes) {
+        *freeBytes = 0;
+        return true;
+    });
+    EXPECT_EQ(restoreOnce("unpack").find("unpacking failed"), 0u);
+    SetFreeSpaceProbe(nullptr);
+    for (const platform::DirEntry& e : platform::ListDir(dataRoot))
+        EXPECT_EQ(e.name.find("tvrbak"), std::string::npos) << e.name;
+
+    // Not ten times the data free on the edition's drive: the batch ends there.
+    const std::string info = "{\\\"dirName\\\":\\\"" + x +
+                             "\\\",\\\"typeStrEn\\\":\\\"SKP\\\",\\\"appVer\\\":\\\"" +
+                             GetKpAppVer("SKP") + "\\\"}";
+    ASSERT_TRUE(AnswerWith(
+        kListPath,
+        "{\"code\":0,\"list\":["
+        "{\"fileId\":" +
+            std::to_string(fileId) +
+            ",\"fileSize\":100000000000000000,\"fileName\":\"a.zip\","
+            "\"fileTime\":\"2026-01-01 00:00:00\",\"bakEndTime\":\"2026-01-01 00:00:00\","
+            "\"fileInfo\":\"" +
+            info +
+            "\"},"
+            "{\"fileId\":" +
+            std::to_string(fileId) +
+            ",\"fileSize\":1000,\"fileName\":\"b.zip\","
+            "\"fileTime\":\"2026-01-01 00:00:00\",\"bakEndTime\":\"2026-01-01 00:00:00\","
+            "\"fileInfo\":\"" +
+            info + "\"}]}"));
+    ASSERT_EQ(RunCloudRefresh(), 2);
+    service_.ClearRequests();
+    JobReport report = RunBatchRestore({0, 1}, hooks_);
+    ASSERT_EQ(report.items.size(), 2u);
+    EXPECT_EQ(report.items[0].outcome, ItemOutcome::kFailed);
+    EXPECT_EQ(report.items[1].outcome, ItemOutcome::kNotRun);
+    EXPECT_EQ(Cloud(0).opState, kJobLowDisk);
+    EXPECT_EQ(Cloud(1).opState, kJobNone);
+    EXPECT_EQ(RequestsTo(kDownloadPath), 0);
+    EXPECT_NE(app_.Log().find("磁盘空间不足\r\n"), std::string::npos);
+
+    // Names from the service become paths only when they are plain names.
+    for (const std::string& name : {std::string("../../evil.zip"), std::string("..\\\\evil.zip")}) {
+        ASSERT_TRUE(
+            AnswerWith(kListPath, "{\"code\":0,\"list\":[{\"fileId\":" + std::to_string(fileId) +
+                                      ",\"fileSize\":1000,\"fileName\":\"" + name +
+                                      "\",\"fileTime\":\"t\",\"bakEndTime\":\"b\","
+                                      "\"fileInfo\":\"" +
+                                      info + "\"}]}"));
+        ASSERT_EQ(RunCloudRefresh(), 1);
+        questions_.answers = {{kChoiceCloud, false}};
+        report = RunBatchRestore({0}, hooks_);
+        EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1) << name;
+        EXPECT_EQ(report.items.at(0).note, "the backup's folder or file name is unusable");
+        EXPECT_FALSE(archivetest::Exists(app_ / "evil.zip"));
+        EXPECT_FALSE(archivetest::Exists(app_ / "taxDataTmp/evil.zip"));
+    }
+    ASSERT_TRUE(service_.ClearFaults());
+    EXPECT_EQ(archivetest::Snapshot(folder), local);
+
+    // A machine without the company: its data comes back where the edition keeps the
+    // other companies' data.
+    ASSERT_TRUE(platform::RemoveTree(folder));
+    ASSERT_EQ(RunRescan(), 7);
+    report = RunBatchRestore({CloudRows(x).at(0)}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kDone), 1);
+    EXPECT_EQ(archivetest::Snapshot(folder), backedUp);
+    EXPECT_EQ(RunRescan(), 8);
+}
+
+TEST_F(JobsTest, VersionQuestionComesFirstAndItsRefusalLeavesTheDataAlone) {
+    // A backup made with another version of the invoicing software.
+    const std::string y = Local(0).dirName;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords[0].appVer = "1.0.0.1";
+    }
+    ASSERT_EQ(RunBatchBackup({0}, hooks_).Count(ItemOutcome::kDone), 1);
+    const std::string folder = Folder(y);
+    ASSERT_TRUE(testsupport::WriteFile(folder + "/invoice.db", "changed after the backup"));
+    const auto local = archivetest::Snapshot(folder);
+    ASSERT_EQ(RunRescan(), 8);
+    const int row = CloudRows(y).at(0);
+    const std::string installed = GetKpAppVer(Cloud(row).typeStrEn);
+    ASSERT_NE(installed, "1.0.0.1");
+
+    service_.ClearRequests();
+    JobReport report = RunBatchRestore({row}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
+    ASSERT_EQ(questions_.versionTexts.size(), 1u);
+    EXPECT_EQ(questions_.versionTexts[0], VersionQuestionText("1.0.0.1", installed));
+    EXPECT_EQ(questions_.versionTexts[0], L"云端文件开票软件版本:[1.0.0.1]与本地开票软件版本:[" +
+                                              AnsiToWide(installed) +
+                                              L"]不匹配\n是否仍用云端数据覆盖本地数据?");
+    EXPECT_TRUE(questions_.captions.empty());
+    EXPECT_EQ(Cloud(row).opState, kJobVersionMismatch);
+    EXPECT_EQ(JobStateText(Cloud(row).opState), L"开票软件版本不匹配");
+    EXPECT_EQ(RequestsTo(kDownloadPath), 0);
+    EXPECT_EQ(archivetest::Snapshot(folder), local);
+
+    // Answered yes: then the choice, then the restore.
+    questions_.versionAnswer = true;
+    questions_.answers = {{kChoiceCloud, false}};
+    report = RunBatchRestore({row}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kDone), 1);
+    EXPECT_EQ(questions_.captions.size(), 1u);
+    EXPECT_NE(archivetest::Snapshot(folder), local);
+    EXPECT_EQ(archivetest::Snapshot(folder).at("invoice.db").find("file:"), 0u);
+}
+
+TEST_F(JobsTest, UnconfirmedUploadAndRefusedDeleteAreFailures) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    const int row = LocalRow(x);
+    DevService::Fault drop;
+    drop.drop = true;
+    for (const char* answer : {"{\"code\":500,\"message\":\"busy\"}", "", "not json", "drop"}) {
+        ASSERT_TRUE(std::string(answer) == "drop" ? service_.SetFault(kDonePath, drop)
+                                                  : AnswerWith(kDonePath, answer));
+        // The service may have stored what it failed to confirm: the next round asks.
+        questions_.answers = {{kChoiceLocal, false}};
+        JobReport report = RunBatchBackup({row}, hooks_);
+        EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1) << answer;
+        EXPECT_EQ(Local(row).opState, kJobUploadError) << answer;
+        EXPECT_EQ(JobStateText(Local(row).opState), L"上传错误");
+        EXPECT_EQ(Local(row).bakState, kNotBackedUp) << answer;
+        EXPECT_TRUE(WorkFiles().empty()) << answer;
+    }
+    ASSERT_TRUE(service_.ClearFaults());
+
+    // A file that cannot be read: the item fails before anything is registered.
+    SetPackReadRefusal([](const std::string& path) {
+        return path.size() > 11 && path.compare(path.size() - 11, 11, "/invoice.db") == 0;
+    });
+    service_.ClearRequests();
+    JobReport unread = RunBatchBackup({row}, hooks_);
+    SetPackReadRefusal(nullptr);
+    EXPECT_EQ(unread.Count(ItemOutcome::kFailed), 1);
+    EXPECT_EQ(Local(row).opState, kJobUploadError);
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    EXPECT_TRUE(WorkFiles().empty());
+
+    questions_.answers = {{kChoiceLocal, false}};
+    ASSERT_EQ(RunBatchBackup({row}, hooks_).Count(ItemOutcome::kDone), 1);
+    EXPECT_EQ(Local(row).bakState, kBackedUp);
+    const long long fileId = Local(row).fileId;
+    RunCloudRefresh();
+    int c = -1;
+    for (size_t i = 0; i < cloudRecords.size(); ++i)
+        if (cloudRecords[i].fileId == fileId) c = static_cast<int>(i);
+    ASSERT_GE(c, 0);
+    const size_t listed = cloudRecords.size();
+
+    // The delete call fails on the way: the row says so and the backup stays.
+    const std::string del = "/v1/elec/archives/common/del/" + std::to_string(fileId);
+    ASSERT_TRUE(service_.SetFault(del, drop));
+    cloudWindow_.Take();
+    JobReport report = RunBatchDelete({c}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1);
+    EXPECT_EQ(Cloud(c).opState, kJobDeleteFailed);
+    EXPECT_EQ(JobStateText(Cloud(c).opState), L"删除失败");
+    auto marked = [&](int row, uintptr_t how) {
+        for (const AppMessage& m : cloudWindow_.Take())
+            if (m.id == WM_CLOUD_LIST && m.wParam == how && m.lParam == row) return true;
+        return false;
+    };
+    EXPECT_FALSE(marked(c, 3));
+    RunCloudRefresh();
+    EXPECT_EQ(cloudRecords.size(), listed);
+    ASSERT_TRUE(service_.ClearFaults());
+    report = RunBatchDelete({c}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kDone), 1);
+    EXPECT_TRUE(marked(c, 3));
+    RunCloudRefresh();
+    EXPECT_EQ(cloudRecords.size(), listed - 1);
+
+    // The service refuses: its object store is gone, so the backup stays.
+    ASSERT_FALSE(cloudRecords.empty());
+    store_.Stop();
+    report = RunBatchDelete({0}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1);
+    EXPECT_EQ(Cloud(0).opState, kJobDeleteFailed);
+    EXPECT_FALSE(marked(0, 3));
+    RunCloudRefresh();
+    EXPECT_EQ(cloudRecords.size(), listed - 1);
+}
+
+TEST_F(JobsTest, NothingRunsWhileTheInvoicingSoftwareRuns) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    ASSERT_EQ(RunBatchBackup({LocalRow(x)}, hooks_).Count(ItemOutcome::kDone), 1);
+    ASSERT_EQ(RunCloudRefresh(), 1);
+    TempDir dir("kp");
+    NamedProcess kp(dir, "skfpShell.exe");
+    ASSERT_TRUE(kp.started());
+    for (int i = 0; i < 500 && !IsKpSoftwareRunning(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(IsKpSoftwareRunning());
+
+    TakeShownMessageBoxes();
+    service_.ClearRequests();
+    JobReport backup = RunBatchBackup(Rows(8), hooks_);
+    JobReport restore = RunBatchRestore({0}, hooks_);
+    ItemResult row = RunRowRestore(0, hooks_);
+    EXPECT_TRUE(backup.refused);
+    EXPECT_TRUE(restore.refused);
+    EXPECT_EQ(backup.Count(ItemOutcome::kNotRun), 8);
+    EXPECT_EQ(restore.Count(ItemOutcome::kNotRun), 1);
+    EXPECT_EQ(row.outcome, ItemOutcome::kNotRun);
+    const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+    ASSERT_EQ(boxes.size(), 3u);
+    for (const ShownMessageBox& box : boxes) {
+        EXPECT_EQ(box.text, L"检测到开票软件正在运行\n为保证数据安全请关闭开票软件再进行操作!");
+        EXPECT_EQ(box.title, L"Talvora财税管家");
+        EXPECT_EQ(box.flags, kMbOk | kMbIconInfo);
+    }
+    EXPECT_EQ(boxes[0].owner, localWindow_.handle());
+    EXPECT_EQ(boxes[1].owner, cloudWindow_.handle());
+    EXPECT_EQ(RequestsTo("/v1/"), 0);  // not even the sign-in renewal
+    EXPECT_EQ(Cloud(0).opState, kJobNone);
+}
+
+TEST_F(JobsTest, AFolderAnotherJobHoldsIsNotTouchedAndAStopLeavesNothing) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    const int row = LocalRow(x);
+    std::atomic<bool> stop{false};
+    hooks_.stop = &stop;
+    std::vector<int> stages;
+    hooks_.progress = [&](const ItemProgress& p) {
+        stages.push_back(p.stage);
+        if (p.stage == kStageWaiting) stop = true;
+    };
+    {
+        platform::FileLock other;
+        ASSERT_EQ(other.TryLock(CompanyFolderLockPath(Folder(x))),
+                  platform::FileLock::Result::Locked);
+        service_.ClearRequests();
+        JobReport report = RunBatchBackup({row}, hooks_);
+        EXPECT_TRUE(report.stopped);
+        EXPECT_EQ(report.Count(ItemOutcome::kStopped), 1);
+        EXPECT_EQ(stages, std::vector<int>{kStageWaiting});
+        EXPECT_EQ(RequestsTo(kSlotPath), 0);
+        EXPECT_EQ(Local(row).opState, kJobNone);
+    }
+    // Stopped while packing: no archive is left and nothing is registered.
+    stop = false;
+    stages.clear();
+    hooks_.progress = [&](const ItemProgress& p) {
+        stages.push_back(p.stage);
+        if (p.stage == kStagePack) stop = true;
+    };
+    JobReport report = RunBatchBackup({row}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kStopped), 1);
+    EXPECT_TRUE(WorkFiles().empty());
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    // Free again: it goes through.
+    stop = false;
+    hooks_.progress = nullptr;
+    EXPECT_EQ(RunBatchBackup({row}, hooks_).Count(ItemOutcome::kDone), 1);
+}
+
+}  // namespace
