@@ -110,3 +110,44 @@ put("portal", "fpdk.json", b"\0" + js(doc).encode())
 put("portal", "etax_partial.json", b"\1" + js({"北京": 5, "上海": "file:///etc/passwd", "备注": "partial"}).encode())
 put("portal", "empty.json", b"\0{}")
 put("portal", "array.json", b"\1[\"https://portal.example.cn/0\"]")
+
+# Backup service replies (first byte: 0 upload ticket, 1 list, 2 download, 3 names).
+info = json.dumps({"appVer": "3.0.25", "dirName": "91110108MA01ABCD1X.0", "taxSn": "91110108MA01ABCD1X",
+                   "subSn": "0", "taxerName": "北京示例科技有限公司", "typeStrEn": "JSP",
+                   "account": "13800138000", "PCName": "DESKTOP-1"}, ensure_ascii=False, separators=(",", ":"))
+backup = {
+    "ticket.json": (0, {"code": 0, "bucketName": "talvora-backup", "fileCloudPath": "backups/13800138000/a.zip",
+                        "fileId": 1234567890123, "auth": {"access": "AK", "expiresAt": "2030-01-01T00:00:00Z",
+                                                          "secret": "SK", "securitytoken": "TOKEN"}}),
+    "ticket_null_auth.json": (0, {"bucketName": "b", "fileCloudPath": "k", "fileId": 7, "auth": None}),
+    "ticket_refused.json": (0, {"code": "1", "message": "额度不足"}),
+    "list.json": (1, {"code": 0, "list": [
+        {"fileId": 11, "fileSize": 52345, "fileName": "91110108MA01ABCD1X.0_20240501120000.zip",
+         "fileTime": "2024-05-01 12:00:00", "bakEndTime": "2024-05-01 12:01:00", "fileInfo": info},
+        {"fileId": 12.5, "fileSize": "9", "fileName": 3, "fileTime": "", "fileInfo": "{not json"},
+        7]}),
+    "list_invalid_token.json": (1, {"error": "invalid_token"}),
+    "download.json": (2, {"code": 0, "fileUrl": "http://127.0.0.1:9000/talvora-backup/a.zip?X-Amz-Signature=0",
+                          "fileMd5": "d41d8cd98f00b204e9800998ecf8427e"}),
+    "download_error.json": (2, {"error": "invalid_token"}),
+    "names.json": (3, [{"name": "北京示例科技有限公司", "creditCode": "91110108MA01ABCD1X"},
+                       {"name": "深圳示例有限公司", "creditCode": "91440300MA5F8QRS3P"}]),
+    "names_refused.json": (3, {"code": 500, "message": "busy"}),
+    "names_bad_item.json": (3, [{"name": 1, "creditCode": None}]),
+}
+for name, (sel, value) in backup.items():
+    put("backup_replies", name, bytes([sel]) + js(value).encode())
+
+# Update list (first byte even) and catalogue (odd).
+put("software_replies", "update_list.json", b"\0" + js({"UpdateList": [
+    {"name": "Talvora", "version": "1.0.2.0", "filename": "Talvora_v1.0.2.0_amd64.deb",
+     "url": "https://obs.example.cn/pc", "md5sum": "d41d8cd98f00b204e9800998ecf8427e", "board": "",
+     "date": "2024-05-01", "description": "修复", "level": "1", "type": "deb", "autoupdate": 1,
+     "autoupdatetime": "03:00"},
+    {"name": "Talvora", "version": "99999999999.1", "filename": "../evil"},
+    {"name": "Other", "version": "9.9"}]}).encode())
+put("software_replies", "catalogue.json", b"\1" + ("// published list\n" + js({"appList": [
+    {"name": "开票软件(金税盘版)", "png": "jsp.png", "url": "https://obs.example.cn/jsp.exe",
+     "md5": "d41d8cd98f00b204e9800998ecf8427e", "newver": "3.0.25"},
+    {"name": "税务UKey开票软件", "png": "ukey.png", "url": "https://obs.example.cn/ukey.exe", "newver": "0"},
+    "not an object"]})).encode())
