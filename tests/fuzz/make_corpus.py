@@ -151,3 +151,19 @@ put("software_replies", "catalogue.json", b"\1" + ("// published list\n" + js({"
      "md5": "d41d8cd98f00b204e9800998ecf8427e", "newver": "3.0.25"},
     {"name": "税务UKey开票软件", "png": "ukey.png", "url": "https://obs.example.cn/ukey.exe", "newver": "0"},
     "not an object"]})).encode())
+
+# Sign-in replies (first byte: 0 password sign-in, 1 QR request, 2 QR poll).
+account = {
+    "signin_ok.json": (0, {"access_token": "eyJhbGciOi.a.b", "refresh_token": "eyJhbGciOi.c.d",
+                           "token_type": "bearer", "expires_in": 7199}),
+    "signin_refused.json": (0, {"code": "1001", "message": "账号或密码错误"}),
+    "signin_half.json": (0, {"access_token": "a"}),
+    "qr.json": (1, {"qrUrl": "https://mp.example.cn/q/abc", "sceneStr": "scene-\"1\"\\n"}),
+    "poll_wait.json": (2, {"scaned": False}),
+    "poll_unbound.json": (2, {"scaned": True, "mobBinded": False}),
+    "poll_ok.json": (2, {"scaned": True, "mobBinded": True, "mobile": "13800138000",
+                         "auth": {"access_token": "a", "refresh_token": "r"}}),
+    "poll_no_auth.json": (2, {"scaned": True, "mobBinded": True, "auth": "x"}),
+}
+for name, (sel, value) in account.items():
+    put("account_replies", name, bytes([sel]) + js(value).encode())
