@@ -100,6 +100,7 @@ for name, value in {
     "code_fail.json": {"code": "1001", "message": "账号或密码错误"},
     "invalid_token.json": {"error": "invalid_token", "error_description": "expired"},
     "real_code.json": {"code": 0.0},
+    "code_negative_zero.json": {"code": "-0"},
 }.items():
     put("service_reply", name, js(value))
 
