@@ -34,33 +34,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::EnsureConfig();
     const std::string reply(reinterpret_cast<const char*>(data) + 1, size - 1);
     switch (data[0] % 4) {
-    case 0: {
-        BackupRecord record;
-        UploadTicket ticket;
-        // A slot is only granted with a bucket and a key.
-        if (ReadUploadTicket(reply, record, &ticket) == 0 &&
-            (ticket.bucketName.empty() || ticket.fileCloudPath.empty()))
-            __builtin_trap();
-        break;
-    }
-    case 1: {
-        std::vector<BackupRecord> records;
-        const int count = ReadBackupList(reply, &records);
-        // Records without both times are dropped, never invented.
-        if (records.size() > static_cast<size_t>(count < 0 ? 0 : count)) __builtin_trap();
-        for (const BackupRecord& r : records)
-            if (r.fileTime.empty() || r.bakTime.empty()) __builtin_trap();
-        break;
-    }
-    case 2: {
-        std::string url, md5;
-        if (ReadDownload(reply, &url, &md5) == 0 && url.empty()) __builtin_trap();
-        break;
-    }
-    default:
-        SeedLocalRecords();
-        if (!reply.empty()) ApplyEnterpriseNames(reply);
-        break;
+        case 0: {
+            BackupRecord record;
+            UploadTicket ticket;
+            // A slot is only granted with a bucket and a key.
+            if (ReadUploadTicket(reply, record, &ticket) == 0 &&
+                (ticket.bucketName.empty() || ticket.fileCloudPath.empty()))
+                __builtin_trap();
+            break;
+        }
+        case 1: {
+            std::vector<BackupRecord> records;
+            const int count = ReadBackupList(reply, &records);
+            // Records without both times are dropped, never invented.
+            if (records.size() > static_cast<size_t>(count < 0 ? 0 : count)) __builtin_trap();
+            for (const BackupRecord& r : records)
+                if (r.fileTime.empty() || r.bakTime.empty()) __builtin_trap();
+            break;
+        }
+        case 2: {
+            std::string url, md5;
+            if (ReadDownload(reply, &url, &md5) == 0 && url.empty()) __builtin_trap();
+            break;
+        }
+        default:
+            SeedLocalRecords();
+            if (!reply.empty()) ApplyEnterpriseNames(reply);
+            break;
     }
     return 0;
 }

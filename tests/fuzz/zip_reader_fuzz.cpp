@@ -24,8 +24,8 @@ void Fail(const std::string& what, const fs::path& path) {
 // Every link below `dir`, and every entry outside `target` except the expected ones.
 void Check(const fs::path& root, const fs::path& target) {
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end;
-         it != end; it.increment(ec)) {
+    for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; it != end;
+         it.increment(ec)) {
         const fs::path p = it->path();
         struct stat st;
         if (lstat(p.c_str(), &st) != 0) continue;
