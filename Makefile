@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what is missing first.
-.PHONY: run test build deps package
+.PHONY: run test build deps package fuzz
 
 JOBS ?= $(shell nproc)
 
@@ -18,3 +18,8 @@ package: build
 
 test: deps
 	bash scripts/test.sh
+
+# Each fuzz target for FUZZ_SECONDS on its corpus (new inputs land in build-fuzz/fuzz/).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)

@@ -41,6 +41,39 @@ std::string QrImagePath() {
     return JoinPath(DataDir(), "qr.bmp");
 }
 
+void ReadQrScene(const std::string& answer, std::string* qrText, std::string* sceneStr) {
+    qrText->clear();
+    sceneStr->clear();
+    Json::Value root;
+    if (ParseReply(answer, &root) && root.isObject()) {
+        if (root["qrUrl"].isString()) *qrText = root["qrUrl"].asString();
+        if (root["sceneStr"].isString()) *sceneStr = root["sceneStr"].asString();
+    }
+}
+
+QrPollAnswer ReadQrPollAnswer(const std::string& answer) {
+    QrPollAnswer out;
+    Json::Value root;
+    if (!ParseReply(answer, &root) || !root.isObject() || !root["scaned"].isBool()) return out;
+    if (!root["scaned"].asBool()) return out;
+    const Json::Value& bound = root["mobBinded"];
+    if (!bound.isBool()) return out;
+    if (!bound.asBool()) {
+        out.state = QrPollState::kNotBound;
+        return out;
+    }
+    const Json::Value& auth = root["auth"];
+    if (!auth.isObject()) {
+        out.state = QrPollState::kNoAuth;
+        return out;
+    }
+    out.state = QrPollState::kSignedIn;
+    out.mobile = root["mobile"].isString() ? root["mobile"].asString() : "";
+    out.accessToken = auth["access_token"].isString() ? auth["access_token"].asString() : "";
+    out.refreshToken = auth["refresh_token"].isString() ? auth["refresh_token"].asString() : "";
+    return out;
+}
+
 QrLoginSession::~QrLoginSession() {
     Stop();
 }
@@ -53,11 +86,7 @@ int QrLoginSession::Start(int role, AppWindow loginWindow, AppWindow mainWindow)
                                  std::string(), kQrRequestTimeoutMs);
     WriteLog("retStr=%s\r\n", LogSafe(answer).c_str());
     std::string qrText, sceneStr;
-    Json::Value root;
-    if (ParseReply(answer, &root) && root.isObject()) {
-        if (root["qrUrl"].isString()) qrText = root["qrUrl"].asString();
-        if (root["sceneStr"].isString()) sceneStr = root["sceneStr"].asString();
-    }
+    ReadQrScene(answer, &qrText, &sceneStr);
 
     int result = -1;
     QrMatrix matrix = EncodeQr(qrText);
@@ -124,30 +153,19 @@ void QrLoginSession::Poll(std::string body, int role, AppWindow loginWindow, App
             Post(loginWindow, 2, L"登录超时！");
             return;
         }
-        Json::Value root;
-        if (!ParseReply(answer, &root) || !root.isObject() || !root["scaned"].isBool()) {
-            WaitUnlessStopped(kPollPauseMs);
-            continue;
-        }
-        if (!root["scaned"].asBool()) {
+        const QrPollAnswer reply = ReadQrPollAnswer(answer);
+        if (reply.state == QrPollState::kWait) {
             // Back-to-back polls would flood the service and roll the log over.
             WaitUnlessStopped(kPollPauseMs);
             continue;
         }
-
-        const Json::Value& bound = root["mobBinded"];
-        if (!bound.isBool()) {
-            WaitUnlessStopped(kPollPauseMs);
-            continue;
-        }
-        if (!bound.asBool()) {
+        if (reply.state == QrPollState::kNotBound) {
             WriteLog("wx login error: mobBinded=false \r\n");
             Post(loginWindow, 2, L"未绑定手机号");
             return;
         }
-        const Json::Value& auth = root["auth"];
-        if (!auth.isObject()) return;
-        std::string mobile = root["mobile"].isString() ? root["mobile"].asString() : "";
+        if (reply.state == QrPollState::kNoAuth) return;
+        const std::string& mobile = reply.mobile;
         std::lock_guard<std::mutex> guard(lock_);
         // A stopped session neither signs in nor reports.
         if (!polling_) return;
@@ -156,10 +174,8 @@ void QrLoginSession::Poll(std::string body, int role, AppWindow loginWindow, App
             // The whole sign-in record changes at once: a renewal or a late automatic
             // sign-in must not mix this account with an earlier one's password or role.
             std::lock_guard<std::mutex> configGuard(g_config->mutex);
-            g_config->accessToken =
-                auth["access_token"].isString() ? auth["access_token"].asString() : "";
-            g_config->refreshToken =
-                auth["refresh_token"].isString() ? auth["refresh_token"].asString() : "";
+            g_config->accessToken = reply.accessToken;
+            g_config->refreshToken = reply.refreshToken;
             g_config->account = Utf8ToWide(mobile);
             g_config->password.clear();
             g_config->role = role;

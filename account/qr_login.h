@@ -17,6 +17,23 @@ std::string BuildQrPollBody(const std::string& sceneStr);
 // Path of qr.bmp in the program directory.
 std::string QrImagePath();
 
+// The QR request's answer: the text to encode and the scene to poll with (each left
+// empty when missing).
+void ReadQrScene(const std::string& answer, std::string* qrText, std::string* sceneStr);
+
+// What one poll answer (not empty) says.
+enum class QrPollState {
+    kWait,       // not scanned yet, or not readable: ask again
+    kNotBound,   // scanned by an account without a mobile number
+    kNoAuth,     // scanned and bound but without tokens: polling ends silently
+    kSignedIn,   // tokens and mobile number below
+};
+struct QrPollAnswer {
+    QrPollState state = QrPollState::kWait;
+    std::string accessToken, refreshToken, mobile;  // kSignedIn only; missing ones empty
+};
+QrPollAnswer ReadQrPollAnswer(const std::string& answer);
+
 // One QR sign-in of the login window. Start() runs on the UI thread: it asks the
 // service for a QR text and scene (up to 5 s), writes qr.bmp, then (re)starts the
 // polling worker, which asks the service about twice a second (each poll times out

@@ -74,6 +74,23 @@ std::string SignInSecretCode() {
     return mac;
 }
 
+SignInReply ReadSignInReply(const std::string& response) {
+    SignInReply out;
+    Json::Value root;
+    out.parsed = ParseReply(response, &root);
+    out.object = out.parsed && root.isObject();
+    if (!out.object) return out;
+    out.hasCode = ReplyCode(root, &out.code);
+    if (!out.hasCode) out.code = -1;
+    out.hasMessage = root["message"].isString();
+    if (out.hasMessage) out.message = root["message"].asString();
+    out.hasAccess = root["access_token"].isString();
+    if (out.hasAccess) out.accessToken = root["access_token"].asString();
+    out.hasRefresh = root["refresh_token"].isString();
+    if (out.hasRefresh) out.refreshToken = root["refresh_token"].asString();
+    return out;
+}
+
 int RequestToken(std::string& accessOut, std::string& refreshOut) {
     ConfigData c = g_config->Snapshot();
     if (c.account.empty()) return -1;
@@ -88,17 +105,16 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
     std::string passwordMd5 = TextMd5(WideToAnsi(c.password));
 
     SignInExchange x = PostSignIn(c.role, mobile, passwordMd5, secretCode);
-    Json::Value root;
-    if (!ParseReply(x.response, &root)) {
+    const SignInReply reply = ReadSignInReply(x.response);
+    if (!reply.parsed) {
         WriteLog("获取token失败\r\n");
         LogResponse(x.response);
         return -1;
     }
-    if (root.isObject() && root["message"].isString()) {
-        WriteLog("get token error, %s\r\n", Utf8ToAnsi(root["message"].asString()).c_str());
+    if (reply.hasMessage) {
+        WriteLog("get token error, %s\r\n", Utf8ToAnsi(reply.message).c_str());
     }
-    int code = 0;
-    if (ReplyCode(root, &code)) return code;
+    if (reply.hasCode) return reply.code;
 
     // A sign-in that finished meanwhile for another account keeps its tokens: this
     // answer belongs to the account the request was made for.
@@ -107,16 +123,16 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
                g_config->password == c.password;
     };
     bool failed = false;
-    if (root.isObject() && root["access_token"].isString()) {
-        accessOut += root["access_token"].asString();
+    if (reply.hasAccess) {
+        accessOut += reply.accessToken;
         std::lock_guard<std::mutex> guard(g_config->mutex);
         if (stillCurrent()) g_config->accessToken = accessOut;
     } else {
         LogResponse(x.response);
         failed = true;
     }
-    if (root.isObject() && root["refresh_token"].isString()) {
-        refreshOut += root["refresh_token"].asString();
+    if (reply.hasRefresh) {
+        refreshOut += reply.refreshToken;
         std::lock_guard<std::mutex> guard(g_config->mutex);
         if (stillCurrent()) g_config->refreshToken = refreshOut;
     } else {
@@ -142,21 +158,20 @@ int RunPasswordSignIn(const PasswordSignInRequest& request) {
     int code = -1;
     // A refusal without a text of its own still tells the user something.
     std::string failure = "登录失败！请联系服务人员";
-    std::string access, refresh;
-    Json::Value root;
-    if (!ParseReply(x.response, &root) || !root.isObject()) {
+    const SignInReply reply = ReadSignInReply(x.response);
+    const std::string& access = reply.accessToken;
+    const std::string& refresh = reply.refreshToken;
+    if (!reply.object) {
         WriteLog("获取token失败\r\n");
         LogResponse(x.response);
     } else {
-        if (root["message"].isString()) failure = root["message"].asString();
-        bool hasAccess = root["access_token"].isString();
-        bool hasRefresh = root["refresh_token"].isString();
-        if (hasAccess) access = root["access_token"].asString();
-        if (hasRefresh) refresh = root["refresh_token"].asString();
-        if (!ReplyCode(root, &code)) {
-            if (!hasAccess) LogResponse(x.response);
-            if (!hasRefresh) LogResponse(x.response);
-            code = (hasAccess && hasRefresh) ? 0 : -1;
+        if (reply.hasMessage) failure = reply.message;
+        if (reply.hasCode) {
+            code = reply.code;
+        } else {
+            if (!reply.hasAccess) LogResponse(x.response);
+            if (!reply.hasRefresh) LogResponse(x.response);
+            code = (reply.hasAccess && reply.hasRefresh) ? 0 : -1;
         }
     }
 

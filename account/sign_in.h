@@ -20,6 +20,17 @@ std::string BuildSignInRequest(const std::string& mobile, const std::string& pas
 // The adapter text sent as "secretCode" (empty without an Ethernet adapter).
 std::string SignInSecretCode();
 
+// What a sign-in answer holds; the members are filled only from a JSON object.
+struct SignInReply {
+    bool parsed = false;  // the body is JSON
+    bool object = false;  // and an object
+    bool hasCode = false;
+    int code = -1;  // ReplyCode's reading when hasCode
+    bool hasMessage = false, hasAccess = false, hasRefresh = false;
+    std::string message, accessToken, refreshToken;  // UTF-8, as sent
+};
+SignInReply ReadSignInReply(const std::string& response);
+
 // Signs in with g_config's account, password and role; the new tokens are appended
 // to the two texts and copied into g_config under its lock. Returns 0 on success,
 // the service's code when the answer has one (tokens untouched), -1 otherwise

@@ -42,23 +42,7 @@ void ComputeBackupStates() {
     }
 }
 
-int SyncTaxerNames() {
-    Json::Value body;
-    size_t count;
-    {
-        std::lock_guard<std::mutex> guard(recordsLock);
-        count = localRecords.size();
-        if (count > 0) {
-            body["list"] = Json::Value(Json::arrayValue);
-            for (const BackupRecord& r : localRecords) body["list"].append(r.taxSn);
-        }
-    }
-    PostProgress(L"共已找到" + std::to_wstring(count) + L"个税盘开票数据");
-    PostProgress(L"正在同步税盘信息");
-    std::string text = Json::FastWriter().write(body);
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    std::string reply = QueryEnterprises(text);
-    if (reply.empty()) return Fail(L"正在同步税盘信息");
+int ApplyEnterpriseNames(const std::string& reply) {
     Json::Value root;
     if (!ParseReply(reply, &root)) return Fail(L"同步税盘信息超时");
     if (root.isArray()) {
@@ -84,4 +68,24 @@ int SyncTaxerNames() {
         return Fail(L"同步税盘信息失败");
     }
     return 0;
+}
+
+int SyncTaxerNames() {
+    Json::Value body;
+    size_t count;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        count = localRecords.size();
+        if (count > 0) {
+            body["list"] = Json::Value(Json::arrayValue);
+            for (const BackupRecord& r : localRecords) body["list"].append(r.taxSn);
+        }
+    }
+    PostProgress(L"共已找到" + std::to_wstring(count) + L"个税盘开票数据");
+    PostProgress(L"正在同步税盘信息");
+    std::string text = Json::FastWriter().write(body);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    std::string reply = QueryEnterprises(text);
+    if (reply.empty()) return Fail(L"正在同步税盘信息");
+    return ApplyEnterpriseNames(reply);
 }

@@ -1,6 +1,8 @@
 // Matching the local records against the cloud list, and the company names.
 #pragma once
 
+#include <string>
+
 // Refreshes cloudRecords from the service and sets every local record's bakState:
 // "已备份" with the backup time of the last cloud record of the same dirName, else
 // "未备份".
@@ -9,3 +11,7 @@ void ComputeBackupStates();
 // Fills taxerName of the local records from the service's company lookup, posting
 // progress texts to the restore window. 0, or -1 after posting a failure text.
 int SyncTaxerNames();
+
+// The company lookup's reply (not empty) applied to the local records: the reading
+// step of SyncTaxerNames, with its result and texts.
+int ApplyEnterpriseNames(const std::string& reply);

@@ -55,36 +55,8 @@ bool ParseStrict(const std::string& text, Json::Value* root) {
 
 }  // namespace
 
-int RequestUpload(BackupRecord& record, UploadTicket* ticket) {
+int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicket* ticket) {
     *ticket = UploadTicket();
-    Json::Value info(Json::objectValue);
-    info["appVer"] = record.appVer;
-    info["dirName"] = record.dirName;
-    info["taxSn"] = record.taxSn;
-    info["subSn"] = record.subSn;
-    info["taxerName"] = AnsiToUtf8(record.taxerName);
-    info["typeStrEn"] = record.typeStrEn;
-    info["account"] = record.account;
-    info["PCName"] = record.PCName;
-    Json::Value request(Json::objectValue);
-    request["fileName"] = AnsiToUtf8(record.fileName);
-    request["fileSize"] = static_cast<Json::Int64>(record.fileSize);
-    request["fileMD5"] = record.fileMD5;
-    request["fileTime"] = record.fileTime;
-    request["bakTime"] = record.bakTime;
-    request["durationSeconds"] = 3600;
-    request["fileDescribe"] = "";
-    request["fileInfo"] = Json::FastWriter().write(info);
-    // The fast writer ends its text with a line end, which is no part of the member.
-    std::string inner = request["fileInfo"].asString();
-    while (!inner.empty() && inner.back() == '\n') inner.pop_back();
-    request["fileInfo"] = inner;
-
-    const std::string body = Styled(request);
-    std::string reply = HttpPost(Path("/v1/elec/archives/invoice/info/backups/get/upload"), body,
-                                 BearerHeader(), kCallTimeoutMs);
-    WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
-    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
     if (reply.empty()) return -1;
     Json::Value root;
     // An answer that is not a JSON object carries no slot: no upload can follow it.
@@ -123,30 +95,8 @@ int RequestUpload(BackupRecord& record, UploadTicket* ticket) {
     return 0;
 }
 
-int ConfirmUpload(const BackupRecord& record) {
-    Json::Value request(Json::objectValue);
-    request["fileId"] = static_cast<Json::Int64>(record.fileId);
-    const std::string body = Styled(request);
-    std::string reply = HttpPost(Path("/v1/elec/archives/invoice/info/backups/upload/done"), body,
-                                 BearerHeader(), kCallTimeoutMs);
-    WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
-    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
-    Json::Value root;
-    int code = -1;
-    // Only a reply that says so confirms: the service may not hold the backup otherwise.
-    if (!ParseReply(reply, &root) || !root.isObject()) return -1;
-    return ReplyCode(root, &code) ? code : -1;
-}
-
-int ListBackups() {
-    const std::string url = Path("/v1/elec/archives/common/list/invoiceInfoBackups?needPage=false");
-    WriteLog("reqstr=%s\r\n", url.c_str());
-    {
-        std::lock_guard<std::mutex> guard(recordsLock);
-        cloudRecords.clear();
-    }
-    std::string reply = HttpGet(url, BearerHeader(), 0);
-    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
+    out->clear();
     Json::Value root;
     if (!ParseReply(reply, &root) || !root.isObject()) return reply.empty() ? -1 : 0;
     const Json::Value& list = root["list"];
@@ -183,18 +133,11 @@ int ListBackups() {
         }
         if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(r);
     }
-    {
-        std::lock_guard<std::mutex> guard(recordsLock);
-        cloudRecords = std::move(records);
-    }
+    *out = std::move(records);
     return static_cast<int>(list.size());
 }
 
-int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
-    const std::string url = Path("/v1/elec/archives/common/download/") + std::to_string(fileId);
-    std::string reply = HttpGet(url, BearerHeader(), kCallTimeoutMs);
-    WriteLog("url=%s\r\n", url.c_str());
-    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+int ReadDownload(const std::string& reply, std::string* fileUrl, std::string* fileMd5) {
     Json::Value root;
     if (!ParseReply(reply, &root) || !root.isObject()) return -1;
     fileUrl->clear();
@@ -206,6 +149,80 @@ int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
     }
     // Without an address there is nothing to download: no success to report.
     return fileUrl->empty() ? -1 : 0;
+}
+
+int RequestUpload(BackupRecord& record, UploadTicket* ticket) {
+    *ticket = UploadTicket();
+    Json::Value info(Json::objectValue);
+    info["appVer"] = record.appVer;
+    info["dirName"] = record.dirName;
+    info["taxSn"] = record.taxSn;
+    info["subSn"] = record.subSn;
+    info["taxerName"] = AnsiToUtf8(record.taxerName);
+    info["typeStrEn"] = record.typeStrEn;
+    info["account"] = record.account;
+    info["PCName"] = record.PCName;
+    Json::Value request(Json::objectValue);
+    request["fileName"] = AnsiToUtf8(record.fileName);
+    request["fileSize"] = static_cast<Json::Int64>(record.fileSize);
+    request["fileMD5"] = record.fileMD5;
+    request["fileTime"] = record.fileTime;
+    request["bakTime"] = record.bakTime;
+    request["durationSeconds"] = 3600;
+    request["fileDescribe"] = "";
+    request["fileInfo"] = Json::FastWriter().write(info);
+    // The fast writer ends its text with a line end, which is no part of the member.
+    std::string inner = request["fileInfo"].asString();
+    while (!inner.empty() && inner.back() == '\n') inner.pop_back();
+    request["fileInfo"] = inner;
+
+    const std::string body = Styled(request);
+    std::string reply = HttpPost(Path("/v1/elec/archives/invoice/info/backups/get/upload"), body,
+                                 BearerHeader(), kCallTimeoutMs);
+    WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    return ReadUploadTicket(reply, record, ticket);
+}
+
+int ConfirmUpload(const BackupRecord& record) {
+    Json::Value request(Json::objectValue);
+    request["fileId"] = static_cast<Json::Int64>(record.fileId);
+    const std::string body = Styled(request);
+    std::string reply = HttpPost(Path("/v1/elec/archives/invoice/info/backups/upload/done"), body,
+                                 BearerHeader(), kCallTimeoutMs);
+    WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    Json::Value root;
+    int code = -1;
+    // Only a reply that says so confirms: the service may not hold the backup otherwise.
+    if (!ParseReply(reply, &root) || !root.isObject()) return -1;
+    return ReplyCode(root, &code) ? code : -1;
+}
+
+int ListBackups() {
+    const std::string url = Path("/v1/elec/archives/common/list/invoiceInfoBackups?needPage=false");
+    WriteLog("reqstr=%s\r\n", url.c_str());
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        cloudRecords.clear();
+    }
+    std::string reply = HttpGet(url, BearerHeader(), 0);
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    std::vector<BackupRecord> records;
+    const int count = ReadBackupList(reply, &records);
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        cloudRecords = std::move(records);
+    }
+    return count;
+}
+
+int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
+    const std::string url = Path("/v1/elec/archives/common/download/") + std::to_string(fileId);
+    std::string reply = HttpGet(url, BearerHeader(), kCallTimeoutMs);
+    WriteLog("url=%s\r\n", url.c_str());
+    WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    return ReadDownload(reply, fileUrl, fileMd5);
 }
 
 int DeleteBackup(long long fileId) {

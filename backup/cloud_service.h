@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "backup/backup_record.h"
 #include "backup/upload_ticket.h"
@@ -33,3 +34,10 @@ int DeleteBackup(long long fileId);
 
 // The company lookup (no authorisation): the reply text as received.
 std::string QueryEnterprises(const std::string& body);
+
+// The reply readers of the calls above, on the body as received (also what the fuzz
+// targets drive). Results as for the call; ReadBackupList fills `records` instead of
+// cloudRecords.
+int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicket* ticket);
+int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* records);
+int ReadDownload(const std::string& reply, std::string* fileUrl, std::string* fileMd5);

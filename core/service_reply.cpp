@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "core/globals.h"
 #include "core/message_box.h"
@@ -41,6 +42,8 @@ bool ReplyCode(const Json::Value& root, int* code) {
             plain = text[i] >= '0' && text[i] <= '9';
         long long n = plain ? std::strtoll(text.c_str(), nullptr, 10) : 0;
         plain = plain && n >= INT_MIN && n <= INT_MAX;
+        // Only the canonical form: "00" and "-0" would otherwise read as the success 0.
+        plain = plain && std::to_string(n) == text;
         *code = plain ? static_cast<int>(n) : -1;
         return true;
     }

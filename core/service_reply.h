@@ -13,9 +13,9 @@ bool ParseReply(const std::string& body, Json::Value* root);
 
 // "code" as an integer or as a string of digits (the sign-in answers use both).
 // False when there is no code member of either kind. A string that is not a plain
-// decimal number, a number written with a fraction or exponent and any value outside
-// int count as -1, so only the integer 0 or the
-// text "0" is ever a success.
+// decimal number in its shortest form ("00" and "-0" are not), a number written with a
+// fraction or exponent and any value outside int count as -1, so only the integer 0 or
+// the text "0" is ever a success.
 bool ReplyCode(const Json::Value& root, int* code);
 // "message" when it is a string, else empty (UTF-8).
 std::string ReplyMessage(const Json::Value& root);

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config ccache
+  build-essential cmake pkg-config ccache clang
   libcurl4-openssl-dev libjsoncpp-dev libssl-dev zlib1g-dev libminizip-dev libqrencode-dev
   libcpp-httplib-dev
   qt6-base-dev qt6-tools-dev qt6-webengine-dev libqt6opengl6-dev

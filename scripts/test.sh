@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole suite: the full build, then the non-GUI tests again under ASan/UBSan.
+# The whole suite: the full build, then the non-GUI tests again under ASan/UBSan, then
+# the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,11 @@ bash scripts/build.sh build -DTALVORA_GUI=ON
 bash scripts/build.sh build-asan -DTALVORA_GUI=OFF -DTALVORA_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)" --timeout 300)
+
+# The fuzz targets, each over its corpus plus a fixed number of new inputs.
+bash scripts/build.sh build-fuzz -DTALVORA_GUI=OFF -DTALVORA_FUZZ=ON \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+(cd build-fuzz && ctest --output-on-failure -j "$(nproc)" --timeout 300)
 
 # The Windows build under 32-bit Wine, where the cross compiler is installed (CI sets
 # TALVORA_WINE_TESTS=1 so a missing toolchain fails instead of skipping).

@@ -108,10 +108,7 @@ std::string AppCatalogueUrl() {
     return LocalSetting("appCatalogueUrl", kDefaultCatalogueUrl);
 }
 
-int LoadAppCatalogue() {
-    std::lock_guard<std::mutex> one(g_loadLock);
-    std::string body =
-        HttpGet(AppCatalogueUrl(), "Content-Type: application/json", kFetchTimeoutMs);
+std::vector<AppEntry> ParseAppCatalogue(const std::string& body) {
     std::vector<AppEntry> entries;
     Json::CharReaderBuilder builder;
     builder["allowComments"] = true;
@@ -132,6 +129,14 @@ int LoadAppCatalogue() {
             entries.push_back(e);
         }
     }
+    return entries;
+}
+
+int LoadAppCatalogue() {
+    std::lock_guard<std::mutex> one(g_loadLock);
+    std::string body =
+        HttpGet(AppCatalogueUrl(), "Content-Type: application/json", kFetchTimeoutMs);
+    std::vector<AppEntry> entries = ParseAppCatalogue(body);
     const int count = static_cast<int>(entries.size());
     WriteLog("listLen=%d\r\n", count);
     // Readers never see the new list without its install state.

@@ -28,6 +28,9 @@ struct AppEntry {
 };
 
 std::string AppCatalogueUrl();
+// The entries of a catalogue document (install state not yet computed); none when it
+// is not a JSON object with an "appList" array.
+std::vector<AppEntry> ParseAppCatalogue(const std::string& body);
 
 // Fetches the document and replaces the process-wide entry list with its `appList`
 // (empty when the document cannot be fetched or read), each entry with its install
