@@ -33,9 +33,12 @@ public:
     void SetUp() override {
         shared_ = std::make_unique<TempDir>("instance");
         user_ = std::make_unique<TempDir>("runtime");
+        // This process's own locks and listeners too.
+        platform::SetInstanceDir(shared_->path());
         setenv("XDG_RUNTIME_DIR", user_->path().c_str(), 1);
     }
     void TearDown() override {
+        platform::SetInstanceDir("");
         unsetenv("XDG_RUNTIME_DIR");
         shared_.reset();
         user_.reset();

@@ -64,6 +64,12 @@ TEST(Package, DebianPackageHoldsTheProgramAndRunsWithPerUserFiles) {
     ASSERT_EQ(0, system(("dpkg-deb -x '" + deb + "' '" + root + "'").c_str()));
     testsupport::MakeDirs(home);
     chmod(home.c_str(), 0777);
+    // Its instance lock stays apart from a program running on this machine.
+    const std::string instance = scratch / "instance";
+    testsupport::MakeDirs(instance);
+    chmod(instance.c_str(), 0777);
+    ASSERT_TRUE(testsupport::WriteFile(root + "/usr/lib/talvora/settings.json",
+                                       "{\"instanceDir\":\"" + instance + "\"}"));
     const std::string log = home + "/.local/share/talvora/logs/Talvora.log";
     const std::string user =
         geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
