@@ -11,6 +11,8 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/child_server.h"
+
 namespace testsupport {
 
 namespace {
@@ -27,25 +29,6 @@ std::string Compact(const Json::Value& v) {
 size_t Collect(char* data, size_t size, size_t n, void* out) {
     static_cast<std::string*>(out)->append(data, size * n);
     return size * n;
-}
-
-// Reads the first line of the child's output, waiting at most kStartWaitMs.
-std::string ReadFirstLine(int fd) {
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartWaitMs);
-    while (line.find('\n') == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
-        char buf[256];
-        ssize_t n = read(fd, buf, sizeof(buf));
-        if (n <= 0) break;
-        line.append(buf, static_cast<size_t>(n));
-    }
-    return line.substr(0, line.find('\n'));
 }
 
 }  // namespace
@@ -121,30 +104,14 @@ bool DevService::Launch() {
         return false;
     }
     pid_ = pid;
-    std::string line = ReadFirstLine(out[0]);
+    port_ = ReadListeningPort(out[0], kStartWaitMs);
     close(out[0]);
-    const std::string prefix = "listening 127.0.0.1:";
-    if (line.compare(0, prefix.size(), prefix) == 0)
-        port_ = std::atoi(line.c_str() + prefix.size());
     if (port_ <= 0) Stop();
     return ok();
 }
 
 void DevService::Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            port_ = 0;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+    StopChild(&pid_);
     port_ = 0;
 }
 

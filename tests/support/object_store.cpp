@@ -12,30 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_server.h"
+
 namespace testsupport {
 
 namespace {
 
 // node loads s3rver and the signer first: allow for a slow, busy machine.
 constexpr int kStartWaitMs = 30000;
-
-std::string FirstLine(int fd) {
-    std::string text;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartWaitMs);
-    while (text.find('\n') == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
-        char buf[256];
-        ssize_t n = read(fd, buf, sizeof(buf));
-        if (n <= 0) break;
-        text.append(buf, static_cast<size_t>(n));
-    }
-    return text.substr(0, text.find('\n'));
-}
 
 size_t Discard(char*, size_t size, size_t n, void*) {
     return size * n;
@@ -96,30 +80,14 @@ bool ObjectStore::Launch() {
         return false;
     }
     pid_ = pid;
-    const std::string line = FirstLine(out[0]);
+    port_ = ReadListeningPort(out[0], kStartWaitMs);
     close(out[0]);
-    const std::string prefix = "listening 127.0.0.1:";
-    if (line.compare(0, prefix.size(), prefix) == 0)
-        port_ = std::atoi(line.c_str() + prefix.size());
     if (port_ <= 0) Stop();
     return ok();
 }
 
 void ObjectStore::Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            port_ = 0;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+    StopChild(&pid_);
     port_ = 0;
 }
 
