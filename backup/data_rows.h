@@ -1,0 +1,4 @@
+// The rows of the backup and restore windows' lists.
+#pragma once
+
+class DataRowList {};

@@ -1,0 +1,4 @@
+// The backup windows' worker threads.
+#pragma once
+
+class FrameJobs {};
