@@ -56,6 +56,7 @@ private:
     QLabel* select_ = nullptr;
     QWidget* header_ = nullptr;
     bool ready_ = false;
+    bool batchRunning_ = false;  // the batch button stays off until it ends
 
     std::unique_ptr<DataRowList> rows_;
     std::unique_ptr<FrameJobs> jobs_;
