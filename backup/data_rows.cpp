@@ -250,14 +250,13 @@ void DataRowList::Redraw(int index, const BackupRecord& record) {
 }
 
 void DataRowList::SetAllChecked(bool checked) {
-    for (Row& row : rows_) row.check->setChecked(checked);
+    // A deleted backup is nothing to select.
+    for (Row& row : rows_)
+        if (!row.deleted) row.check->setChecked(checked);
 }
 
 int DataRowList::CheckedCount() const {
-    int n = 0;
-    for (const Row& row : rows_)
-        if (row.check->isChecked()) ++n;
-    return n;
+    return static_cast<int>(CheckedRows().size());
 }
 
 std::vector<int> DataRowList::CheckedRows() const {
@@ -324,7 +323,7 @@ bool DataRowList::IsDeleted(int row) const {
 void DataRowList::ShowProgress(int index, int stage, int percent) {
     Row* row = At(index);
     if (!row || row->deleted) return;
-    row->progress->setValue(stage == kStageWaiting || stage == kStageUnpack ? 0 : percent);
     row->progress->setFormat(StageText(stage, percent));
+    row->progress->setValue(stage == kStageWaiting || stage == kStageUnpack ? 0 : percent);
     SetProgressVisible(*row, true);
 }

@@ -34,7 +34,7 @@ public:
     void Redraw(int row, const BackupRecord& record);
     int Count() const { return static_cast<int>(rows_.size()); }
 
-    // Every row's check box, hidden rows included.
+    // Every row's check box, hidden rows included (not those of deleted backups).
     void SetAllChecked(bool checked);
     int CheckedCount() const;
     // The checked rows that are not marked deleted, in list order.
