@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShowEvent>
 #include <cstdio>
 
 #include "backup/backup_record.h"
@@ -87,9 +88,7 @@ void CloudFrame::InitWindow() {
         }
     };
     header_->installEventFilter(this);
-    account_->setText(SignedInAccountText());
-    pc_->setText(ComputerNameText());
-    appVer_->setText(KpVersionText());
+    ShowSignInLabels();
     SetTotalLabel(sumLabel_, QStringLiteral("0"));
     SetTotalLabel(sizeLabel_, QStringLiteral("0.00"));
 }
@@ -275,4 +274,16 @@ bool CloudFrame::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return WindowBase::eventFilter(watched, event);
+}
+
+void CloudFrame::ShowSignInLabels() {
+    account_->setText(SignedInAccountText());
+    pc_->setText(ComputerNameText());
+    appVer_->setText(KpVersionText());
+}
+
+void CloudFrame::showEvent(QShowEvent* event) {
+    // The window outlives sign-ins and detections: show who and what is there now.
+    if (ready_) ShowSignInLabels();
+    WindowBase::showEvent(event);
 }

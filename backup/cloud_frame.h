@@ -33,8 +33,10 @@ protected:
     void HandleCustomMessage(const AppMessage& message) override;
     void OnSystemClose() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void ShowSignInLabels();
     void RebuildList();
     void ShowLoading(const QString& text);
     void HideLoading();

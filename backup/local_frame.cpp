@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShowEvent>
 #include <chrono>
 #include <thread>
 
@@ -84,9 +85,7 @@ void LocalFrame::InitWindow() {
         if (name == names::kBakOp) OnRowButton(row);
     };
     header_->installEventFilter(this);
-    account_->setText(SignedInAccountText());
-    pc_->setText(ComputerNameText());
-    appVer_->setText(KpVersionText());
+    ShowSignInLabels();
     SetTotalLabel(totalLabel_, QStringLiteral("0"));
     SetTotalLabel(bakInfoLabel_, QStringLiteral("0"));
 }
@@ -257,4 +256,16 @@ bool LocalFrame::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return WindowBase::eventFilter(watched, event);
+}
+
+void LocalFrame::ShowSignInLabels() {
+    account_->setText(SignedInAccountText());
+    pc_->setText(ComputerNameText());
+    appVer_->setText(KpVersionText());
+}
+
+void LocalFrame::showEvent(QShowEvent* event) {
+    // The window outlives sign-ins and detections: show who and what is there now.
+    if (ready_) ShowSignInLabels();
+    WindowBase::showEvent(event);
 }
