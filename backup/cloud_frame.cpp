@@ -79,7 +79,9 @@ void CloudFrame::InitWindow() {
     }
     ready_ = true;
     rows_ = std::make_unique<DataRowList>(list, RowKind::kCloud);
-    rows_->onCheckChanged = [this] { Notify(kNotifySelectChanged, QStringLiteral("kpsjCheckBox")); };
+    rows_->onCheckChanged = [this] {
+        Notify(kNotifySelectChanged, QStringLiteral("kpsjCheckBox"));
+    };
     rows_->onRowClick = [this](const QString& name, int row) {
         if (name == names::kSyncOp) {
             StartRowRestore(row);
@@ -247,8 +249,7 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
             rememberedChoice_ = row;
             break;
         case WM_JOB_PROGRESS:
-            rows_->ShowProgress(static_cast<int>(message.wParam),
-                                JobProgressStage(message.lParam),
+            rows_->ShowProgress(static_cast<int>(message.wParam), JobProgressStage(message.lParam),
                                 JobProgressPercent(message.lParam));
             break;
         default:

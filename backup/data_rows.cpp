@@ -43,8 +43,7 @@ T* Find(QWidget* root, const char* name, const char* layout) {
 // Text colour on top of the row layout's look; 0 keeps the colour the label has.
 void SetColor(QLabel* label, uint32_t argb) {
     if (argb == 0) return;
-    label->setStyleSheet(
-        QString("color: %1;").arg(QColor::fromRgba(argb).name(QColor::HexArgb)));
+    label->setStyleSheet(QString("color: %1;").arg(QColor::fromRgba(argb).name(QColor::HexArgb)));
 }
 
 // Texts wider than their column end in "…" and show whole in the tooltip.

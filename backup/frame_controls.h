@@ -43,23 +43,22 @@ constexpr char kSyncMinBtn[] = "syncMinbtn";
 constexpr char kSyncCloseBtn[] = "syncClosebtn";
 
 constexpr const char* kLocalAll[] = {
-    kLoading,     kLoadingTips, kList,        kAllCheck,     kSearchEdit, kAccount,
-    kPc,          kAppVer,      kSelect,      kHeader,       kTotalLabel, kBakInfoLabel,
-    kBatchBakBtn, kAllScanBtn,  kBakMinBtn,   kBakCloseBtn,
+    kLoading,     kLoadingTips, kList,      kAllCheck,    kSearchEdit, kAccount,
+    kPc,          kAppVer,      kSelect,    kHeader,      kTotalLabel, kBakInfoLabel,
+    kBatchBakBtn, kAllScanBtn,  kBakMinBtn, kBakCloseBtn,
 };
 constexpr const char* kCloudAll[] = {
-    kLoading,      kLoadingTips,   kList,        kAllCheck,   kSearchEdit,
-    kAccount,      kPc,            kAppVer,      kSelect,     kHeader,
-    kSumLabel,     kSizeLabel,     kBatchSyncBtn, kSyncUpdateBtn, kBatchDelBtn,
-    kSyncMinBtn,   kSyncCloseBtn,
+    kLoading,      kLoadingTips,   kList,        kAllCheck,   kSearchEdit,   kAccount,
+    kPc,           kAppVer,        kSelect,      kHeader,     kSumLabel,     kSizeLabel,
+    kBatchSyncBtn, kSyncUpdateBtn, kBatchDelBtn, kSyncMinBtn, kSyncCloseBtn,
 };
 
 // A row: its check box, then columns 0 to 12 in this order.
 constexpr char kRowItem[] = "kpsjItem";
 constexpr char kRowCheck[] = "kpsjCheckBox";
 constexpr const char* kColumns[] = {
-    "rowNum", "taxerName", "dirName",  "typeStr",  "fileSize", "fileTime", "account",
-    "PCName", "appVer",    "bakTime",  "bakState", "opState",
+    "rowNum",  "taxerName", "dirName", "typeStr", "fileSize", "fileTime",
+    "account", "PCName",    "appVer",  "bakTime", "bakState", "opState",
 };
 constexpr int kColumnCount = 13;  // the twelve above and the action box
 constexpr int kActionColumn = 12;

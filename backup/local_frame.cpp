@@ -80,7 +80,9 @@ void LocalFrame::InitWindow() {
     }
     ready_ = true;
     rows_ = std::make_unique<DataRowList>(list, RowKind::kLocal);
-    rows_->onCheckChanged = [this] { Notify(kNotifySelectChanged, QStringLiteral("kpsjCheckBox")); };
+    rows_->onCheckChanged = [this] {
+        Notify(kNotifySelectChanged, QStringLiteral("kpsjCheckBox"));
+    };
     rows_->onRowClick = [this](const QString& name, int row) {
         if (name == names::kBakOp) OnRowButton(row);
     };
@@ -229,8 +231,7 @@ void LocalFrame::HandleCustomMessage(const AppMessage& message) {
             rememberedChoice_ = static_cast<int>(message.lParam);
             break;
         case WM_JOB_PROGRESS:
-            rows_->ShowProgress(static_cast<int>(message.wParam),
-                                JobProgressStage(message.lParam),
+            rows_->ShowProgress(static_cast<int>(message.wParam), JobProgressStage(message.lParam),
                                 JobProgressPercent(message.lParam));
             break;
         default:

@@ -1,6 +1,6 @@
 // Pictures of the backup windows against the real parts (local service, object store,
 // demo Wine prefix): the backup window during a batch and after it, the restore window
-// with a deleted row, and the choice dialog.
+// with a deleted row and during a restore, and the choice dialog.
 //
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/tests/bin/backup_windows_shots OUTDIR
 #include <curl/curl.h>
@@ -60,9 +60,10 @@ bool Moving(QWidget* window) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"))) {
-        printf("usage: backup_windows_shots OUTDIR\n"
-               "Saves pictures of the backup and restore windows and the choice dialog,\n"
-               "run against the local service, the object store and the demo prefix.\n");
+        printf(
+            "usage: backup_windows_shots OUTDIR\n"
+            "Saves pictures of the backup and restore windows and the choice dialog,\n"
+            "run against the local service, the object store and the demo prefix.\n");
         return 0;
     }
     if (argc != 2) {
@@ -94,7 +95,8 @@ int main(int argc, char** argv) {
         if (Wait("a backup under way", [&] { return Moving(local); }))
             Save(local, "backup_window_batch");
         const QString done = QString::fromStdWString(JobStateText(kJobSucceeded));
-        Wait("the batch", [&] { return backuptest::RowsWithJobState(local, done) == 8; }, 600000);
+        Wait(
+            "the batch", [&] { return backuptest::RowsWithJobState(local, done) == 8; }, 600000);
         QTest::qWait(200);
         Save(local, "backup_window_done");
 
@@ -109,11 +111,19 @@ int main(int argc, char** argv) {
         QTest::qWait(300);
         SetNextMessageBoxAnswer(kIdYes);
         Rows(cloud).at(2)->findChild<QPushButton*>(names::kDelOp)->click();
-        Wait("the deleted row", [&] { return backuptest::CellText(Rows(cloud).at(2), 10) == "已删除"; });
+        Wait("the deleted row",
+             [&] { return backuptest::CellText(Rows(cloud).at(2), 10) == "已删除"; });
         Rows(cloud).at(4)->findChild<QCheckBox*>(names::kRowCheck)->setChecked(true);
         Rows(cloud).at(5)->findChild<QCheckBox*>(names::kRowCheck)->setChecked(true);
         QTest::qWait(200);
         Save(cloud, "restore_window_deleted");
+        // The large company's restore, seen moving; the cloud side wins.
+        answerer.seen = nullptr;
+        answerer.answers = {{names::kCloudBtn, false}};
+        Rows(cloud).at(4)->findChild<QPushButton*>(names::kSyncOp)->click();
+        if (Wait("a restore under way", [&] { return Moving(cloud); }))
+            Save(cloud, "restore_window_restoring");
+        Wait("the restore", [&] { return backuptest::CellText(Rows(cloud).at(4), 11) == done; });
         delete cloud;
         delete local;
         rc = g_failures ? 1 : 0;

@@ -83,7 +83,8 @@ TEST_F(BackupWindowsTest, BackupWindowListsSearchesSelectsAndBacksUpEveryCompany
     std::unique_ptr<LocalFrame> local(new LocalFrame());
     local->show();
     // The window scans by itself and lists every company of the demo prefix.
-    ASSERT_TRUE(WaitUntil([&] { return Rows(local.get()).size() == 8 && !LoadingShown(local.get()); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Rows(local.get()).size() == 8 && !LoadingShown(local.get()); }));
     const std::vector<BackupRecord> records = Locals();
     ASSERT_EQ(records.size(), 8u);
 
@@ -92,7 +93,8 @@ TEST_F(BackupWindowsTest, BackupWindowListsSearchesSelectsAndBacksUpEveryCompany
     EXPECT_EQ(total->text(), "8");
     EXPECT_EQ(total->width(), 25);
     EXPECT_EQ(needed->text(), "8");
-    EXPECT_EQ(Control<QLabel>(local.get(), names::kAccount)->text(), testsupport::kDemoAgencyMobile);
+    EXPECT_EQ(Control<QLabel>(local.get(), names::kAccount)->text(),
+              testsupport::kDemoAgencyMobile);
     EXPECT_EQ(Control<QLabel>(local.get(), names::kPc)->text(),
               QString::fromStdWString(GetPcName()));
     const QString versions = Control<QLabel>(local.get(), names::kAppVer)->text();
@@ -173,7 +175,8 @@ TEST_F(BackupWindowsTest, BackupWindowListsSearchesSelectsAndBacksUpEveryCompany
     }
     auto* batch = Control<QPushButton>(local.get(), names::kBatchBakBtn);
     batch->click();
-    ASSERT_TRUE(WaitUntil([&] { return backuptest::RowsWithJobState(local.get(), Done()) == 8; }, 600000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return backuptest::RowsWithJobState(local.get(), Done()) == 8; }, 600000));
     ASSERT_TRUE(WaitUntil([&] { return batch->isEnabled(); }));
     EXPECT_TRUE(Control<QPushButton>(local.get(), names::kAllScanBtn)->isEnabled());
     EXPECT_TRUE(TakeShownMessageBoxes().empty());
@@ -228,7 +231,8 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
 
     std::unique_ptr<CloudFrame> cloud(new CloudFrame());
     cloud->show();
-    ASSERT_TRUE(WaitUntil([&] { return Rows(cloud.get()).size() == 8 && !LoadingShown(cloud.get()); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Rows(cloud.get()).size() == 8 && !LoadingShown(cloud.get()); }));
     std::vector<BackupRecord> backups;
     {
         std::lock_guard<std::mutex> guard(recordsLock);
@@ -284,7 +288,8 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
 
     // The refresh button asks the service again: the deleted backup is gone.
     Control<QPushButton>(cloud.get(), names::kSyncUpdateBtn)->click();
-    ASSERT_TRUE(WaitUntil([&] { return Rows(cloud.get()).size() == 7 && !LoadingShown(cloud.get()); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Rows(cloud.get()).size() == 7 && !LoadingShown(cloud.get()); }));
     EXPECT_EQ(sum->text(), "7");
 
     // A row restore of a company whose local data changed: the dialog shows both sides,
