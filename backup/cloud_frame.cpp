@@ -7,7 +7,9 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QShowEvent>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "backup/backup_record.h"
 #include "backup/data_rows.h"
@@ -25,6 +27,9 @@ namespace {
 
 const wchar_t kDeleteQuestion[] = L"确定删除所选备份数据吗!";
 const wchar_t kDeleteTitle[] = L"Talvora财税管家 警告：";
+// A refresh waits this long for a scan or a job to leave the lists.
+constexpr int kRefreshTries = 40;
+constexpr auto kRefreshRetry = std::chrono::milliseconds(250);
 
 std::vector<BackupRecord> CloudSnapshot() {
     std::lock_guard<std::mutex> guard(recordsLock);
@@ -154,16 +159,26 @@ void CloudFrame::Notify(const QString& type, const QString& sender) {
     }
 }
 
+bool CloudFrame::RowsCurrent(const std::vector<int>& rows) {
+    if (rows_->ShowsRecordsOf(rows, CloudSnapshot())) return true;
+    // Acting on a row that now means another backup would restore or delete the wrong one.
+    WriteLog("cloud list changed: list loaded again\r\n");
+    Refresh();
+    return false;
+}
+
 void CloudFrame::StartBatchRestore() {
     rememberChoice_ = false;
     rememberedChoice_ = 0;
     const std::vector<int> rows = rows_->CheckedRows();
+    if (!RowsCurrent(rows)) return;
     jobs_->Start([rows](const JobHooks& hooks) { RunBatchRestore(rows, hooks); });
 }
 
 void CloudFrame::StartRowRestore(int row) {
     rememberChoice_ = false;
     rememberedChoice_ = 0;
+    if (!RowsCurrent({row})) return;
     jobs_->Start([row](const JobHooks& hooks) { RunRowRestore(row, hooks); });
 }
 
@@ -174,7 +189,7 @@ void CloudFrame::ConfirmDelete(bool batch, int row) {
     } else if (row >= 0 && row < rows_->Count() && !rows_->IsDeleted(row)) {
         rows.push_back(row);
     }
-    if (rows.empty()) return;
+    if (rows.empty() || !RowsCurrent(rows)) return;
     if (AppMessageBox(handle(), kDeleteQuestion, kDeleteTitle, kMbYesNo | kMbIconInfo) != kIdYes)
         return;
     jobs_->Start([rows](const JobHooks& hooks) { RunBatchDelete(rows, hooks); });
@@ -202,10 +217,13 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
                     if (message.lParam == 0) {
                         ShowLoading(QStringLiteral("正在获取云端备份列表..."));
                         const AppWindow window = handle();
-                        jobs_->Start([window](const JobHooks&) {
-                            // While a job works on the rows the list stays as it is.
-                            if (RunCloudRefresh() == -2)
-                                PostAppMessage(window, WM_BAK_PROGRESS_TEXT, 0, 0);
+                        jobs_->Start([window](const JobHooks& hooks) {
+                            for (int i = 0; i < kRefreshTries && !hooks.Stopped(); ++i) {
+                                if (RunCloudRefresh() != -2) return;
+                                std::this_thread::sleep_for(kRefreshRetry);
+                            }
+                            // A scan or a job kept the lists: show them as they are.
+                            PostAppMessage(window, WM_CLOUD_LIST, 0, 1);
                         });
                     } else {
                         RebuildList();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "ui/window_base.h"
 
@@ -44,6 +45,7 @@ private:
     void StartRowRestore(int row);
     void ConfirmDelete(bool batch, int row);
     void MarkDeleted(int row);
+    bool RowsCurrent(const std::vector<int>& rows);
 
     QWidget* loading_ = nullptr;
     QLabel* loadingTips_ = nullptr;

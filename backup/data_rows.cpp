@@ -248,6 +248,21 @@ void DataRowList::Redraw(int index, const BackupRecord& record) {
     Fill(*row, index, record);
 }
 
+bool DataRowList::ShowsRecordsOf(const std::vector<int>& rows,
+                                 const std::vector<BackupRecord>& current) const {
+    if (current.size() != records_.size()) return false;
+    for (int row : rows) {
+        if (row < 0 || static_cast<size_t>(row) >= current.size()) return false;
+        const BackupRecord& shown = records_[static_cast<size_t>(row)];
+        const BackupRecord& now = current[static_cast<size_t>(row)];
+        const bool same = kind_ == RowKind::kCloud
+                              ? shown.fileId == now.fileId
+                              : shown.dirPath == now.dirPath && shown.typeStrEn == now.typeStrEn;
+        if (!same) return false;
+    }
+    return true;
+}
+
 void DataRowList::SetAllChecked(bool checked) {
     // A deleted backup is nothing to select.
     for (Row& row : rows_)

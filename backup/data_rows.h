@@ -33,6 +33,11 @@ public:
     // Draws the row again from its record (ignored out of range).
     void Redraw(int row, const BackupRecord& record);
     int Count() const { return static_cast<int>(rows_.size()); }
+    // True when every one of `rows` still shows the record at its index of `current`:
+    // the lists are refilled by scans and refreshes other windows start, and a job
+    // given a row works on whatever record sits at that index.
+    bool ShowsRecordsOf(const std::vector<int>& rows,
+                        const std::vector<BackupRecord>& current) const;
 
     // Every row's check box, hidden rows included (not those of deleted backups).
     void SetAllChecked(bool checked);

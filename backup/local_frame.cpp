@@ -165,10 +165,19 @@ void LocalFrame::OnRowButton(int row) {
     PostAppMessage(handle(), WM_LOCAL_START, 1, row);
 }
 
+bool LocalFrame::RowsCurrent(const std::vector<int>& rows) {
+    if (rows_->ShowsRecordsOf(rows, LocalSnapshot())) return true;
+    // Acting on a row that now means another company would back up the wrong data.
+    WriteLog("local list changed: rows shown again\r\n");
+    RebuildList();
+    return false;
+}
+
 void LocalFrame::StartBatch() {
     rememberChoice_ = false;
     rememberedChoice_ = 0;
     const std::vector<int> rows = rows_->CheckedRows();
+    if (!RowsCurrent(rows)) return;
     batchRunning_ = true;
     batchBtn_->setEnabled(false);
     jobs_->Start([rows](const JobHooks& hooks) { RunBatchBackup(rows, hooks); },
@@ -181,6 +190,7 @@ void LocalFrame::StartBatch() {
 void LocalFrame::StartRow(int row) {
     rememberChoice_ = false;
     rememberedChoice_ = 0;
+    if (!RowsCurrent({row})) return;
     jobs_->Start([row](const JobHooks& hooks) { RunRowBackup(row, hooks); });
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "ui/window_base.h"
 
@@ -43,6 +44,7 @@ private:
     void StartBatch();
     void StartRow(int row);
     void OnRowButton(int row);
+    bool RowsCurrent(const std::vector<int>& rows);
 
     QWidget* loading_ = nullptr;
     QLabel* loadingTips_ = nullptr;

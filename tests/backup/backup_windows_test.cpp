@@ -9,11 +9,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <set>
 
@@ -74,6 +76,14 @@ protected:
         std::string error;
         ASSERT_TRUE(env_.Start(&error, 24u << 20)) << error;
         TakeShownMessageBoxes();
+    }
+
+    void TearDown() override {
+        // What the windows and jobs logged, for a failure's reader.
+        if (HasFailure()) {
+            const std::string log = env_.app.Log();
+            std::cerr << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
+        }
     }
 
     backuptest::WindowEnv env_;
@@ -286,10 +296,25 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     EXPECT_EQ(Control<QLabel>(cloud.get(), names::kSelect)->text(), "7个已选中");
     Control<QCheckBox>(cloud.get(), names::kAllCheck)->click();
 
-    // The refresh button asks the service again: the deleted backup is gone.
+    // Another window's scan refills the cloud list under this one: a row button no longer
+    // means the backup it shows, so the window loads the list again and restores nothing.
+    ASSERT_EQ(RunRescan(), 8);
+    {
+        backuptest::ChoiceAnswerer stray;
+        Rows(cloud.get())[5]->findChild<QPushButton*>(names::kSyncOp)->click();
+        ASSERT_TRUE(
+            WaitUntil([&] { return Rows(cloud.get()).size() == 7 && !LoadingShown(cloud.get()); }));
+        QTest::qWait(200);
+        EXPECT_TRUE(stray.captions.empty());
+        for (QWidget* row : Rows(cloud.get())) EXPECT_TRUE(CellText(row, 11).isEmpty());
+    }
+    EXPECT_NE(env_.app.Log().find("cloud list changed"), std::string::npos);
+
+    // The refresh button asks the service again: the deleted backup stays gone.
+    QPointer<QWidget> before = Rows(cloud.get())[0];
     Control<QPushButton>(cloud.get(), names::kSyncUpdateBtn)->click();
-    ASSERT_TRUE(
-        WaitUntil([&] { return Rows(cloud.get()).size() == 7 && !LoadingShown(cloud.get()); }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !before && Rows(cloud.get()).size() == 7 && !LoadingShown(cloud.get()); }));
     EXPECT_EQ(sum->text(), "7");
 
     // A row restore of a company whose local data changed: the dialog shows both sides,
@@ -309,7 +334,8 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     };
     answerer.answers = {{names::kCloudBtn, false}};
     Rows(cloud.get())[row]->findChild<QPushButton*>(names::kSyncOp)->click();
-    ASSERT_TRUE(WaitUntil([&] { return CellText(Rows(cloud.get())[row], 11) == Done(); }));
+    ASSERT_TRUE(WaitUntil([&] { return CellText(Rows(cloud.get())[row], 11) == Done(); }))
+        << CellText(Rows(cloud.get())[row], 11).toStdString();
     ASSERT_EQ(answerer.captions.size(), 1u);
     EXPECT_EQ(answerer.captions[0], "恢复,云端数据覆盖本地");
     EXPECT_EQ(localType, QString::fromStdWString(AnsiToWide(target.typeStr)));
