@@ -223,16 +223,9 @@ void DataRowList::Fill(Row& row, int index, const BackupRecord& r) {
     SetColor(c[10], BackupStateColor(bakState));
     SetCell(c[11], QString::fromStdWString(JobStateText(r.opState)));
     SetColor(c[11], JobStateColor(r.opState));
-    // A running item keeps its progress in view; any other state shows the buttons.
-    if (r.opState == kJobRunning) {
-        if (!row.progressShown) {
-            row.progress->setValue(0);
-            row.progress->setFormat(QString::fromStdWString(JobStateText(kJobRunning)));
-            SetProgressVisible(row, true);
-        }
-    } else {
-        SetProgressVisible(row, false);
-    }
+    // Progress shows from the item's first report (WM_JOB_PROGRESS) until its row is
+    // drawn with any state but running; an item a batch leaves alone keeps its buttons.
+    if (r.opState != kJobRunning) SetProgressVisible(row, false);
 }
 
 void DataRowList::SetProgressVisible(Row& row, bool visible) {

@@ -23,13 +23,17 @@
 #include "backup/backup_record.h"
 #include "backup/cloud_frame.h"
 #include "backup/frame_controls.h"
+#include "backup/job_choice.h"
 #include "backup/local_frame.h"
 #include "backup/restore_jobs.h"
+#include "backup/select_frame.h"
 #include "core/globals.h"
 #include "core/machine_info.h"
 #include "core/message_box.h"
+#include "core/messages.h"
 #include "core/text.h"
 #include "platform/wine_prefix.h"
+#include "tests/account/inbox.h"
 #include "tests/backup/window_env.h"
 
 namespace names = frame_controls;
@@ -359,6 +363,26 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     EXPECT_EQ(answerer.captions.size(), 1u);
     EXPECT_EQ(answerer.unanswered, 0);
     EXPECT_EQ(CellText(Rows(cloud.get())[3], 10), "已备份");
+
+    // The dialog on its own: a remembered answer is posted to the owner first; the close
+    // button answers 8 and remembers nothing.
+    Inbox owner;
+    answerer.answers = {{names::kLocalBtn, true}, {names::kSelectCloseBtn, true}};
+    bool remember = false;
+    EXPECT_EQ(CSelectFrame::Ask(cloud.get(), owner.handle(), backups[0], locals[0],
+                                "备份,本地数据覆盖云端", &remember),
+              kChoiceLocal);
+    EXPECT_TRUE(remember);
+    remember = false;
+    EXPECT_EQ(CSelectFrame::Ask(cloud.get(), owner.handle(), backups[0], locals[0],
+                                "备份,本地数据覆盖云端", &remember),
+              kChoiceClosed);
+    EXPECT_FALSE(remember);
+    const std::vector<AppMessage> posted = owner.WaitFor(1);
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].id, static_cast<unsigned>(WM_REMEMBER_CHOICE));
+    EXPECT_EQ(posted[0].wParam, 0u);
+    EXPECT_EQ(posted[0].lParam, kChoiceLocal);
 
     Control<QPushButton>(cloud.get(), names::kSyncCloseBtn)->click();
     EXPECT_FALSE(cloud->isVisible());
