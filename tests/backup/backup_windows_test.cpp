@@ -388,4 +388,33 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     EXPECT_FALSE(cloud->isVisible());
 }
 
+TEST_F(BackupWindowsTest, DestroyingTheBackupWindowMidBatchStopsItsJobsAndLeavesNoArchive) {
+    auto* local = new LocalFrame();
+    ASSERT_EQ(g_localWindow.load(), local->handle());
+    local->show();
+    ASSERT_TRUE(WaitUntil([&] { return Rows(local).size() == 8 && !LoadingShown(local); }));
+    Control<QCheckBox>(local, names::kAllCheck)->click();
+    Control<QPushButton>(local, names::kBatchBakBtn)->click();
+    ASSERT_TRUE(WaitUntil([&] {
+        for (QProgressBar* bar : local->findChildren<QProgressBar*>())
+            if (bar->isVisible()) return true;
+        return false;
+    }));
+    // The program ends with the batch under way: the window waits for its jobs to stop.
+    delete local;
+    EXPECT_EQ(g_localWindow.load(), 0u);
+    int unfinished = 0;
+    for (const BackupRecord& r : Locals()) {
+        EXPECT_NE(r.opState, kJobRunning) << r.dirName;
+        if (r.opState != kJobSucceeded) ++unfinished;
+    }
+    EXPECT_GT(unfinished, 0);
+    std::vector<std::string> left;
+    std::error_code ec;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(env_.app / "taxDataTmp", ec))
+        if (entry.is_regular_file()) left.push_back(entry.path().string());
+    EXPECT_TRUE(left.empty()) << left.front();
+}
+
 }  // namespace
