@@ -229,7 +229,6 @@ void DataRowList::Fill(Row& row, int index, const BackupRecord& r) {
 }
 
 void DataRowList::SetProgressVisible(Row& row, bool visible) {
-    row.progressShown = visible;
     for (QAbstractButton* button : row.buttons) button->setVisible(!visible);
     row.progress->setVisible(visible);
 }

@@ -74,7 +74,6 @@ private:
         std::vector<QAbstractButton*> buttons;
         QProgressBar* progress = nullptr;
         bool deleted = false;
-        bool progressShown = false;
     };
     bool BuildRow(int index);
     void Fill(Row& row, int index, const BackupRecord& record);

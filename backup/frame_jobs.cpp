@@ -1,9 +1,9 @@
 #include "backup/frame_jobs.h"
 
 #include <chrono>
+#include <condition_variable>
 
 #include "backup/select_frame.h"
-#include "core/log.h"
 #include "core/message_box.h"
 
 namespace {
