@@ -123,16 +123,20 @@ void LocalFrame::HideLoading() {
 void LocalFrame::RebuildList() {
     const std::vector<BackupRecord> records = LocalSnapshot();
     rows_->Rebuild(records);
-    int needBackup = 0;
-    for (const BackupRecord& r : records)
-        if (r.bakState == kNotBackedUp || r.bakState == kNeedsBackup) ++needBackup;
     SetTotalLabel(totalLabel_, QString::number(static_cast<int>(records.size())));
-    SetTotalLabel(bakInfoLabel_, QString::number(needBackup));
+    ShowNeedBackup(records);
     allCheck_->setChecked(false);
     if (!searchEdit_->text().isEmpty())
         rows_->Filter(WideToAnsi(searchEdit_->text().toStdWString()));
     Notify(kNotifySelectChanged, QString::fromLatin1(names::kAllCheck));
     HideLoading();
+}
+
+void LocalFrame::ShowNeedBackup(const std::vector<BackupRecord>& records) {
+    int needBackup = 0;
+    for (const BackupRecord& r : records)
+        if (r.bakState == kNotBackedUp || r.bakState == kNeedsBackup) ++needBackup;
+    SetTotalLabel(bakInfoLabel_, QString::number(needBackup));
 }
 
 void LocalFrame::Notify(const QString& type, const QString& sender) {
@@ -208,17 +212,13 @@ void LocalFrame::HandleCustomMessage(const AppMessage& message) {
             if (message.wParam == 0) {
                 RebuildList();
             } else {
-                BackupRecord record;
                 const int row = static_cast<int>(message.lParam);
-                bool found = false;
-                {
-                    std::lock_guard<std::mutex> guard(recordsLock);
-                    if (row >= 0 && static_cast<size_t>(row) < localRecords.size()) {
-                        record = localRecords[static_cast<size_t>(row)];
-                        found = true;
-                    }
+                const std::vector<BackupRecord> records = LocalSnapshot();
+                if (row >= 0 && static_cast<size_t>(row) < records.size()) {
+                    rows_->Redraw(row, records[static_cast<size_t>(row)]);
+                    // A finished backup is one fewer to do.
+                    ShowNeedBackup(records);
                 }
-                if (found) rows_->Redraw(row, record);
             }
             break;
         case WM_LOCAL_ROW_ENABLE: {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "backup/backup_record.h"
 #include "ui/window_base.h"
 
 class DataRowList;
@@ -39,6 +40,7 @@ private:
     void ShowSignInLabels();
     void StartScan(bool rescan);
     void RebuildList();
+    void ShowNeedBackup(const std::vector<BackupRecord>& records);
     void ShowLoading(const QString& text);
     void HideLoading();
     void StartBatch();

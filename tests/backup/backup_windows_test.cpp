@@ -211,6 +211,7 @@ TEST_F(BackupWindowsTest, BackupWindowListsSearchesSelectsAndBacksUpEveryCompany
         auto* button = row->findChild<QPushButton*>(names::kBakOp);
         EXPECT_TRUE(button->isVisible() && button->isEnabled());
     }
+    EXPECT_EQ(needed->text(), "0");
     ASSERT_EQ(RunCloudRefresh(), 8);
 
     // A rescan finds them all backed up.
