@@ -76,6 +76,7 @@ int main(int argc, char* argv[]) {
         if (QScreen* screen = frame.screen()) {
             frame.move(screen->availableGeometry().center() - frame.rect().center());
         }
+        frame.InitMainWindow();
         frame.show();
         frame.activateWindow();
         WriteLog("main window shown\r\n");
