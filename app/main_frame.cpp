@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDateTime>
+#include <QGraphicsDropShadowEffect>
 #include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
@@ -199,6 +200,12 @@ void CMainFrame::InitWindow() {
     mainTabs_->setCurrentIndex(kPageHome);
     homeTab_->setChecked(true);
     phoneQr_->hide();
+    // The QR panel floats over the home page.
+    auto* shadow = new QGraphicsDropShadowEffect(phoneQr_);
+    shadow->setBlurRadius(28);
+    shadow->setOffset(0, 4);
+    shadow->setColor(QColor(0, 0, 0, 70));
+    phoneQr_->setGraphicsEffect(shadow);
     SetMemoryGauge(0);
     RecountBackups();
 }
