@@ -8,6 +8,7 @@
 #include "account/login_frame.h"
 #include "app/main_controls.h"
 #include "app/main_frame.h"
+#include "backup/frame_controls.h"
 #include "core/settings.h"
 #include "software/app_list_controls.h"
 #include "tests/support/test_support.h"
@@ -20,6 +21,29 @@ struct WindowNames {
     std::vector<const char*> names;
 };
 
+// A backup or restore row: its item, check box, columns and action controls.
+std::vector<const char*> BackupRowNames(bool local) {
+    std::vector<const char*> names(std::begin(frame_controls::kColumns),
+                                   std::end(frame_controls::kColumns));
+    names.push_back(frame_controls::kRowItem);
+    names.push_back(frame_controls::kRowCheck);
+    const std::vector<const char*> actions =
+        local ? std::vector<const char*>{frame_controls::kBakOpBox, frame_controls::kBakOp,
+                                         frame_controls::kBakProgress}
+              : std::vector<const char*>{frame_controls::kSyncOpBox, frame_controls::kSyncOp,
+                                         frame_controls::kDelOp, frame_controls::kSyncProgress};
+    names.insert(names.end(), actions.begin(), actions.end());
+    return names;
+}
+
+std::vector<const char*> SelectNames() {
+    std::vector<const char*> names(std::begin(frame_controls::kSelectAll),
+                                   std::end(frame_controls::kSelectAll));
+    names.insert(names.end(), std::begin(frame_controls::kSelectFields),
+                 std::end(frame_controls::kSelectFields));
+    return names;
+}
+
 // Every window's layout and every control name its code looks up.
 std::vector<WindowNames> AllWindows() {
     return {
@@ -29,6 +53,13 @@ std::vector<WindowNames> AllWindows() {
          std::vector<const char*>(std::begin(main_controls::kAll), std::end(main_controls::kAll))},
         {app_list_controls::kSkinFile, std::vector<const char*>(std::begin(app_list_controls::kAll),
                                                                 std::end(app_list_controls::kAll))},
+        {frame_controls::kLocalSkin, std::vector<const char*>(std::begin(frame_controls::kLocalAll),
+                                                              std::end(frame_controls::kLocalAll))},
+        {frame_controls::kCloudSkin, std::vector<const char*>(std::begin(frame_controls::kCloudAll),
+                                                              std::end(frame_controls::kCloudAll))},
+        {frame_controls::kLocalRowSkin, BackupRowNames(true)},
+        {frame_controls::kCloudRowSkin, BackupRowNames(false)},
+        {frame_controls::kSelectSkin, SelectNames()},
     };
 }
 

@@ -1,0 +1,289 @@
+#include "backup/cloud_frame.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QShowEvent>
+#include <cstdio>
+
+#include "backup/backup_record.h"
+#include "backup/data_rows.h"
+#include "backup/frame_controls.h"
+#include "backup/frame_jobs.h"
+#include "backup/restore_jobs.h"
+#include "core/log.h"
+#include "core/message_box.h"
+#include "core/messages.h"
+#include "core/text.h"
+
+namespace names = frame_controls;
+
+namespace {
+
+const wchar_t kDeleteQuestion[] = L"确定删除所选备份数据吗!";
+const wchar_t kDeleteTitle[] = L"Talvora财税管家 警告：";
+
+std::vector<BackupRecord> CloudSnapshot() {
+    std::lock_guard<std::mutex> guard(recordsLock);
+    return cloudRecords;
+}
+
+}  // namespace
+
+CloudFrame::CloudFrame(QWidget* parent) : WindowBase(parent) {
+    setObjectName(QStringLiteral("bakInfoWnd"));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    g_cloudWindow = handle();
+    jobs_ = std::make_unique<FrameJobs>(this);
+    if (Create() != 0) return;
+    setWindowTitle(QStringLiteral("Talvora财税管家-数据恢复"));
+    if (ready_) Refresh();
+}
+
+CloudFrame::~CloudFrame() {
+    jobs_->Stop();
+    AppWindow mine = handle();
+    g_cloudWindow.compare_exchange_strong(mine, 0);
+}
+
+QString CloudFrame::GetSkinFile() const {
+    return QString::fromLatin1(names::kCloudSkin);
+}
+
+void CloudFrame::InitWindow() {
+    loading_ = FindControl<QWidget>(names::kLoading);
+    loadingTips_ = FindControl<QLabel>(names::kLoadingTips);
+    auto* list = FindControl<QListWidget>(names::kList);
+    allCheck_ = FindControl<QCheckBox>(names::kAllCheck);
+    sumLabel_ = FindControl<QLabel>(names::kSumLabel);
+    sizeLabel_ = FindControl<QLabel>(names::kSizeLabel);
+    searchEdit_ = FindControl<QLineEdit>(names::kSearchEdit);
+    batchSyncBtn_ = FindControl<QPushButton>(names::kBatchSyncBtn);
+    updateBtn_ = FindControl<QPushButton>(names::kSyncUpdateBtn);
+    batchDelBtn_ = FindControl<QPushButton>(names::kBatchDelBtn);
+    account_ = FindControl<QLabel>(names::kAccount);
+    pc_ = FindControl<QLabel>(names::kPc);
+    appVer_ = FindControl<QLabel>(names::kAppVer);
+    select_ = FindControl<QLabel>(names::kSelect);
+    header_ = FindControl<QWidget>(names::kHeader);
+    QWidget* minBtn = FindControl<QPushButton>(names::kSyncMinBtn);
+    QWidget* closeBtn = FindControl<QPushButton>(names::kSyncCloseBtn);
+    for (QObject* c : std::initializer_list<QObject*>{
+             loading_, loadingTips_, list, allCheck_, sumLabel_, sizeLabel_, searchEdit_,
+             batchSyncBtn_, updateBtn_, batchDelBtn_, account_, pc_, appVer_, select_, header_,
+             minBtn, closeBtn}) {
+        if (!c) return;
+    }
+    ready_ = true;
+    rows_ = std::make_unique<DataRowList>(list, RowKind::kCloud);
+    rows_->onCheckChanged = [this] { Notify(kNotifySelectChanged, QStringLiteral("kpsjCheckBox")); };
+    rows_->onRowClick = [this](const QString& name, int row) {
+        if (name == names::kSyncOp) {
+            StartRowRestore(row);
+        } else if (name == names::kDelOp) {
+            PostAppMessage(handle(), WM_CLOUD_DELETE, 1, row);
+        }
+    };
+    header_->installEventFilter(this);
+    ShowSignInLabels();
+    SetTotalLabel(sumLabel_, QStringLiteral("0"));
+    SetTotalLabel(sizeLabel_, QStringLiteral("0.00"));
+}
+
+void CloudFrame::Refresh() {
+    if (ready_) PostAppMessage(handle(), WM_CLOUD_LIST, 0, 0);
+}
+
+void CloudFrame::ShowLoading(const QString& text) {
+    loadingTips_->setText(text);
+    loading_->show();
+    loading_->raise();
+}
+
+void CloudFrame::HideLoading() {
+    loading_->hide();
+}
+
+void CloudFrame::RebuildList() {
+    const std::vector<BackupRecord> records = CloudSnapshot();
+    rows_->Rebuild(records);
+    double megabytes = 0;
+    for (const BackupRecord& r : records)
+        megabytes += static_cast<double>(r.fileSize) / (1024.0 * 1024.0);
+    char size[64];
+    snprintf(size, sizeof(size), "%.2f", megabytes);
+    SetTotalLabel(sumLabel_, QString::number(static_cast<int>(records.size())));
+    SetTotalLabel(sizeLabel_, QString::fromLatin1(size));
+    allCheck_->setChecked(false);
+    if (!searchEdit_->text().isEmpty())
+        rows_->Filter(WideToAnsi(searchEdit_->text().toStdWString()));
+    Notify(kNotifySelectChanged, QString::fromLatin1(names::kAllCheck));
+    HideLoading();
+}
+
+void CloudFrame::Notify(const QString& type, const QString& sender) {
+    if (!ready_) return;
+    if (type == kNotifyClick) {
+        if (sender == names::kSyncCloseBtn) {
+            WriteLog("hide wind\r\n");
+            hide();
+        } else if (sender == names::kSyncMinBtn) {
+            hide();
+        } else if (sender == names::kSyncUpdateBtn) {
+            Refresh();
+        } else if (sender == names::kBatchSyncBtn) {
+            StartBatchRestore();
+        } else if (sender == names::kBatchDelBtn) {
+            PostAppMessage(handle(), WM_CLOUD_DELETE, 0, 0);
+        } else if (sender == names::kAllCheck) {
+            rows_->SetAllChecked(allCheck_->isChecked());
+        }
+    } else if (type == kNotifyTextChanged || type == kNotifyReturn) {
+        if (sender == names::kSearchEdit) {
+            const std::string text = WideToAnsi(searchEdit_->text().toStdWString());
+            WriteLog("searchStr:%s\r\n", text.c_str());
+            rows_->Filter(text);
+        }
+    } else if (type == kNotifySelectChanged) {
+        select_->setText(QStringLiteral("%1个已选中").arg(rows_->CheckedCount()));
+    }
+}
+
+void CloudFrame::StartBatchRestore() {
+    rememberChoice_ = false;
+    rememberedChoice_ = 0;
+    const std::vector<int> rows = rows_->CheckedRows();
+    jobs_->Start([rows](const JobHooks& hooks) { RunBatchRestore(rows, hooks); });
+}
+
+void CloudFrame::StartRowRestore(int row) {
+    rememberChoice_ = false;
+    rememberedChoice_ = 0;
+    jobs_->Start([row](const JobHooks& hooks) { RunRowRestore(row, hooks); });
+}
+
+void CloudFrame::ConfirmDelete(bool batch, int row) {
+    std::vector<int> rows;
+    if (batch) {
+        rows = rows_->CheckedRows();
+    } else if (row >= 0 && row < rows_->Count() && !rows_->IsDeleted(row)) {
+        rows.push_back(row);
+    }
+    if (rows.empty()) return;
+    if (AppMessageBox(handle(), kDeleteQuestion, kDeleteTitle, kMbYesNo | kMbIconInfo) != kIdYes)
+        return;
+    jobs_->Start([rows](const JobHooks& hooks) { RunBatchDelete(rows, hooks); });
+}
+
+void CloudFrame::MarkDeleted(int row) {
+    rows_->MarkDeleted(row);
+    Notify(kNotifySelectChanged, QString::fromLatin1(names::kAllCheck));
+}
+
+void CloudFrame::HandleCustomMessage(const AppMessage& message) {
+    if (!ready_) return;
+    const int row = static_cast<int>(message.lParam);
+    switch (message.id) {
+        case WM_BAK_PROGRESS_TEXT:
+            if (message.wParam == 1) {
+                ShowLoading(QString::fromStdWString(message.text));
+            } else {
+                HideLoading();
+            }
+            break;
+        case WM_CLOUD_LIST:
+            switch (message.wParam) {
+                case 0:
+                    if (message.lParam == 0) {
+                        ShowLoading(QStringLiteral("正在获取云端备份列表..."));
+                        const AppWindow window = handle();
+                        jobs_->Start([window](const JobHooks&) {
+                            // While a job works on the rows the list stays as it is.
+                            if (RunCloudRefresh() == -2)
+                                PostAppMessage(window, WM_BAK_PROGRESS_TEXT, 0, 0);
+                        });
+                    } else {
+                        RebuildList();
+                    }
+                    break;
+                case 1: {
+                    BackupRecord record;
+                    bool found = false;
+                    {
+                        std::lock_guard<std::mutex> guard(recordsLock);
+                        if (row >= 0 && static_cast<size_t>(row) < cloudRecords.size()) {
+                            record = cloudRecords[static_cast<size_t>(row)];
+                            found = true;
+                        }
+                    }
+                    if (found) rows_->Redraw(row, record);
+                    break;
+                }
+                case 2:
+                    rows_->SetRowEnabled(row, false);
+                    break;
+                case 3:
+                    MarkDeleted(row);
+                    break;
+                case 4:
+                    rows_->SetRowEnabled(row, true);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case WM_CLOUD_BUTTONS:
+            batchSyncBtn_->setEnabled(message.wParam != 0);
+            updateBtn_->setEnabled(message.wParam != 0);
+            break;
+        case WM_CLOUD_DELETE:
+            ConfirmDelete(message.wParam == 0, row);
+            break;
+        case WM_REMEMBER_CHOICE:
+            rememberChoice_ = true;
+            rememberedChoice_ = row;
+            break;
+        case WM_JOB_PROGRESS:
+            rows_->ShowProgress(static_cast<int>(message.wParam),
+                                JobProgressStage(message.lParam),
+                                JobProgressPercent(message.lParam));
+            break;
+        default:
+            // WM_DOWNLOAD_PROGRESS: the row's progress comes with WM_JOB_PROGRESS.
+            break;
+    }
+}
+
+void CloudFrame::OnSystemClose() {
+    hide();
+}
+
+bool CloudFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == header_ && header_) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+            dragging_ = true;
+            dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
+        } else if (event->type() == QEvent::MouseMove && dragging_) {
+            move(mouse->globalPosition().toPoint() - dragOffset_);
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            dragging_ = false;
+        }
+    }
+    return WindowBase::eventFilter(watched, event);
+}
+
+void CloudFrame::ShowSignInLabels() {
+    account_->setText(SignedInAccountText());
+    pc_->setText(ComputerNameText());
+    appVer_->setText(KpVersionText());
+}
+
+void CloudFrame::showEvent(QShowEvent* event) {
+    // The window outlives sign-ins and detections: show who and what is there now.
+    if (ready_) ShowSignInLabels();
+    WindowBase::showEvent(event);
+}

@@ -1,0 +1,70 @@
+// The restore window: the cloud backups of the signed-in account, the batch and row
+// restores, deletion, search, select-all and the progress of each running item.
+// Created hidden; it loads the cloud list at once and keeps its list and jobs when
+// closed (closing only hides it).
+#pragma once
+
+#include <memory>
+
+#include "ui/window_base.h"
+
+class DataRowList;
+class FrameJobs;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+class CloudFrame : public WindowBase {
+    Q_OBJECT
+public:
+    explicit CloudFrame(QWidget* parent = nullptr);
+    // Stops the running jobs after their current step and waits for them.
+    ~CloudFrame() override;
+
+    // Loads the cloud list again, as the refresh button does.
+    void Refresh();
+
+protected:
+    QString GetSkinFile() const override;
+    void InitWindow() override;
+    void Notify(const QString& type, const QString& sender) override;
+    void HandleCustomMessage(const AppMessage& message) override;
+    void OnSystemClose() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void ShowSignInLabels();
+    void RebuildList();
+    void ShowLoading(const QString& text);
+    void HideLoading();
+    void StartBatchRestore();
+    void StartRowRestore(int row);
+    void ConfirmDelete(bool batch, int row);
+    void MarkDeleted(int row);
+
+    QWidget* loading_ = nullptr;
+    QLabel* loadingTips_ = nullptr;
+    QCheckBox* allCheck_ = nullptr;
+    QLabel* sumLabel_ = nullptr;
+    QLabel* sizeLabel_ = nullptr;
+    QLineEdit* searchEdit_ = nullptr;
+    QPushButton* batchSyncBtn_ = nullptr;
+    QPushButton* updateBtn_ = nullptr;
+    QPushButton* batchDelBtn_ = nullptr;
+    QLabel* account_ = nullptr;
+    QLabel* pc_ = nullptr;
+    QLabel* appVer_ = nullptr;
+    QLabel* select_ = nullptr;
+    QWidget* header_ = nullptr;
+    bool ready_ = false;
+
+    std::unique_ptr<DataRowList> rows_;
+    std::unique_ptr<FrameJobs> jobs_;
+    bool rememberChoice_ = false;
+    int rememberedChoice_ = 0;
+    QPoint dragOffset_;
+    bool dragging_ = false;
+};

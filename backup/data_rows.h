@@ -1,0 +1,96 @@
+// The rows of the backup and restore windows' lists: one row layout per record, in
+// list order, each row tagged with its record index; the thirteen columns with their
+// texts, colours and tooltips, search, selection, enabling and item progress. Also the
+// few things the two windows show alike (account, computer, software versions, totals).
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backup/backup_record.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QWidget;
+
+enum class RowKind { kLocal, kCloud };
+
+class DataRowList : public QObject {
+    Q_OBJECT
+public:
+    DataRowList(QListWidget* list, RowKind kind);
+    ~DataRowList() override;
+
+    // Replaces every row with one per record.
+    void Rebuild(const std::vector<BackupRecord>& records);
+    // Draws the row again from its record (ignored out of range).
+    void Redraw(int row, const BackupRecord& record);
+    int Count() const { return static_cast<int>(rows_.size()); }
+
+    // Every row's check box, hidden rows included (not those of deleted backups).
+    void SetAllChecked(bool checked);
+    int CheckedCount() const;
+    // The checked rows that are not marked deleted, in list order.
+    std::vector<int> CheckedRows() const;
+
+    // Shows only the rows whose record's taxSn, taxerName or typeStr contains `text`
+    // (system code page, case-sensitive); empty shows every row.
+    void Filter(const std::string& text);
+    bool IsHidden(int row) const;
+
+    // The whole row.
+    void SetRowEnabled(int row, bool enabled);
+    // The row's own controls: its check box and its action buttons.
+    void SetActionEnabled(int row, bool enabled);
+    // "已删除", white job text on red, disabled for good.
+    void MarkDeleted(int row);
+    bool IsDeleted(int row) const;
+    // The item's stage and percentage in the row's action control.
+    void ShowProgress(int row, int stage, int percent);
+
+    // A row check box changed.
+    std::function<void()> onCheckChanged;
+    // A row button was clicked: its control name and the row.
+    std::function<void(const QString& name, int row)> onRowClick;
+
+private:
+    struct Row {
+        QWidget* item = nullptr;
+        QCheckBox* check = nullptr;
+        std::vector<QLabel*> columns;  // columns 0 to 11
+        QWidget* actionBox = nullptr;  // column 12
+        std::vector<QAbstractButton*> buttons;
+        QProgressBar* progress = nullptr;
+        bool deleted = false;
+        bool progressShown = false;
+    };
+    bool BuildRow(int index);
+    void Fill(Row& row, int index, const BackupRecord& record);
+    void SetProgressVisible(Row& row, bool visible);
+    Row* At(int row);
+    const Row* At(int row) const;
+
+    QPointer<QListWidget> list_;
+    RowKind kind_;
+    std::vector<Row> rows_;
+    std::vector<BackupRecord> records_;
+};
+
+// The row's stage text for WM_JOB_PROGRESS: "打包 45%" and the like.
+QString StageText(int stage, int percent);
+
+// The labels both windows show at the top: the signed-in account, the computer name,
+// and "开票软件版本:" with each installed edition's label and version.
+QString SignedInAccountText();
+QString ComputerNameText();
+QString KpVersionText();
+
+// A total in its label, the label 20 pixels wide per character plus 5.
+void SetTotalLabel(QLabel* label, const QString& text);

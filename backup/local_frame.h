@@ -1,0 +1,70 @@
+// The backup window: this machine's tax data with its backup states, the batch and row
+// backups, search, select-all and the progress of each running item. Created hidden;
+// it scans at once and keeps its list and jobs when closed (closing only hides it).
+#pragma once
+
+#include <memory>
+
+#include "ui/window_base.h"
+
+class DataRowList;
+class FrameJobs;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QCheckBox;
+class QWidget;
+
+class LocalFrame : public WindowBase {
+    Q_OBJECT
+public:
+    explicit LocalFrame(QWidget* parent = nullptr);
+    // Stops the running jobs after their current step and waits for them.
+    ~LocalFrame() override;
+
+    // Rescans this machine's tax data, as the scan button does.
+    void Rescan();
+
+protected:
+    QString GetSkinFile() const override;
+    void InitWindow() override;
+    void Notify(const QString& type, const QString& sender) override;
+    void HandleCustomMessage(const AppMessage& message) override;
+    void OnSystemClose() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void ShowSignInLabels();
+    void StartScan(bool rescan);
+    void RebuildList();
+    void ShowLoading(const QString& text);
+    void HideLoading();
+    void StartBatch();
+    void StartRow(int row);
+    void OnRowButton(int row);
+
+    QWidget* loading_ = nullptr;
+    QLabel* loadingTips_ = nullptr;
+    QCheckBox* allCheck_ = nullptr;
+    QLabel* totalLabel_ = nullptr;
+    QLabel* bakInfoLabel_ = nullptr;
+    QLineEdit* searchEdit_ = nullptr;
+    QPushButton* batchBtn_ = nullptr;
+    QPushButton* scanBtn_ = nullptr;
+    QLabel* account_ = nullptr;
+    QLabel* pc_ = nullptr;
+    QLabel* appVer_ = nullptr;
+    QLabel* select_ = nullptr;
+    QWidget* header_ = nullptr;
+    bool ready_ = false;
+    bool batchRunning_ = false;  // the batch button stays off until it ends
+
+    std::unique_ptr<DataRowList> rows_;
+    std::unique_ptr<FrameJobs> jobs_;
+    // The batch context: the choice dialog's remembered answer.
+    bool rememberChoice_ = false;
+    int rememberedChoice_ = 0;
+    QPoint dragOffset_;
+    bool dragging_ = false;
+};
