@@ -3,36 +3,27 @@
 #include <QApplication>
 #include <QScreen>
 
+#include "backup/cloud_frame.h"
+#include "backup/local_frame.h"
 #include "core/log.h"
 #include "ui/window_base.h"
 
-// The windows come from the backup folder's window library when it is part of the build.
-#if __has_include("backup/local_frame.h") && __has_include("backup/cloud_frame.h")
-#include "backup/cloud_frame.h"
-#include "backup/local_frame.h"
-#define TALVORA_HAVE_BACKUP_WINDOWS 1
-#endif
-
 namespace {
 
-std::unique_ptr<QWidget> MakeWindow(int which) {
-#ifdef TALVORA_HAVE_BACKUP_WINDOWS
-    std::unique_ptr<QWidget> window;
+std::unique_ptr<WindowBase> MakeWindow(int which) {
+    std::unique_ptr<WindowBase> window;
     if (which == BackupWindows::kBackup) {
         window = std::make_unique<LocalFrame>();
     } else {
         window = std::make_unique<CloudFrame>();
     }
-    // Windows built on the skin loader read their layout before they are shown.
-    if (auto* base = qobject_cast<WindowBase*>(window.get())) {
-        if (!base->Root() && base->Create() != 0) return nullptr;
+    // The window reads its layout before it is shown.
+    if (window->Create() != 0) {
+        WriteLog("%s window could not be made\r\n",
+                 which == BackupWindows::kBackup ? "backup" : "restore");
+        return nullptr;
     }
     return window;
-#else
-    WriteLog("%s window is not part of this build\r\n",
-             which == BackupWindows::kBackup ? "backup" : "restore");
-    return nullptr;
-#endif
 }
 
 }  // namespace
@@ -41,7 +32,7 @@ BackupWindows::BackupWindows() = default;
 BackupWindows::~BackupWindows() = default;
 
 bool BackupWindows::Open(int which) {
-    std::unique_ptr<QWidget>& slot = which == kBackup ? local_ : cloud_;
+    std::unique_ptr<WindowBase>& slot = which == kBackup ? local_ : cloud_;
     if (slot) {
         BringToFront(slot.get());
         return true;

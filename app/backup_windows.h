@@ -2,9 +2,10 @@
 // shown again; they live until the main window goes.
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 #include <memory>
+
+class WindowBase;
 
 class BackupWindows {
 public:
@@ -20,6 +21,6 @@ public:
     QWidget* Window(int which) const;
 
 private:
-    std::unique_ptr<QWidget> local_;
-    std::unique_ptr<QWidget> cloud_;
+    std::unique_ptr<WindowBase> local_;
+    std::unique_ptr<WindowBase> cloud_;
 };

@@ -300,9 +300,12 @@ TEST_F(MainFrameTest, CountsSumSizesBeyondFourGibibytes) {
 }
 
 TEST_F(MainFrameTest, MessagesFromWorkersAndTheWindowItself) {
+    env_.RememberDemoAccount();
     TestFrame frame;
     frame.InitMainWindow();
     frame.show();
+    // The restore window lists the account's backups with the tokens of the sign-in.
+    ASSERT_TRUE(SpinUntil([&] { return !g_config->Snapshot().accessToken.empty(); }));
 
     // 1724: the gauge's value, text and colour by load.
     auto* gauge = Get<CCircleProgressUI>(frame, "memoryprogress");
@@ -342,11 +345,21 @@ TEST_F(MainFrameTest, MessagesFromWorkersAndTheWindowItself) {
     EXPECT_TRUE(Checked(frame, "sytjBtn"));
     EXPECT_FALSE(Checked(frame, "rjgjBtn"));
 
-    // 1132 logs which window it opens.
+    // 1132 makes the backup or restore window once, then shows that one again.
+    BackupWindows& windows = frame.backupWindows();
     Click(frame, "backupBtn");
-    ASSERT_TRUE(SpinUntil([&] { return Logged(env_, "backup\r\n"); }));
+    ASSERT_TRUE(SpinUntil([&] { return windows.Window(0) && windows.Window(0)->isVisible(); }));
+    EXPECT_TRUE(Logged(env_, "backup\r\n"));
+    EXPECT_EQ(windows.Window(1), nullptr);
+    QWidget* backupWindow = windows.Window(0);
+    backupWindow->hide();
+    Click(frame, "backupBtn");
+    ASSERT_TRUE(SpinUntil([&] { return backupWindow->isVisible(); }));
+    EXPECT_EQ(windows.Window(0), backupWindow);
     Click(frame, "syncBtn");
-    ASSERT_TRUE(SpinUntil([&] { return Logged(env_, "restore\r\n"); }));
+    ASSERT_TRUE(SpinUntil([&] { return windows.Window(1) && windows.Window(1)->isVisible(); }));
+    EXPECT_TRUE(Logged(env_, "restore\r\n"));
+    EXPECT_EQ(std::string(windows.Window(1)->metaObject()->className()), "CloudFrame");
 
     // 1424 with an account switches the bar and the backup page's account.
     PostAppMessageText(frame.handle(), WM_LOGIN_RESULT, 1, L"13900000002");
@@ -366,6 +379,8 @@ TEST_F(MainFrameTest, MessagesFromWorkersAndTheWindowItself) {
     EXPECT_FALSE(QApplication::activePopupWidget());
 
     // The about box.
+    for (const ShownMessageBox& box : TakeShownMessageBoxes())
+        ADD_FAILURE() << "unexpected box: " << WideToUtf8(box.text);
     SetNextMessageBoxAnswer(kIdOk);
     Click(frame, "aboutBtn");
     std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
