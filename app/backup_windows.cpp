@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <algorithm>
 
 #include "backup/cloud_frame.h"
 #include "backup/local_frame.h"
@@ -40,7 +41,12 @@ bool BackupWindows::Open(int which) {
     slot = MakeWindow(which);
     if (!slot) return false;
     if (QScreen* screen = QApplication::primaryScreen()) {
-        slot->move(screen->availableGeometry().center() - slot->rect().center());
+        // Centred, but never with its title area off a screen smaller than the window.
+        const QRect avail = screen->availableGeometry();
+        QPoint at = avail.center() - slot->rect().center();
+        at.setX(std::max(at.x(), avail.left()));
+        at.setY(std::max(at.y(), avail.top()));
+        slot->move(at);
     }
     slot->show();
     return true;

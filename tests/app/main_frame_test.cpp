@@ -16,11 +16,15 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <mutex>
 
 #include "account/login_frame.h"
 #include "app/circle_progress.h"
 #include "backup/backup_record.h"
 #include "browser/area_list.h"
+#include "browser/open_url.h"
+#include "browser/web_addresses.h"
 #include "browser/web_app.h"
 #include "core/app_message.h"
 #include "core/globals.h"
@@ -378,9 +382,36 @@ TEST_F(MainFrameTest, MessagesFromWorkersAndTheWindowItself) {
     }
     EXPECT_FALSE(QApplication::activePopupWidget());
 
-    // The about box.
+    // The portal and web buttons hand web addresses to the desktop.
+    std::mutex openedLock;
+    std::vector<std::wstring> opened;
+    SetShellUrlOpener([&](const std::wstring& url) {
+        std::lock_guard<std::mutex> guard(openedLock);
+        opened.push_back(url);
+    });
+    Click(frame, "gov_fpcy");
+    Click(frame, "kp_tvr_web");
+    ASSERT_TRUE(SpinUntil([&] {
+        std::lock_guard<std::mutex> guard(openedLock);
+        return opened.size() == 2;
+    }));
+    SetShellUrlOpener(nullptr);
+    std::sort(opened.begin(), opened.end());
+    EXPECT_EQ(opened[0], Utf8ToWide(env_.service().url() + "/web/#/agencyLogin"));
+    EXPECT_EQ(opened[1], std::wstring(kNationalVerifyPortal));
+
+    // The version button checks the update list at once and says when nothing is new.
     for (const ShownMessageBox& box : TakeShownMessageBoxes())
         ADD_FAILURE() << "unexpected box: " << WideToUtf8(box.text);
+    Click(frame, "VersionBtn");
+    std::vector<ShownMessageBox> shown;
+    ASSERT_TRUE(SpinUntil([&] {
+        for (const ShownMessageBox& box : TakeShownMessageBoxes()) shown.push_back(box);
+        return !shown.empty();
+    }));
+    EXPECT_EQ(shown[0].text, L"暂无新版本!");
+
+    // The about box.
     SetNextMessageBoxAnswer(kIdOk);
     Click(frame, "aboutBtn");
     std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
@@ -491,8 +522,16 @@ TEST(MainFrameSoftwareTest, SoftwareTabListsTheCatalogueAndInstallsAMissingEditi
     ASSERT_TRUE(SpinUntil([&] { return uk->progress->value() == 100; }));
     EXPECT_EQ(uk->progress->format(), QString("100/100"));
 
-    // An installed edition starts from its home button.
+    // The home tab's refresh finds an edition installed since.
+    ASSERT_TRUE(testsupport::WriteFile(
+        env.prefixDir() + "/system.reg",
+        testsupport::SystemRegText(testsupport::DemoUninstallEntries(), false)));
     Click(frame, "sytjBtn");
+    EXPECT_EQ(Page(frame), 0);
+    EXPECT_EQ(Text(frame, "kp_uk"), QStringLiteral("启动"));
+    EXPECT_EQ(Text(frame, "home_uk_ver"), QString("1.0.52"));
+
+    // An installed edition starts from its home button.
     Click(frame, "kp_skp");
     ASSERT_TRUE(SpinUntil([&] { return env.Launched().find("newskkp.exe") != std::string::npos; }));
 }

@@ -32,6 +32,7 @@ public:
     testsupport::ObjectStore* store() { return store_.get(); }
     const testsupport::ScopedAppDir& app() const { return app_; }
     std::string Log() const { return app_.Log(); }
+    const std::string& prefixDir() const { return prefixDir_.path(); }
     // Windows programs started so far, one command line each.
     std::string Launched() const;
 
