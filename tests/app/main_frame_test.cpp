@@ -455,6 +455,13 @@ TEST_F(MainFrameTest, ClosingMinimisesOrHidesAndOnlyTheTrayMenuEndsTheProgram) {
     EXPECT_EQ(frame.quits, 0);
     EXPECT_TRUE(frame.isVisible());
 
+    // Desktops without a tray have the same menu on the title area.
+    SetNextMessageBoxAnswer(kIdNo);
+    WhenMenuOpens(ChooseFirstMenuItem);
+    QTest::mouseClick(header, Qt::RightButton, Qt::NoModifier, QPoint(300, 20));
+    ASSERT_TRUE(SpinUntil([&] { return !TakeShownMessageBoxes().empty(); }));
+    EXPECT_EQ(frame.quits, 0);
+
     // Answered yes: the window goes, the icon goes, the event loop is asked to end.
     SetNextMessageBoxAnswer(kIdYes);
     WhenMenuOpens(ChooseFirstMenuItem);
