@@ -7,6 +7,7 @@
 #   backup.png         the data backup tab with local and cloud totals
 #   software.png       the software tab: an install running, one failed, a row's panel
 #   tray_menu.png      the tray icon's menu (a tray host runs on the virtual display)
+#   exit_question.png  the question its 退出 asks
 # and the backup and restore windows' pictures where their program is built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,7 @@ out=build/screenshots
 mkdir -p "$out"
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -DTALVORA_GUI=ON >/dev/null
 targets=(main_window_shots talvora-devservice talvora_skin)
-if cmake --build build --target help | grep -q '^\.\.\. backup_windows_shots$'; then
+if cmake --build build --target help | grep -c '^\.\.\. backup_windows_shots$' >/dev/null; then
   targets+=(backup_windows_shots)
 fi
 cmake --build build -j2 --target "${targets[@]}" >/dev/null

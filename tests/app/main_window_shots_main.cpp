@@ -2,7 +2,7 @@
 // a local service and object store of its own, with the demo Wine prefix:
 //   main_window_shots OUTDIR
 // writes login.png, home.png, home_phone_qr.png, web_app.png, backup.png, software.png
-// and, when the display has a tray, tray_menu.png. Run under a display
+// and, when the display has a tray, tray_menu.png and exit_question.png. Run under a display
 // (scripts/screenshots.sh uses xvfb-run).
 #include <curl/curl.h>
 
@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
 #include <QTest>
@@ -189,12 +190,24 @@ int main(int argc, char** argv) {
                 // The tray host sits in the top-left corner of the screen.
                 Click(frame, "sytjBtn");
                 QCursor::setPos(QPoint(20, 20));
-                QTimer::singleShot(800, [] {
+                // The menu, then its exit question, answered no.
+                QTimer::singleShot(800, [area] {
                     Save("tray_menu.png", QRect(0, 0, 360, 200));
-                    if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
+                    QWidget* menu = QApplication::activePopupWidget();
+                    if (!menu) return;
+                    QTimer::singleShot(800, [area] {
+                        for (QWidget* w : QApplication::topLevelWidgets()) {
+                            auto* box = qobject_cast<QMessageBox*>(w);
+                            if (!box || !box->isVisible()) continue;
+                            Save("exit_question.png", area);
+                            box->button(QMessageBox::No)->click();
+                        }
+                    });
+                    QTest::keyClick(menu, Qt::Key_Down);
+                    QTest::keyClick(menu, Qt::Key_Return);
                 });
                 PostAppMessage(frame.handle(), WM_TRAY_NOTIFY, 0, kTrayRightButtonDown);
-                QTest::qWait(1500);
+                QTest::qWait(3000);
             } else {
                 fprintf(stderr, "no tray on this display: tray_menu.png not taken\n");
             }
