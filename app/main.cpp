@@ -56,8 +56,12 @@ int main(int argc, char* argv[]) {
     // A later start asks for the window with the main title to come forward.
     platform::ActivationListener listener([&app](const std::string& title) {
         QMetaObject::invokeMethod(&app, [title] {
+            // Dialogs and message boxes share the title; the main window is the one asked.
             for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (w->windowTitle() != QString::fromStdString(title)) continue;
+                if (w->windowTitle() != QString::fromStdString(title) ||
+                    w->objectName() != QLatin1String("TalvoraMainWnd")) {
+                    continue;
+                }
                 QVariant handle = w->property("appWindow");
                 if (handle.isValid()) PostAppMessage(handle.toULongLong(), WM_APP_ACTIVATE);
                 break;
@@ -76,6 +80,7 @@ int main(int argc, char* argv[]) {
         if (QScreen* screen = frame.screen()) {
             frame.move(screen->availableGeometry().center() - frame.rect().center());
         }
+        frame.InitMainWindow();
         frame.show();
         frame.activateWindow();
         WriteLog("main window shown\r\n");

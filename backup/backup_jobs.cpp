@@ -224,6 +224,12 @@ int RunMainScan() {
 int RunLocalScan() {
     ListUse use(ListUse::kScan);
     if (!use.ok()) return -1;
+    // The scan lists what is on the machine now; records of an earlier scan (the main
+    // window's at start-up) would appear twice.
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords.clear();
+    }
     return LocalScan();
 }
 

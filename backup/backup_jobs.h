@@ -12,7 +12,8 @@
 // The number of local records, or -1 (nothing done) while a job uses the lists.
 int RunMainScan();
 
-// The backup window's scan: the three editions with a progress text each, the company
+// The backup window's scan, replacing the local list: the three editions with a progress
+// text each, the company
 // names, the backup states (which refresh the cloud list), then WM_LOCAL_LIST (0, 0) and
 // WM_BAK_COUNTS_CHANGED. The number of local records, or -1 while a job uses the lists.
 int RunLocalScan();

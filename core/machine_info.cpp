@@ -40,3 +40,9 @@ uint64_t GetDriveFreeBytes(char letter) {
     }
     return 0;
 }
+
+int GetMemoryLoad() {
+    int percent = 0;
+    if (!platform::MemoryLoadPercent(&percent)) return -1;
+    return percent < 0 ? 0 : (percent > 100 ? 100 : percent);
+}

@@ -13,3 +13,5 @@ std::wstring GetPcName();
 // Free bytes of the fixed drive whose root starts with `letter` (upper case); 0 when
 // there is none.
 uint64_t GetDriveFreeBytes(char letter);
+// Physical memory in use in percent (0..100); -1 when the system does not say.
+int GetMemoryLoad();

@@ -32,4 +32,8 @@ DriveKind GetDriveKind(const std::string& root);
 // Free bytes of the whole disk holding the root (not the caller's quota).
 bool DiskFreeBytes(const std::string& root, uint64_t* freeBytes);
 
+// Physical memory in use, in percent of the whole (what is not available to new
+// programs). False when the system does not say.
+bool MemoryLoadPercent(int* percent);
+
 }  // namespace platform

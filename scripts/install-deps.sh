@@ -9,7 +9,7 @@ packages=(
   libcpp-httplib-dev
   qt6-base-dev qt6-tools-dev qt6-webengine-dev libqt6opengl6-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick trayer xdotool  # trayer: a tray on the virtual display
   zbar-tools openssl unzip zip
   fonts-wqy-microhei locales
   g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest

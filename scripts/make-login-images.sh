@@ -72,9 +72,12 @@ convert -size 8x8 xc:'#E5533D' -strip -define png:exclude-chunks=date,time PNG32
 draw demo_ledger.png 44 -fill '#3B82F6' -draw "roundrectangle 0,0 175,175 36,36" \
   -fill white -draw "rectangle 48,44 128,132" -fill '#3B82F6' \
   -draw "rectangle 62,64 114,72" -draw "rectangle 62,84 114,92" -draw "rectangle 62,104 100,112"
+# An invoice with the yuan sign (an exclamation mark here read as a warning).
 draw demo_tax.png 44 -fill '#F59F00' -draw "roundrectangle 0,0 175,175 36,36" \
-  -fill white -draw "circle 88,88 88,36" -fill '#F59F00' -draw "rectangle 80,56 96,100" \
-  -draw "circle 88,116 88,108"
+  -fill white -draw "roundrectangle 46,32 130,144 8,8" \
+  -fill none -stroke '#F59F00' -strokewidth 9 \
+  -draw "polyline 66,56 88,84 110,56" -draw "line 88,84 88,124" \
+  -draw "line 70,92 106,92" -draw "line 70,108 106,108"
 
 # The program's icon for the desktop entry of the package (same mark as logo.png).
 cd ../../packaging

@@ -132,6 +132,9 @@ TEXT
 if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX="$PWD/build/demo-prefix"
   [ -f "$WINEPREFIX/system.reg" ] || "$bin/talvora-demo-prefix" "$WINEPREFIX" --large 96 >/dev/null
+  # As in every Wine prefix, Z: is the root folder: an installer started from the
+  # program's folder then sees a drive path for itself.
+  [ -e "$WINEPREFIX/dosdevices/z:" ] || ln -s / "$WINEPREFIX/dosdevices/z:"
   echo "Demo Wine prefix: $WINEPREFIX"
 fi
 echo "Backups without the window, from another terminal while this runs (see the README):"
@@ -147,7 +150,7 @@ fi
 status=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running Talvora under xvfb-run (a virtual display)."
-  xvfb-run -a "$bin/talvora" || status=$?
+  xvfb-run -a -s "-screen 0 1600x1000x24" "$bin/talvora" || status=$?
 else
   "$bin/talvora" || status=$?
 fi

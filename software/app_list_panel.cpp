@@ -29,12 +29,15 @@ T* Find(QWidget* root, const char* name) {
     return control;
 }
 
-// The chunk of the bar carries the state: green while it runs, red once it failed.
+// The chunk of the bar carries the state: green while it runs, red once it failed; a
+// failure's text is red too, since it may come before any progress.
 void SetBar(QProgressBar* bar, const QString& text, const char* image) {
     bar->setFormat(text);
     if (image) {
-        bar->setStyleSheet(QString("QProgressBar::chunk { border-image: url(skin:app/%1); }")
-                               .arg(QString::fromLatin1(image)));
+        const bool failed = QString::fromLatin1(image) == "red.png";
+        bar->setStyleSheet(QString("QProgressBar { color: %1; } "
+                                   "QProgressBar::chunk { border-image: url(skin:app/%2); }")
+                               .arg(failed ? "#E5533D" : "#333333", QString::fromLatin1(image)));
     }
 }
 

@@ -1,6 +1,8 @@
 #include "ui/message_box_qt.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -13,6 +15,17 @@ namespace {
 int ShowOnUiThread(AppWindow owner, const std::wstring& text, const std::wstring& title,
                    unsigned flags) {
     QMessageBox box(MessageTarget::WidgetFor(owner));
+    // The look of the program's own windows, whatever the owner's style.
+    box.setStyleSheet(QStringLiteral(
+        "QMessageBox { background: #FFFFFF; border: 1px solid #DDE2E8; }"
+        "QMessageBox QLabel { font-family: \"WenQuanYi Micro Hei\"; font-size: 14px;"
+        " color: #333333; }"
+        "QMessageBox QPushButton { font-family: \"WenQuanYi Micro Hei\"; font-size: 13px;"
+        " min-width: 76px; min-height: 30px; padding: 0px 12px; border-radius: 4px;"
+        " border: 1px solid #DDE2E8; background: #FFFFFF; color: #333333; }"
+        "QMessageBox QPushButton:hover { border: 1px solid #01BB71; color: #01BB71; }"
+        "QMessageBox QPushButton:default { background: #01BB71; border: none; color: #FFFFFF; }"
+        "QMessageBox QPushButton:default:hover { background: #13C981; }"));
     box.setWindowTitle(QString::fromStdWString(title));
     box.setText(QString::fromStdWString(text));
     switch (flags & 0xF0) {
@@ -47,6 +60,8 @@ int ShowOnUiThread(AppWindow owner, const std::wstring& text, const std::wstring
             box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
             break;
     }
+    // Text only, like the buttons of the program's windows.
+    for (QAbstractButton* button : box.buttons()) button->setIcon(QIcon());
     switch (box.exec()) {
         case QMessageBox::Yes:
             return kIdYes;

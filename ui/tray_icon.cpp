@@ -70,6 +70,11 @@ bool TrayIcon::IsShown() const {
 
 int TrackPopupMenu(const std::vector<std::pair<int, QString>>& items, const QPoint& pos) {
     QMenu menu;
+    menu.setStyleSheet(
+        QStringLiteral("QMenu { background: #FFFFFF; border: 1px solid #DDE2E8; padding: 4px 0px;"
+                       " font-family: \"WenQuanYi Micro Hei\"; font-size: 13px; color: #333333; }"
+                       "QMenu::item { padding: 6px 28px; }"
+                       "QMenu::item:selected { background: #E6F8F0; color: #01BB71; }"));
     for (const auto& item : items) menu.addAction(item.second)->setData(item.first);
     QAction* chosen = menu.exec(pos);
     return chosen ? chosen->data().toInt() : 0;

@@ -130,4 +130,21 @@ bool DiskFreeBytes(const std::string& root, uint64_t* freeBytes) {
     return true;
 }
 
+bool MemoryLoadPercent(int* percent) {
+    std::ifstream in("/proc/meminfo");
+    if (!in) return false;
+    unsigned long long total = 0, available = 0;
+    std::string key;
+    unsigned long long value = 0;
+    std::string unit;
+    while (in >> key >> value) {
+        std::getline(in, unit);
+        if (key == "MemTotal:") total = value;
+        if (key == "MemAvailable:") available = value;
+    }
+    if (total == 0 || available > total) return false;
+    *percent = static_cast<int>((total - available) * 100 / total);
+    return true;
+}
+
 }  // namespace platform

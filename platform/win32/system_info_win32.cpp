@@ -90,4 +90,12 @@ bool DiskFreeBytes(const std::string& root, uint64_t* freeBytes) {
     return true;
 }
 
+bool MemoryLoadPercent(int* percent) {
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof(status);
+    if (!GlobalMemoryStatusEx(&status)) return false;
+    *percent = static_cast<int>(status.dwMemoryLoad);
+    return true;
+}
+
 }  // namespace platform

@@ -1,115 +1,544 @@
-// The main window's sign-in state and information lines, against the local service.
+// The main window driven by control name against the local service, the demo Wine
+// prefix and the real sign-in, catalogue, portal and backup parts.
 #include "app/main_frame.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <mutex>
 
+#include "account/login_frame.h"
+#include "app/circle_progress.h"
+#include "backup/backup_record.h"
+#include "browser/area_list.h"
+#include "browser/open_url.h"
+#include "browser/web_addresses.h"
+#include "browser/web_app.h"
 #include "core/app_message.h"
+#include "core/globals.h"
+#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "software/app_list_panel.h"
 #include "software/kp_info.h"
-#include "tests/support/dev_service.h"
-#include "tests/support/test_support.h"
-#include "tests/support/wine_prefix_fixture.h"
+#include "tests/app/main_window_env.h"
+#include "ui/tray_icon.h"
 
-using testsupport::DevService;
+using mainwintest::MainWindowEnv;
+using mainwintest::SpinUntil;
 using testsupport::kDemoAgencyMobile;
 using testsupport::kDemoPassword;
 
 namespace {
 
+// The main window with a clock the test sets and a quit that is only counted.
+class TestFrame : public CMainFrame {
+public:
+    long long now = 1800000000;
+    int quits = 0;
+
+protected:
+    long long NowSeconds() const override { return now; }
+    void QuitProgram() override { ++quits; }
+};
+
+template <typename T>
+T* Get(QWidget& frame, const char* name) {
+    T* control = frame.findChild<T*>(QString::fromUtf8(name));
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+}
+
+QString Text(QWidget& frame, const char* name) {
+    if (auto* label = frame.findChild<QLabel*>(name)) return label->text();
+    if (auto* button = frame.findChild<QAbstractButton*>(name)) return button->text();
+    return QString("<missing %1>").arg(name);
+}
+
+void Click(QWidget& frame, const char* name) {
+    if (auto* button = Get<QAbstractButton>(frame, name)) button->click();
+}
+
+int Page(QWidget& frame) {
+    return Get<QStackedWidget>(frame, "MainTabs")->currentIndex();
+}
+
+bool Checked(QWidget& frame, const char* name) {
+    return Get<QAbstractButton>(frame, name)->isChecked();
+}
+
+bool Logged(const MainWindowEnv& env, const std::string& line) {
+    return env.Log().find(line) != std::string::npos;
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+size_t SignInRequests(testsupport::DevService& service) {
+    size_t n = 0;
+    for (const Json::Value& r : service.Requests()) {
+        if (r["method"].asString() == "POST" &&
+            r["path"].asString().find("login") != std::string::npos) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+// Runs `act` once the next pop-up menu is open, then lets the menu run.
+void WhenMenuOpens(std::function<void(QMenu*)> act) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(menu);
+        }
+    });
+    timer->start(20);
+}
+
+void ChooseFirstMenuItem(QMenu* menu) {
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("退出"));
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Return);
+}
+
 class MainFrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(testsupport::WriteDemoPrefix(prefixDir_.path(), false, &error)) << error;
-        prefix_ = std::make_unique<testsupport::ScopedWinePrefix>(prefixDir_.path());
-        ASSERT_TRUE(service_.ok());
-        LoadServiceUrl();
-        g_url = service_.url();
-        std::lock_guard<std::mutex> guard(g_config->mutex);
-        static_cast<ConfigData&>(*g_config) = ConfigData();
+        ASSERT_TRUE(env_.ok()) << env_.error();
+        InitAreaList();
+        StartKpDetection();
+        WaitKpDetection();
+    }
+    void TearDown() override {
+        SetTrayAvailableOverride(std::nullopt);
+        TakeShownMessageBoxes();
     }
 
-    static QString Text(CMainFrame& frame, const char* name) {
-        auto* label = frame.findChild<QLabel*>(name);
-        if (label) return label->text();
-        auto* button = frame.findChild<QPushButton*>(name);
-        return button ? button->text() : QString("<missing %1>").arg(name);
-    }
-
-    testsupport::ScopedAppDir app_;
-    testsupport::TempDir prefixDir_{"prefix"};
-    std::unique_ptr<testsupport::ScopedWinePrefix> prefix_;
-    DevService service_;
+    MainWindowEnv env_;
 };
 
 }  // namespace
 
-TEST_F(MainFrameTest, RememberedAccountSignsInAutomatically) {
+TEST_F(MainFrameTest, StartsSignedInWithTheRememberedAccountAndShowsTheMachine) {
+    env_.RememberDemoAccount();
     {
         std::lock_guard<std::mutex> guard(g_config->mutex);
-        g_config->autoLogin = true;
-        g_config->rememPw = 1;
-        g_config->area = 5;
-        g_config->usList = {{AnsiToWide(kDemoAgencyMobile), AnsiToWide(kDemoPassword)}};
-    }
-    ASSERT_EQ(SaveConfig(), 0);
-    {
-        std::lock_guard<std::mutex> guard(g_config->mutex);
-        static_cast<ConfigData&>(*g_config) = ConfigData();
+        g_config->isUat = true;
     }
     {
-        CMainFrame frame;
-        EXPECT_EQ(Text(frame, "VersionBtn"), QString("V1.0.1.0"));
+        TestFrame frame;
+        frame.InitMainWindow();
+        EXPECT_EQ(g_hMainWnd.load(), frame.handle());
+        EXPECT_EQ(Text(frame, "VersionBtn"), QString("V1.0.1.0(uat)"));
         EXPECT_EQ(Text(frame, "userLab"), QString(kDemoAgencyMobile));
+        EXPECT_EQ(Text(frame, "bakAccount"), QString(kDemoAgencyMobile));
         EXPECT_EQ(Text(frame, "LoginBtn"), QStringLiteral("其他账号"));
         EXPECT_TRUE(g_config->Snapshot().signedIn);
-        EXPECT_EQ(g_config->Snapshot().area, 5);
+        EXPECT_FALSE(Text(frame, "bakPC").isEmpty());
+        EXPECT_EQ(Text(frame, "kpAppVer"),
+                  QStringLiteral("开票软件版本:  金税盘_V2.0.53_ZS_20200731  税控盘_3.25.60001.7  "
+                                 "税务Ukey_1.0.52"));
+        EXPECT_EQ(Text(frame, "home_jsp_ver"), QString("V2.0.53_ZS_20200731"));
+        EXPECT_EQ(Text(frame, "home_uk_ver"), QString("1.0.52"));
+        EXPECT_EQ(Text(frame, "kp_skp"), QStringLiteral("启动"));
+        // The editions lie on the prefix's C: drive.
+        EXPECT_TRUE(Text(frame, "diskinfoText").startsWith(QStringLiteral("C盘 可用 ")))
+            << Text(frame, "diskinfoText").toStdString();
+
+        // The start-up scan finds the demo companies and posts the recount.
+        ASSERT_TRUE(SpinUntil([&] { return !Text(frame, "localDataSumLabel").contains("\n0份"); }));
+        int local = 0;
+        {
+            std::lock_guard<std::mutex> guard(recordsLock);
+            local = static_cast<int>(localRecords.size());
+        }
+        EXPECT_GE(local, 6);
+        EXPECT_TRUE(Text(frame, "localDataSumLabel")
+                        .startsWith(QStringLiteral("本地数据\r\n%1份  ").arg(local)));
+
+        // The portal lists arrive and the IP lookup picks the area, which is kept.
+        auto* area = Get<QComboBox>(frame, "areaCombo");
+        ASSERT_TRUE(SpinUntil([&] { return area->currentIndex() >= 0; }));
+        EXPECT_EQ(frame.currentArea(), area->currentIndex());
+        EXPECT_EQ(g_config->Snapshot().area, area->currentIndex());
+
+        // The memory gauge is fed while the window exists.
+        auto* gauge = Get<CCircleProgressUI>(frame, "memoryprogress");
+        ASSERT_TRUE(SpinUntil([&] { return gauge->value() > 0; }));
+        EXPECT_EQ(gauge->Text(), QString("%1%").arg(gauge->value()));
     }
-    // The automatic sign-in has finished by the time the window is gone.
+    // Every worker has ended with the window; messages to it are dropped.
+    EXPECT_EQ(g_hMainWnd.load(), 0u);
     EXPECT_FALSE(g_config->Snapshot().accessToken.empty());
 }
 
-TEST_F(MainFrameTest, SignInAndSignOutMessagesUpdateTheAccountBar) {
-    CMainFrame frame;
+TEST_F(MainFrameTest, SignedOutTabsAskForTheSignInAndReturnHome) {
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
     EXPECT_EQ(Text(frame, "userLab"), QString());
     EXPECT_EQ(Text(frame, "LoginBtn"), QStringLiteral("登录"));
-    EXPECT_FALSE(g_config->Snapshot().signedIn);
 
-    PostAppMessageText(frame.handle(), WM_LOGIN_RESULT, 1, L"13900000002");
-    QTRY_COMPARE(Text(frame, "userLab"), QString("13900000002"));
+    // The login window opens over the home page with the red notice; the user signs in.
+    QString notice;
+    bool noticeShown = false;
+    int homePageWhileOpen = -1;
+    QTimer::singleShot(50, [&] {
+        LoginFrame* login = nullptr;
+        ASSERT_TRUE(SpinUntil([&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if ((login = qobject_cast<LoginFrame*>(w)) && login->isVisible()) return true;
+            }
+            return false;
+        }));
+        homePageWhileOpen = Page(frame);
+        auto* tips = Get<QLabel>(*login, "loginTips");
+        notice = tips->text();
+        noticeShown = tips->isVisible();
+        auto* user = Get<QLineEdit>(*login, "USedit");
+        user->setFocus();
+        QTest::keyClicks(user, kDemoAgencyMobile);
+        auto* password = Get<QLineEdit>(*login, "PWedit");
+        password->setFocus();
+        QTest::keyClicks(password, kDemoPassword);
+        Click(*login, "startLogin");
+    });
+    Click(frame, "znfmBtn");
+    EXPECT_EQ(notice, QStringLiteral("该功能需登录才能使用"));
+    EXPECT_TRUE(noticeShown);
+    EXPECT_EQ(homePageWhileOpen, 0);
+    EXPECT_FALSE(Checked(frame, "znfmBtn"));
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "userLab") == kDemoAgencyMobile; }));
     EXPECT_EQ(Text(frame, "LoginBtn"), QStringLiteral("其他账号"));
     EXPECT_TRUE(g_config->Snapshot().signedIn);
-    EXPECT_NE(app_.Log().find("login over retStr=13900000002\r\n"), std::string::npos);
+    EXPECT_TRUE(Logged(env_, std::string("login over retStr=") + kDemoAgencyMobile + "\r\n"));
+    EXPECT_EQ(Page(frame), 0);
+    EXPECT_TRUE(Checked(frame, "sytjBtn"));
 
+    // Signed in, the backup tab opens at once.
+    Click(frame, "sjbfBtn");
+    EXPECT_EQ(Page(frame), 2);
+    EXPECT_TRUE(Checked(frame, "sjbfBtn"));
+
+    // Signing out from the login window clears the account bar.
     PostAppMessage(frame.handle(), WM_LOGIN_RESULT, 2);
-    QTRY_COMPARE(Text(frame, "LoginBtn"), QStringLiteral("登录"));
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "LoginBtn") == QStringLiteral("登录"); }));
     EXPECT_EQ(Text(frame, "userLab"), QString());
     EXPECT_FALSE(g_config->Snapshot().signedIn);
 }
 
-TEST_F(MainFrameTest, VersionLineListsTheDetectedEditions) {
-    StartKpDetection();
-    CMainFrame frame;
-    EXPECT_EQ(Text(frame, "kpAppVer"),
-              QStringLiteral("开票软件版本:  金税盘_V2.0.53_ZS_20200731  税控盘_3.25.60001.7  "
-                             "税务Ukey_1.0.52"));
+TEST_F(MainFrameTest, WebApplicationIsLoadedAfreshOnlyAfterAnHour) {
+    env_.RememberDemoAccount();
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    WebAppHost& web = frame.webApp();
+    ASSERT_NE(web.browserClient(), nullptr);
+    const long long loaded = web.webAppLoadTime;
+    EXPECT_EQ(loaded, frame.now);
+    // The start-up's own sign-ins are done before the count starts.
+    ASSERT_TRUE(SpinUntil([&] { return Logged(env_, "bSucced:"); }));
+    env_.service().ClearRequests();
+
+    frame.now = loaded + 60 * 60 + 59;  // 60 whole minutes
+    Click(frame, "znfmBtn");
+    EXPECT_EQ(Page(frame), 1);
+    EXPECT_TRUE(Checked(frame, "znfmBtn"));
+    EXPECT_TRUE(web.browserVisible);
+    EXPECT_EQ(frame.znfmClickTime(), frame.now);
+    EXPECT_EQ(web.webAppLoadTime, loaded);
+    EXPECT_FALSE(Logged(env_, "overtime token reload browser"));
+
+    // Another tab hides the browser.
+    Click(frame, "rjgjBtn");
+    EXPECT_FALSE(web.browserVisible);
+    EXPECT_TRUE(Logged(env_, "hideBrowser\r\n"));
+    EXPECT_EQ(SignInRequests(env_.service()), 0u);
+
+    frame.now = loaded + 61 * 60;
+    Click(frame, "znfmBtn");
+    EXPECT_TRUE(Logged(env_, "overtime token reload browser\r\n"));
+    EXPECT_EQ(web.webAppLoadTime, frame.now);
+    EXPECT_TRUE(web.browserVisible);
+    // The reload renews the sign-in before it loads the page.
+    ASSERT_TRUE(SpinUntil([&] { return SignInRequests(env_.service()) > 0; }));
 }
 
-TEST_F(MainFrameTest, ActivationRestoresAMinimisedOrHiddenWindow) {
-    CMainFrame frame;
-    frame.showMinimized();
-    QTRY_VERIFY(frame.isMinimized());
-    PostAppMessage(frame.handle(), WM_APP_ACTIVATE);
-    QTRY_VERIFY(!frame.isMinimized() && frame.isVisible());
+TEST_F(MainFrameTest, CountsSumSizesBeyondFourGibibytes) {
+    TestFrame frame;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords.assign(2, BackupRecord());
+        localRecords[0].fileSize = 5LL << 30;  // 5 GiB
+        localRecords[1].fileSize = 3LL << 30;
+        cloudRecords.assign(3, BackupRecord());
+        for (BackupRecord& r : cloudRecords) r.fileSize = 1536LL << 20;  // 1.5 GiB each
+    }
+    PostAppMessage(frame.handle(), WM_BAK_COUNTS_CHANGED);
+    ASSERT_TRUE(SpinUntil([&] { return !Text(frame, "cloudDataSumLabel").contains("\n0份"); }));
+    EXPECT_EQ(Text(frame, "localDataSumLabel"), QStringLiteral("本地数据\r\n2份  8192.000MB"));
+    EXPECT_EQ(Text(frame, "cloudDataSumLabel"), QStringLiteral("云端数据\r\n3份  4608.000MB"));
+    std::lock_guard<std::mutex> guard(recordsLock);
+    localRecords.clear();
+    cloudRecords.clear();
+}
 
+TEST_F(MainFrameTest, MessagesFromWorkersAndTheWindowItself) {
+    env_.RememberDemoAccount();
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    // The restore window lists the account's backups with the tokens of the sign-in.
+    ASSERT_TRUE(SpinUntil([&] { return !g_config->Snapshot().accessToken.empty(); }));
+
+    // 1724: the gauge's value, text and colour by load.
+    auto* gauge = Get<CCircleProgressUI>(frame, "memoryprogress");
+    const struct {
+        int percent;
+        QRgb color;
+    } loads[] = {{69, 0xFF01BB71}, {70, 0xFFFEED50}, {89, 0xFFFEED50}, {90, 0xFFFC3E36}};
+    for (const auto& load : loads) {
+        // The feed keeps posting too; this message is the last one handled here.
+        PostAppMessage(frame.handle(), WM_MEMORY_GAUGE, 0, load.percent);
+        QApplication::processEvents();
+        EXPECT_EQ(gauge->value(), load.percent);
+        EXPECT_EQ(gauge->Text(), QString("%1%").arg(load.percent));
+        EXPECT_EQ(gauge->ForeColor().rgba(), load.color) << load.percent;
+        EXPECT_EQ(gauge->TextColor().rgba(), load.color) << load.percent;
+    }
+
+    // 1133 shows the mobile QR panel; clicking it hides it; showing the window hides it.
+    auto* qr = Get<QWidget>(frame, "sjkpqr");
+    EXPECT_FALSE(qr->isVisible());
+    Click(frame, "kp_tvr_phone");
+    ASSERT_TRUE(SpinUntil([&] { return qr->isVisible(); }));
+    EXPECT_FALSE(Get<QLabel>(frame, "sjkpqrImg")->pixmap().isNull());
+    Click(frame, "sjkpqr");
+    EXPECT_FALSE(qr->isVisible());
+    PostAppMessage(frame.handle(), WM_SHOW_PHONE_QR);
+    ASSERT_TRUE(SpinUntil([&] { return qr->isVisible(); }));
     frame.hide();
-    PostAppMessage(frame.handle(), WM_APP_ACTIVATE);
-    QTRY_VERIFY(frame.isVisible());
-    EXPECT_NE(app_.Log().find("WM_APP_ACTIVATE\r\n"), std::string::npos);
+    frame.show();
+    EXPECT_FALSE(qr->isVisible());
+
+    // 1131 goes home from any tab.
+    Click(frame, "rjgjBtn");
+    EXPECT_EQ(Page(frame), 3);
+    PostAppMessage(frame.handle(), WM_GO_HOME);
+    ASSERT_TRUE(SpinUntil([&] { return Page(frame) == 0; }));
+    EXPECT_TRUE(Checked(frame, "sytjBtn"));
+    EXPECT_FALSE(Checked(frame, "rjgjBtn"));
+
+    // 1132 makes the backup or restore window once, then shows that one again.
+    BackupWindows& windows = frame.backupWindows();
+    Click(frame, "backupBtn");
+    ASSERT_TRUE(SpinUntil([&] { return windows.Window(0) && windows.Window(0)->isVisible(); }));
+    EXPECT_TRUE(Logged(env_, "backup\r\n"));
+    EXPECT_EQ(windows.Window(1), nullptr);
+    QWidget* backupWindow = windows.Window(0);
+    backupWindow->hide();
+    Click(frame, "backupBtn");
+    ASSERT_TRUE(SpinUntil([&] { return backupWindow->isVisible(); }));
+    EXPECT_EQ(windows.Window(0), backupWindow);
+    Click(frame, "syncBtn");
+    ASSERT_TRUE(SpinUntil([&] { return windows.Window(1) && windows.Window(1)->isVisible(); }));
+    EXPECT_TRUE(Logged(env_, "restore\r\n"));
+    EXPECT_EQ(std::string(windows.Window(1)->metaObject()->className()), "CloudFrame");
+
+    // 1424 with an account switches the bar and the backup page's account.
+    PostAppMessageText(frame.handle(), WM_LOGIN_RESULT, 1, L"13900000002");
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "userLab") == "13900000002"; }));
+    EXPECT_EQ(Text(frame, "bakAccount"), QString("13900000002"));
+
+    // Enter, Escape and Space are swallowed wherever they are pressed.
+    QApplication::setActiveWindow(&frame);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    auto* area = Get<QComboBox>(frame, "areaCombo");
+    area->setFocus();
+    size_t swallowed = 0;
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Space}) {
+        QTest::keyClick(area, key);
+        EXPECT_EQ(CountOf(env_.Log(), "key \r\n"), ++swallowed) << key;
+    }
+    EXPECT_FALSE(QApplication::activePopupWidget());
+
+    // The portal and web buttons hand web addresses to the desktop.
+    std::mutex openedLock;
+    std::vector<std::wstring> opened;
+    SetShellUrlOpener([&](const std::wstring& url) {
+        std::lock_guard<std::mutex> guard(openedLock);
+        opened.push_back(url);
+    });
+    Click(frame, "gov_fpcy");
+    Click(frame, "kp_tvr_web");
+    ASSERT_TRUE(SpinUntil([&] {
+        std::lock_guard<std::mutex> guard(openedLock);
+        return opened.size() == 2;
+    }));
+    SetShellUrlOpener(nullptr);
+    std::sort(opened.begin(), opened.end());
+    EXPECT_EQ(opened[0], Utf8ToWide(env_.service().url() + "/web/#/agencyLogin"));
+    EXPECT_EQ(opened[1], std::wstring(kNationalVerifyPortal));
+
+    // The version button checks the update list at once and says when nothing is new.
+    for (const ShownMessageBox& box : TakeShownMessageBoxes())
+        ADD_FAILURE() << "unexpected box: " << WideToUtf8(box.text);
+    Click(frame, "VersionBtn");
+    std::vector<ShownMessageBox> shown;
+    ASSERT_TRUE(SpinUntil([&] {
+        for (const ShownMessageBox& box : TakeShownMessageBoxes()) shown.push_back(box);
+        return !shown.empty();
+    }));
+    EXPECT_EQ(shown[0].text, L"暂无新版本!");
+
+    // The about box.
+    SetNextMessageBoxAnswer(kIdOk);
+    Click(frame, "aboutBtn");
+    std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, L"关于Talvora财税管家");
+    EXPECT_EQ(CountOf(WideToUtf8(boxes[0].text), "\n"), 2u);
+}
+
+TEST_F(MainFrameTest, ClosingMinimisesOrHidesAndOnlyTheTrayMenuEndsTheProgram) {
+    SetTrayAvailableOverride(true);
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+
+    // The system's close command minimises.
+    frame.close();
+    ASSERT_TRUE(SpinUntil([&] { return frame.isMinimized(); }));
+    EXPECT_TRUE(frame.isVisible());
+    PostAppMessage(frame.handle(), WM_TRAY_NOTIFY, 0, kTrayLeftButtonUp);
+    ASSERT_TRUE(SpinUntil([&] { return !frame.isMinimized(); }));
+
+    // The window's own close button hides it; the tray icon brings it back.
+    Click(frame, "mainClosebtn");
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_TRUE(Logged(env_, "hide wind\r\n"));
+    PostAppMessage(frame.handle(), WM_TRAY_NOTIFY, 0, kTrayLeftButtonUp);
+    ASSERT_TRUE(SpinUntil([&] { return frame.isVisible(); }));
+
+    // Double-clicking the title area does not maximise.
+    QWidget* header = Get<QWidget>(frame, "mainHeader");
+    QTest::mouseDClick(header, Qt::LeftButton, Qt::NoModifier, QPoint(300, 20));
+    EXPECT_FALSE(frame.isMaximized());
+
+    // "退出" answered no leaves everything running.
+    SetNextMessageBoxAnswer(kIdNo);
+    WhenMenuOpens(ChooseFirstMenuItem);
+    PostAppMessage(frame.handle(), WM_TRAY_NOTIFY, 0, kTrayRightButtonDown);
+    ASSERT_TRUE(SpinUntil([&] { return !TakeShownMessageBoxes().empty(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(frame.quits, 0);
+    EXPECT_TRUE(frame.isVisible());
+
+    // Desktops without a tray have the same menu on the title area.
+    SetNextMessageBoxAnswer(kIdNo);
+    WhenMenuOpens(ChooseFirstMenuItem);
+    QTest::mouseClick(header, Qt::RightButton, Qt::NoModifier, QPoint(300, 20));
+    ASSERT_TRUE(SpinUntil([&] { return !TakeShownMessageBoxes().empty(); }));
+    EXPECT_EQ(frame.quits, 0);
+
+    // Answered yes: the window goes, the icon goes, the event loop is asked to end.
+    SetNextMessageBoxAnswer(kIdYes);
+    WhenMenuOpens(ChooseFirstMenuItem);
+    PostAppMessage(frame.handle(), WM_TRAY_NOTIFY, 0, kTrayRightButtonDown);
+    ASSERT_TRUE(SpinUntil([&] { return frame.quits == 1; }));
+    std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"确定退出程序吗?");
+    EXPECT_EQ(boxes[0].title, L"Talvora财税管家");
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_FALSE(frame.trayIcon()->IsShown());
+    EXPECT_TRUE(Logged(env_, "程序退出\r\n"));
+
+    // Without a tray the close button minimises, so the window can always come back.
+    SetTrayAvailableOverride(false);
+    frame.showNormal();
+    Click(frame, "mainClosebtn");
+    ASSERT_TRUE(SpinUntil([&] { return frame.isMinimized(); }));
+    EXPECT_TRUE(frame.isVisible());
+}
+
+TEST(MainFrameSoftwareTest, SoftwareTabListsTheCatalogueAndInstallsAMissingEdition) {
+    MainWindowEnv::Options options;
+    options.ukInstalled = false;
+    MainWindowEnv env(options);
+    ASSERT_TRUE(env.ok()) << env.error();
+    DetectKpSoftware();
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    EXPECT_EQ(Text(frame, "kp_uk"), QStringLiteral("去安装"));
+    EXPECT_EQ(Text(frame, "home_uk_ver"), QString());
+
+    Click(frame, "rjgjBtn");
+    EXPECT_EQ(Page(frame), 3);
+    AppListPanel& list = frame.appList();
+    ASSERT_TRUE(SpinUntil([&] { return list.RowCount() == 5; }));
+
+    // A right click on a row shows that row's panel only.
+    auto* view = Get<QListWidget>(frame, "appList");
+    const QRect second = view->visualItemRect(view->item(1));
+    QTest::mouseClick(view->viewport(), Qt::RightButton, Qt::NoModifier,
+                      second.topLeft() + QPoint(20, second.height() / 2));
+    EXPECT_TRUE(list.RowAt(1)->more->isVisibleTo(view));
+    for (int i : {0, 2, 3, 4}) EXPECT_FALSE(list.RowAt(i)->more->isVisibleTo(view)) << i;
+    const QRect fourth = view->visualItemRect(view->item(3));
+    QTest::mouseClick(view->viewport(), Qt::RightButton, Qt::NoModifier,
+                      fourth.topLeft() + QPoint(20, fourth.height() / 2));
+    EXPECT_TRUE(list.RowAt(3)->more->isVisibleTo(view));
+    EXPECT_FALSE(list.RowAt(1)->more->isVisibleTo(view));
+    // A left click on an item hides every panel.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      fourth.topLeft() + QPoint(20, fourth.height() / 2));
+    EXPECT_FALSE(list.RowAt(3)->more->isVisibleTo(view));
+
+    // The missing edition's home button installs it from the software tab.
+    Click(frame, "sytjBtn");
+    Click(frame, "kp_uk");
+    EXPECT_EQ(Page(frame), 3);
+    EXPECT_TRUE(Checked(frame, "rjgjBtn"));
+    ASSERT_TRUE(SpinUntil([&] { return env.Launched().find(".exe") != std::string::npos; }));
+    const AppListPanel::Row* uk = list.RowAt(1);
+    ASSERT_NE(uk, nullptr);
+    EXPECT_EQ(uk->name->text(), QStringLiteral("增值税发票开票软件（税务UKey版）"));
+    ASSERT_TRUE(SpinUntil([&] { return uk->progress->value() == 100; }));
+    EXPECT_EQ(uk->progress->format(), QString("100/100"));
+
+    // The home tab's refresh finds an edition installed since.
+    ASSERT_TRUE(testsupport::WriteFile(
+        env.prefixDir() + "/system.reg",
+        testsupport::SystemRegText(testsupport::DemoUninstallEntries(), false)));
+    Click(frame, "sytjBtn");
+    EXPECT_EQ(Page(frame), 0);
+    EXPECT_EQ(Text(frame, "kp_uk"), QStringLiteral("启动"));
+    EXPECT_EQ(Text(frame, "home_uk_ver"), QString("1.0.52"));
+
+    // An installed edition starts from its home button.
+    Click(frame, "kp_skp");
+    ASSERT_TRUE(SpinUntil([&] { return env.Launched().find("newskkp.exe") != std::string::npos; }));
 }

@@ -6,10 +6,11 @@
 
 #include "account/login_controls.h"
 #include "account/login_frame.h"
+#include "app/main_controls.h"
+#include "app/main_frame.h"
 #include "backup/frame_controls.h"
 #include "core/settings.h"
 #include "software/app_list_controls.h"
-#include "ui/skin.h"
 #include "tests/support/test_support.h"
 #include "ui/skin.h"
 
@@ -48,6 +49,8 @@ std::vector<WindowNames> AllWindows() {
     return {
         {login_controls::kSkinFile, std::vector<const char*>(std::begin(login_controls::kAll),
                                                              std::end(login_controls::kAll))},
+        {main_controls::kSkinFile,
+         std::vector<const char*>(std::begin(main_controls::kAll), std::end(main_controls::kAll))},
         {app_list_controls::kSkinFile, std::vector<const char*>(std::begin(app_list_controls::kAll),
                                                                 std::end(app_list_controls::kAll))},
         {frame_controls::kLocalSkin, std::vector<const char*>(std::begin(frame_controls::kLocalAll),
@@ -101,4 +104,12 @@ TEST(SkinLayouts, LoginWindowFindsEveryControlWithItsKind) {
     // A missing or mistyped control fails this test through the missing-control handler.
     LoginFrame frame;
     ASSERT_EQ(frame.Create(), 0);
+}
+
+TEST(SkinLayouts, MainWindowFindsEveryControlWithItsKind) {
+    testsupport::ScopedAppDir app;
+    LoadServiceUrl();
+    // The constructor loads the layout; a missing or mistyped control fails the test.
+    CMainFrame frame;
+    EXPECT_NE(frame.Root(), nullptr);
 }

@@ -4,6 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
+#include "app/memory_gauge_feed.h"
+#include "core/messages.h"
+#include "tests/software/recording_window.h"
 #include "tests/support/test_support.h"
 
 using testsupport::MakeDirs;
@@ -26,4 +32,31 @@ TEST(StartupTasks, LeftoverInstallersAreDeletedButNotFolders) {
     EXPECT_EQ(access((dir / "Talvora_v2_data").c_str(), F_OK), 0);
     EXPECT_NE(app.Log().find("remove " + (dir / "Talvora_v1.0.2.0.exe") + "\r\n"),
               std::string::npos);
+}
+
+TEST(StartupTasks, MemoryGaugeFeedPostsTheLoadUntilStopped) {
+    RecordingWindow window;
+    MemoryGaugeFeed feed;
+    feed.Start(window.handle(), 5);
+    for (int i = 0; i < 2000 && window.Messages().size() < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    feed.Stop();
+    EXPECT_FALSE(feed.Running());
+    const std::vector<AppMessage> posted = window.Messages();
+    ASSERT_GE(posted.size(), 3u);
+    for (const AppMessage& m : posted) {
+        EXPECT_EQ(m.id, static_cast<unsigned>(WM_MEMORY_GAUGE));
+        EXPECT_GE(m.lParam, 1);  // a running system uses some of its memory
+        EXPECT_LE(m.lParam, 100);
+    }
+    // Nothing arrives once Stop has returned.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(window.Messages().size(), posted.size());
+    // It starts again after a stop, as a window made anew would start it.
+    feed.Start(window.handle(), 5);
+    for (int i = 0; i < 2000 && window.Messages().size() == posted.size(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GT(window.Messages().size(), posted.size());
 }

@@ -355,6 +355,8 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     EXPECT_EQ(RunMainScan(), 8);
     EXPECT_EQ(cloudRecords.size(), 12u);
     EXPECT_TRUE(counted());
+    // The backup window opened afterwards scans again and lists each company once.
+    EXPECT_EQ(RunLocalScan(), 8);
 }
 
 TEST_F(JobsTest, LargerNewerCloudCopyOfTheSameVersionIsLeftAloneUnasked) {
