@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick trayer xdotool  # trayer: a tray on the virtual display
   zbar-tools openssl unzip zip
-  fonts-wqy-microhei locales
+  fonts-wqy-microhei locales tzdata
   g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
   lintian xdg-utils
 )

@@ -147,6 +147,10 @@ if [ "$(id -u)" -eq 0 ]; then
   echo "Running as root: the embedded browser runs without Chromium's sandbox."
 fi
 
+# The invoicing data and the service keep China time; the demo shows the program as its
+# users see it, whatever zone this machine is set to.
+export TZ="${TZ:-Asia/Shanghai}"
+
 status=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running Talvora under xvfb-run (a virtual display)."

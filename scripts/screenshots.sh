@@ -24,6 +24,8 @@ cmake --build build -j2 --target "${targets[@]}" >/dev/null
 export QTWEBENGINE_CHROMIUM_FLAGS="--no-sandbox --disable-gpu"
 unset QT_QPA_PLATFORM
 export OUT="$out"
+# Backup times are local time and data times China time: show them as a user in China would.
+export TZ=Asia/Shanghai
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   # A plain X server has no tray; trayer hosts icons in the top-left corner.
   trayer --edge top --align left --widthtype pixel --width 48 --heighttype pixel \
