@@ -10,6 +10,7 @@
 #include "backup/cloud_service.h"
 #include "backup/entry_path.h"
 #include "backup/folder_lock.h"
+#include "backup/interrupted_jobs.h"
 #include "backup/job_choice.h"
 #include "backup/job_support.h"
 #include "backup/restore_archive.h"
@@ -137,7 +138,8 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
         case LockWait::kFailed:
             return MakeResult(row, ItemOutcome::kFailed, "the folder lock cannot be taken");
     }
-    RemoveRestoreLeftovers(hostRoot);
+    // What an interrupted restore of this company left; its lock keeps other jobs out.
+    RemoveRestoreLeftovers(hostRoot, rec.dirName);
 
     std::string url, md5;
     const int got = GetDownload(rec.fileId, &url, &md5);
@@ -284,11 +286,21 @@ ItemResult RestoreItem(int row, const JobHooks& hooks) {
     PostRow(2, row);
     SetOpState(RecordList::kCloud, row, kJobRunning);
     std::string archive;
-    ItemResult result = RestoreSteps(row, rec, hooks, &archive);
-    // Downloads are tax data: nothing stays in the working folder.
-    if (!archive.empty()) {
-        platform::RemoveFile(archive);
-        platform::RemoveFile(archive + ".part");
+    ItemResult result;
+    {
+        JobInProgress job(hooks);
+        if (!job.ok()) {
+            result = hooks.Stopped() ? MakeResult(row, ItemOutcome::kStopped, "stopped")
+                                     : MakeResult(row, ItemOutcome::kFailed,
+                                                  "the jobs lock cannot be taken");
+        } else {
+            result = RestoreSteps(row, rec, hooks, &archive);
+        }
+        // Downloads are tax data: nothing stays in the working folder.
+        if (!archive.empty()) {
+            platform::RemoveFile(archive);
+            platform::RemoveFile(archive + ".part");
+        }
     }
     if (result.outcome == ItemOutcome::kFailed)
         SetOpState(RecordList::kCloud, row, kJobDownloadError);
