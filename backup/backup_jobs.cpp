@@ -152,6 +152,7 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
         return MakeResult(row, ItemOutcome::kFailed, "the upload failed");
     }
     // Until the service has confirmed, it does not hold the backup.
+    CrashPoint("confirm", 0);
     rc = ConfirmUpload(rec);
     WriteLog("upload confirmed ret=%d\r\n", rc);
     if (rc != 0) {

@@ -10,7 +10,8 @@
 
 #ifdef TALVORA_CRASH_HOOKS
 // Steps and counts used: "download" (bytes written), "unpack" (bytes written),
-// "set-aside" and "move-in" (points in order), "pack" (bytes read), "upload" (bytes sent).
+// "set-aside" and "move-in" (points in order), "pack" (bytes read), "upload" (bytes sent),
+// "confirm" (0: stored, not yet confirmed).
 void CrashPoint(const char* step, long long count);
 // Adds `bytes` to the step's running total in this process and checks that total.
 void CrashAdvance(const char* step, long long bytes);
