@@ -114,7 +114,8 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
     if (reply.hasMessage) {
         WriteLog("get token error, %s\r\n", Utf8ToAnsi(reply.message).c_str());
     }
-    if (reply.hasCode) return reply.code;
+    // A refusal carries its code; a "code" of 0 still needs the tokens to be a sign-in.
+    if (reply.hasCode && reply.code != 0) return reply.code;
 
     // A sign-in that finished meanwhile for another account keeps its tokens: this
     // answer belongs to the account the request was made for.
@@ -166,7 +167,8 @@ int RunPasswordSignIn(const PasswordSignInRequest& request) {
         LogResponse(x.response);
     } else {
         if (reply.hasMessage) failure = reply.message;
-        if (reply.hasCode) {
+        // "code" 0 without both tokens is no sign-in either.
+        if (reply.hasCode && reply.code != 0) {
             code = reply.code;
         } else {
             if (!reply.hasAccess) LogResponse(x.response);

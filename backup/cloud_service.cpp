@@ -98,11 +98,12 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
 int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
     out->clear();
     Json::Value root;
-    if (!ParseReply(reply, &root) || !root.isObject()) return reply.empty() ? -1 : 0;
+    // No list is no answer: an empty list would tell the user there are no backups.
+    if (!ParseReply(reply, &root) || !root.isObject()) return -1;
     const Json::Value& list = root["list"];
     if (!list.isArray()) {
-        if (HandleInvalidToken(root)) return -1;
-        return 0;
+        HandleInvalidToken(root);
+        return -1;
     }
     WriteLog("backuped list len:%d\r\n", static_cast<int>(list.size()));
     std::vector<BackupRecord> records;

@@ -20,9 +20,9 @@ int RequestUpload(BackupRecord& record, UploadTicket* ticket);
 // does not parse or one without a code.
 int ConfirmUpload(const BackupRecord& record);
 
-// Replaces cloudRecords with the service's list. The number of list elements; 0 when
-// the answer has no list; -1 for an expired sign-in (renewed when signed in) and for
-// no answer or an unreadable one.
+// Replaces cloudRecords with the service's list. The number of list elements; -1 for an
+// expired sign-in (renewed when signed in) and for an answer without a list (none, not
+// JSON, or an error), which leaves the list empty.
 int ListBackups();
 
 // The download address and MD5 of a backup. 0, or -1 (also for an answer without an
