@@ -176,11 +176,11 @@ TEST_F(JobsTest, FailedRestoresLeaveTheLocalDataAsItWas) {
     ASSERT_EQ(RunRescan(), 8);
     const int row = CloudRows(x).at(0);
     const long long fileId = Cloud(row).fileId;
-    auto restoreOnce = [&](const char* what) {
+    auto restoreOnce = [&](const char* what, int state = kJobDownloadError) {
         questions_.answers = {{kChoiceCloud, false}};
         JobReport report = RunBatchRestore({row}, hooks_);
         EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1) << what;
-        EXPECT_EQ(Cloud(row).opState, kJobDownloadError) << what;
+        EXPECT_EQ(Cloud(row).opState, state) << what;
         EXPECT_EQ(archivetest::Snapshot(folder), local) << what;
         EXPECT_TRUE(WorkFiles().empty()) << what;
         return report.items.empty() ? std::string() : report.items[0].note;
@@ -206,12 +206,13 @@ TEST_F(JobsTest, FailedRestoresLeaveTheLocalDataAsItWas) {
     EXPECT_EQ(restoreOnce("md5"), "the download's MD5 differs");
     ASSERT_TRUE(service_.ClearFaults());
 
-    // A download that cannot be unpacked (the disk is full) fails the restore.
+    // A download that cannot be unpacked (the data's disk is full) fails the restore
+    // with the low-disk state.
     SetFreeSpaceProbe([](const std::string&, uint64_t* freeBytes) {
         *freeBytes = 0;
         return true;
     });
-    EXPECT_EQ(restoreOnce("unpack").find("unpacking failed"), 0u);
+    EXPECT_EQ(restoreOnce("unpack", kJobLowDisk).find("not enough disk space to unpack"), 0u);
     SetFreeSpaceProbe(nullptr);
     for (const platform::DirEntry& e : platform::ListDir(dataRoot))
         EXPECT_EQ(e.name.find("tvrbak"), std::string::npos) << e.name;
