@@ -47,6 +47,30 @@ int64_t DataBytes(const Tree& tree) {
     return n;
 }
 
+// A lock folder of this test's own (inherited by the CLI it starts): the tidy-up after a
+// kill must not find the jobs of tests running beside it.
+class PrivateLockDir {
+public:
+    PrivateLockDir() {
+        const char* old = getenv("XDG_RUNTIME_DIR");
+        had_ = old != nullptr;
+        if (had_) saved_ = old;
+        chmod(dir_.path().c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+    }
+    ~PrivateLockDir() {
+        if (had_)
+            setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
+    }
+
+private:
+    TempDir dir_{"locks"};
+    bool had_ = false;
+    std::string saved_;
+};
+
 class CliCrashTest : public ::testing::Test {
 protected:
     CliCrashTest() : scoped_(prefix_.path()), service_(store_.ServiceOptions()) {}
@@ -135,6 +159,7 @@ protected:
         return static_cast<int64_t>(testsupport::ReadFile(fetch.packagePath).size());
     }
 
+    PrivateLockDir locks_;
     ScopedAppDir app_;
     TempDir prefix_{"prefix"};
     TempDir scratch_{"scratch"};
