@@ -21,13 +21,13 @@ const Armed& ArmedPoint() {
     static Armed armed;
     static std::once_flag once;
     std::call_once(once, [] {
-        const char* spec = std::getenv("TALVORA_CRASH_AT");
-        const char* colon = spec ? std::strrchr(spec, ':') : nullptr;
-        if (!colon || colon == spec) return;
+        const char* setting = std::getenv("TALVORA_CRASH_AT");
+        const char* colon = setting ? std::strrchr(setting, ':') : nullptr;
+        if (!colon || colon == setting) return;
         char* end = nullptr;
         long long count = std::strtoll(colon + 1, &end, 10);
         if (!end || *end != '\0' || count < 0) return;
-        armed.step.assign(spec, static_cast<size_t>(colon - spec));
+        armed.step.assign(setting, static_cast<size_t>(colon - setting));
         armed.count = count;
     });
     return armed;
