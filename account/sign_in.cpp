@@ -42,12 +42,12 @@ SignInExchange PostSignIn(int role, const std::string& mobile, const std::string
                               std::string(), kSignInTimeoutMs);
     }
     WriteLog("login role=%d token url=%s, reqStr=%s, respStr=%s\r\n", role, x.url.c_str(),
-             MaskedRequest(mobile, secretCode).c_str(), LogSafe(Utf8ToAnsi(x.response)).c_str());
+             MaskedRequest(mobile, secretCode).c_str(), Utf8ToAnsi(LogSafe(x.response)).c_str());
     return x;
 }
 
 void LogResponse(const std::string& response) {
-    WriteLog("respStr=%s\r\n", LogSafe(Utf8ToAnsi(response)).c_str());
+    WriteLog("respStr=%s\r\n", Utf8ToAnsi(LogSafe(response)).c_str());
 }
 
 }  // namespace
@@ -112,9 +112,10 @@ int RequestToken(std::string& accessOut, std::string& refreshOut) {
         return -1;
     }
     if (reply.hasMessage) {
-        WriteLog("get token error, %s\r\n", Utf8ToAnsi(reply.message).c_str());
+        WriteLog("get token error, %s\r\n", Utf8ToAnsi(LogSafe(reply.message)).c_str());
     }
-    if (reply.hasCode) return reply.code;
+    // A refusal carries its code; a "code" of 0 still needs the tokens to be a sign-in.
+    if (reply.hasCode && reply.code != 0) return reply.code;
 
     // A sign-in that finished meanwhile for another account keeps its tokens: this
     // answer belongs to the account the request was made for.
@@ -166,7 +167,8 @@ int RunPasswordSignIn(const PasswordSignInRequest& request) {
         LogResponse(x.response);
     } else {
         if (reply.hasMessage) failure = reply.message;
-        if (reply.hasCode) {
+        // "code" 0 without both tokens is no sign-in either.
+        if (reply.hasCode && reply.code != 0) {
             code = reply.code;
         } else {
             if (!reply.hasAccess) LogResponse(x.response);
@@ -176,7 +178,8 @@ int RunPasswordSignIn(const PasswordSignInRequest& request) {
     }
 
     if (code != 0) {
-        WriteLog("login error, retcode=%d retStr=%s\r\n", code, Utf8ToAnsi(failure).c_str());
+        WriteLog("login error, retcode=%d retStr=%s\r\n", code,
+                 Utf8ToAnsi(LogSafe(failure)).c_str());
         PostAppMessageText(request.loginWindow, WM_LOGIN_RESULT, 0, Utf8ToWide(failure));
         return code;
     }

@@ -8,6 +8,7 @@
 #include "account/sign_in.h"
 #include "app/main_frame.h"
 #include "app/startup_tasks.h"
+#include "backup/interrupted_jobs.h"
 #include "backup/obs_client.h"
 #include "browser/area_list.h"
 #include "browser/browser_engine.h"
@@ -73,6 +74,9 @@ int main(int argc, char* argv[]) {
     InstallTokenRenewal();
     // Installers of earlier updates were downloaded where the program writes its files.
     DeleteLeftoverVersionFiles(DataDir());
+    // What a backup or restore left when the machine or the program stopped mid-way
+    // (none runs yet in this process; while another process runs jobs it is skipped).
+    TidyInterruptedJobs();
 
     int result;
     {

@@ -9,11 +9,13 @@
 #include "backup/backup_states.h"
 #include "backup/cloud_service.h"
 #include "backup/folder_lock.h"
+#include "backup/interrupted_jobs.h"
 #include "backup/job_choice.h"
 #include "backup/job_support.h"
 #include "backup/put_archive.h"
 #include "backup/tax_data_scan.h"
 #include "backup/zip_writer.h"
+#include "core/crash_hook.h"
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/messages.h"
@@ -107,6 +109,7 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
     std::string failedPath;
     int rc = ZipDirectory(rec.archivePath, folder, &failedPath, [&](int64_t done) {
         progress.Report(kStagePack, done < dataSize ? done : dataSize, dataSize);
+        CrashPoint("pack", done);
         return !hooks.Stopped();
     });
     if (rc == kArchiveStopped) return MakeResult(row, ItemOutcome::kStopped, "stopped");
@@ -141,6 +144,7 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
     }
     rc = PutArchive(rec.archivePath, ticket, [&](uint64_t sent, uint64_t total) {
         progress.Report(kStageUpload, static_cast<int64_t>(sent), static_cast<int64_t>(total));
+        CrashPoint("upload", static_cast<long long>(sent));
         return !hooks.Stopped();
     });
     if (rc != 0) {
@@ -148,6 +152,7 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
         return MakeResult(row, ItemOutcome::kFailed, "the upload failed");
     }
     // Until the service has confirmed, it does not hold the backup.
+    CrashPoint("confirm", 0);
     rc = ConfirmUpload(rec);
     WriteLog("upload confirmed ret=%d\r\n", rc);
     if (rc != 0) {
@@ -212,6 +217,7 @@ ItemResult BackupCompared(int row, const BackupRecord& local, const JobHooks& ho
 int RunMainScan() {
     ListUse use(ListUse::kScan);
     if (!use.ok()) return -1;
+    TidyInterruptedJobs();
     ScanJsp();
     ScanSkp();
     ScanUk();
@@ -224,6 +230,7 @@ int RunMainScan() {
 int RunLocalScan() {
     ListUse use(ListUse::kScan);
     if (!use.ok()) return -1;
+    TidyInterruptedJobs();
     // The scan lists what is on the machine now; records of an earlier scan (the main
     // window's at start-up) would appear twice.
     {
@@ -236,6 +243,7 @@ int RunLocalScan() {
 int RunRescan() {
     ListUse use(ListUse::kScan);
     if (!use.ok()) return -1;
+    TidyInterruptedJobs();
     {
         std::lock_guard<std::mutex> guard(recordsLock);
         localRecords.clear();
@@ -253,10 +261,21 @@ ItemResult BackupItem(int row, const JobHooks& hooks) {
     PostAppMessage(window, WM_LOCAL_LIST, 1, row);
     PostAppMessage(window, WM_LOCAL_ROW_ENABLE, static_cast<uintptr_t>(row), 0);
     std::string archive;
-    ItemResult result = BackupSteps(row, rec, hooks, &archive);
-    if (!archive.empty()) {
-        platform::RemoveFile(archive);
-        platform::RemoveFile(archive + ".part");
+    ItemResult result;
+    {
+        // Held until the archive is gone: a tidy-up elsewhere waits for it.
+        JobInProgress job(hooks);
+        if (!job.ok()) {
+            result = hooks.Stopped() ? MakeResult(row, ItemOutcome::kStopped, "stopped")
+                                     : MakeResult(row, ItemOutcome::kFailed,
+                                                  "the jobs lock cannot be taken");
+        } else {
+            result = BackupSteps(row, rec, hooks, &archive);
+        }
+        if (!archive.empty()) {
+            platform::RemoveFile(archive);
+            platform::RemoveFile(archive + ".part");
+        }
     }
     if (result.outcome == ItemOutcome::kFailed)
         SetOpState(RecordList::kLocal, row, kJobUploadError);

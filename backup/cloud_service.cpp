@@ -18,14 +18,17 @@
 namespace {
 
 constexpr long kCallTimeoutMs = 20000;
+constexpr size_t kTicketTextMax = 2048;
+constexpr size_t kKeyMax = 1024;
 
 std::string Styled(const Json::Value& value) {
     return Json::StyledWriter().write(value);
 }
 
-// Request and reply texts reach the log in the system code page, secrets masked.
+// Request and reply texts reach the log in the system code page, secrets masked; only
+// the part the log keeps is converted.
 std::string ForLog(const std::string& utf8) {
-    return LogSafe(Utf8ToAnsi(utf8));
+    return Utf8ToAnsi(LogSafe(utf8));
 }
 
 std::string StringMember(const Json::Value& object, const char* name) {
@@ -73,7 +76,10 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
     ticket->fileCloudPath = StringMember(root, "fileCloudPath");
     int64_t fileId = 0;
     if (Int64Member(root, "fileId", &fileId)) record.fileId = fileId;
-    if (ticket->bucketName.empty() || ticket->fileCloudPath.empty()) {
+    // The upload's buffers hold a bucket name and credentials of under 2048 bytes and a
+    // key of under 1024; longer ones are no ticket.
+    if (ticket->bucketName.empty() || ticket->fileCloudPath.empty() ||
+        ticket->bucketName.size() >= kTicketTextMax || ticket->fileCloudPath.size() >= kKeyMax) {
         WriteLog("get OBS auth err\r\n");
         return -2;
     }
@@ -88,7 +94,8 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
     ticket->secret = StringMember(auth, "secret");
     ticket->securitytoken = StringMember(auth, "securitytoken");
     if (ticket->access.empty() || ticket->expiresAt.empty() || ticket->secret.empty() ||
-        ticket->securitytoken.empty()) {
+        ticket->securitytoken.empty() || ticket->access.size() >= kTicketTextMax ||
+        ticket->secret.size() >= kTicketTextMax || ticket->securitytoken.size() >= kTicketTextMax) {
         WriteLog("get OBS auth err\r\n");
         return -4;
     }
@@ -98,11 +105,12 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
 int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
     out->clear();
     Json::Value root;
-    if (!ParseReply(reply, &root) || !root.isObject()) return reply.empty() ? -1 : 0;
+    // No list is no answer: an empty list would tell the user there are no backups.
+    if (!ParseReply(reply, &root) || !root.isObject()) return -1;
     const Json::Value& list = root["list"];
     if (!list.isArray()) {
-        if (HandleInvalidToken(root)) return -1;
-        return 0;
+        HandleInvalidToken(root);
+        return -1;
     }
     WriteLog("backuped list len:%d\r\n", static_cast<int>(list.size()));
     std::vector<BackupRecord> records;

@@ -12,7 +12,8 @@
 // Registers the upload of `record`'s archive (fileName, fileSize, fileMD5, fileTime,
 // bakTime and the company fields) and fills the ticket; record.fileId gets the
 // service's identifier. 0 success; -1 no answer, a refusal or an unreadable answer;
-// -2 no bucket or key; -3 null credentials; -4 incomplete credentials.
+// -2 no bucket or key (or one too long: a bucket of 2048 bytes, a key of 1024); -3 null
+// credentials; -4 incomplete credentials (or one of 2048 bytes or more).
 int RequestUpload(BackupRecord& record, UploadTicket* ticket);
 
 // Tells the service that the object of record.fileId is stored. 0 only for a reply
@@ -20,9 +21,9 @@ int RequestUpload(BackupRecord& record, UploadTicket* ticket);
 // does not parse or one without a code.
 int ConfirmUpload(const BackupRecord& record);
 
-// Replaces cloudRecords with the service's list. The number of list elements; 0 when
-// the answer has no list; -1 for an expired sign-in (renewed when signed in) and for
-// no answer or an unreadable one.
+// Replaces cloudRecords with the service's list. The number of list elements; -1 for an
+// expired sign-in (renewed when signed in) and for an answer without a list (none, not
+// JSON, or an error), which leaves the list empty.
 int ListBackups();
 
 // The download address and MD5 of a backup. 0, or -1 (also for an answer without an

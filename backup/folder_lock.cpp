@@ -28,15 +28,19 @@ std::string UploadLockPath() {
     return InLockDir("upload.lock");
 }
 
+std::string JobsLockPath() {
+    return InLockDir("jobs.lock");
+}
+
 LockWait AcquireJobLock(const std::string& path, platform::FileLock* lock, const JobHooks& hooks,
-                        const std::function<void()>& waiting) {
+                        const std::function<void()>& waiting, platform::FileLock::Mode mode) {
     if (path.empty()) {
         WriteLog("no lock folder for this user\r\n");
         return LockWait::kFailed;
     }
     bool told = false;
     for (;;) {
-        switch (lock->TryLock(path)) {
+        switch (lock->TryLock(path, mode)) {
             case platform::FileLock::Result::Locked:
                 return LockWait::kHeld;
             case platform::FileLock::Result::Failed:

@@ -16,9 +16,13 @@ enum class LockWait { kHeld, kStopped, kFailed };
 std::string CompanyFolderLockPath(const std::string& hostFolder);
 // The lock file of uploads; empty without a lock folder.
 std::string UploadLockPath();
+// The lock file every running job holds shared and the tidy-up of interrupted jobs
+// exclusively; empty without a lock folder.
+std::string JobsLockPath();
 
 // Takes the lock at `path` into `lock`, waiting while another holder has it; `waiting`
 // runs once when the lock is busy. kStopped when the hooks' stop flag ended the wait,
 // kFailed (logged) when the lock cannot be had at all.
 LockWait AcquireJobLock(const std::string& path, platform::FileLock* lock, const JobHooks& hooks,
-                        const std::function<void()>& waiting);
+                        const std::function<void()>& waiting,
+                        platform::FileLock::Mode mode = platform::FileLock::Mode::Exclusive);

@@ -1,11 +1,14 @@
 #include "backup/restore_archive.h"
 
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "backup/archive_name.h"
 #include "backup/archive_result.h"
 #include "backup/entry_path.h"
 #include "backup/zip_reader.h"
+#include "core/crash_hook.h"
 #include "core/log.h"
 #include "platform/file_tree.h"
 
@@ -19,9 +22,42 @@ std::string WithCounter(const std::string& base, int n, const char* suffix) {
     return base + (n > 1 ? "_" + std::to_string(n) : std::string()) + suffix;
 }
 
+std::string ParentOf(const std::string& path) {
+    size_t sep = path.find_last_of(platform::kPathSep);
+    return sep == std::string::npos ? std::string(".") : path.substr(0, sep ? sep : 1);
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool AllDigits(const std::string& text, size_t from, size_t count) {
+    if (from + count > text.size()) return false;
+    for (size_t i = from; i < from + count; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+// The company folder a set-aside or staging name belongs to ("<dir>_<14 digits>[_n]"
+// before the suffix), and the order of its making ("<14 digits>", n); false for others.
+bool LeftoverOwner(const std::string& name, const std::string& suffix, std::string* dirName,
+                   std::pair<std::string, int>* order) {
+    if (!EndsWith(name, suffix)) return false;
+    std::string stem = name.substr(0, name.size() - suffix.size());
+    int counter = 1;
+    const size_t last = stem.rfind('_');
+    if (last != std::string::npos && last + 1 < stem.size() && stem.size() - last - 1 <= 3 &&
+        AllDigits(stem, last + 1, stem.size() - last - 1) && last >= 15 && stem[last - 15] == '_' &&
+        AllDigits(stem, last - 14, 14)) {
+        counter = std::stoi(stem.substr(last + 1));
+        stem.resize(last);
+    }
+    if (stem.size() < 16 || stem[stem.size() - 15] != '_' || !AllDigits(stem, stem.size() - 14, 14))
+        return false;
+    *dirName = stem.substr(0, stem.size() - 15);
+    *order = std::make_pair(stem.substr(stem.size() - 14), counter);
+    return !dirName->empty();
 }
 
 // A new, empty staging folder beside the data; empty when none could be made.
@@ -29,7 +65,10 @@ std::string MakeStaging(const std::string& localPath) {
     std::string base = localPath + "_" + CompactNow();
     for (int n = 1; n <= kNameAttempts; ++n) {
         std::string path = WithCounter(base, n, kStagingSuffix);
-        if (platform::MakeNewDir(path)) return path;
+        if (platform::MakeNewDir(path)) {
+            platform::SyncPath(ParentOf(path));
+            return path;
+        }
         platform::NodeInfo info;
         if (!platform::QueryNode(path, &info) || info.kind == platform::NodeKind::Missing) break;
     }
@@ -68,7 +107,15 @@ int Restore(const std::string& archivePath, const std::string& dataRoot, const s
         platform::RemoveTree(staging);
         return rc;
     }
+    // Every rename below relies on what it moves being on the disk already: the unpack
+    // flushed the files and folders it made, the data root holds the staging folder.
     std::string unpacked = staging + platform::kPathSep + dirName;
+    if (!platform::SyncPath(unpacked) || !platform::SyncPath(staging) ||
+        !platform::SyncPath(dataRoot)) {
+        WriteLog("restore: cannot flush %s\r\n", staging.c_str());
+        platform::RemoveTree(staging);
+        return kArchiveWriteFailed;
+    }
     platform::NodeInfo unpackedInfo;
     if (!platform::QueryNode(unpacked, &unpackedInfo) ||
         unpackedInfo.kind != platform::NodeKind::Directory) {
@@ -82,15 +129,21 @@ int Restore(const std::string& archivePath, const std::string& dataRoot, const s
         return kArchiveSetAsideFailed;
     }
     std::string aside;
+    CrashPoint("set-aside", 0);
     if (old.kind != platform::NodeKind::Missing) {
         aside = SetAside(localPath);
+        CrashPoint("set-aside", 1);
         if (aside.empty()) {
             WriteLog("restore: cannot move %s aside\r\n", localPath.c_str());
             platform::RemoveTree(staging);
             return kArchiveSetAsideFailed;
         }
         WriteLog("localDataMovedTo=%s\r\n", aside.c_str());
+        // Durable before the new data moves in: after a crash either name holds the data.
+        platform::SyncPath(dataRoot);
+        CrashPoint("set-aside", 2);
     }
+    CrashPoint("move-in", 0);
     if (platform::RenameNoReplace(unpacked, localPath) != platform::RenameResult::Done) {
         WriteLog("restore: cannot move the restored data to %s\r\n", localPath.c_str());
         if (!aside.empty() &&
@@ -101,11 +154,15 @@ int Restore(const std::string& archivePath, const std::string& dataRoot, const s
         platform::RemoveTree(staging);
         return kArchiveWriteFailed;
     }
+    CrashPoint("move-in", 1);
     if (setAsidePath) *setAsidePath = aside;
     // The folder's time is the data time the lists show; keep it across the move.
     platform::SetWriteTime(localPath, unpackedInfo.writeTime);
+    platform::SyncPath(localPath);
     platform::SyncPath(dataRoot);
+    CrashPoint("move-in", 2);
     platform::RemoveTree(staging);
+    CrashPoint("move-in", 3);
     return kArchiveOk;
 }
 
@@ -126,20 +183,47 @@ int RestoreArchive(const std::string& archivePath, const std::string& dataRoot,
     return rc;
 }
 
-int RemoveRestoreLeftovers(const std::string& dataRoot) {
+int RemoveRestoreLeftovers(const std::string& dataRoot, const std::string& dirName) {
     std::vector<std::string> names;
     if (!platform::ListNames(dataRoot, &names)) return 0;
-    int removed = 0;
+    int tidied = 0;
+    // The newest set-aside copy of each company whose folder is missing.
+    std::map<std::string, std::pair<std::pair<std::string, int>, std::string>> putBack;
     for (const std::string& name : names) {
-        if (!EndsWith(name, kStagingSuffix)) continue;
+        std::string owner;
+        std::pair<std::string, int> order;
+        const bool staging = LeftoverOwner(name, kStagingSuffix, &owner, &order);
+        if (!staging && !LeftoverOwner(name, kSetAsideSuffix, &owner, &order)) continue;
+        if (!dirName.empty() && owner != dirName) continue;
         std::string path = dataRoot + platform::kPathSep + name;
         platform::NodeInfo info;
         if (!platform::QueryNode(path, &info) || info.kind != platform::NodeKind::Directory)
             continue;
-        if (platform::RemoveTree(path)) {
-            WriteLog("restore: removed leftover %s\r\n", path.c_str());
-            ++removed;
+        if (staging) {
+            if (platform::RemoveTree(path)) {
+                WriteLog("restore: removed leftover %s\r\n", path.c_str());
+                ++tidied;
+            }
+            continue;
+        }
+        platform::NodeInfo company;
+        if (!IsPlainName(owner) ||
+            !platform::QueryNode(dataRoot + platform::kPathSep + owner, &company) ||
+            company.kind != platform::NodeKind::Missing)
+            continue;
+        auto it = putBack.find(owner);
+        if (it == putBack.end() || it->second.first < order) putBack[owner] = {order, path};
+    }
+    for (const auto& entry : putBack) {
+        const std::string localPath = dataRoot + platform::kPathSep + entry.first;
+        const std::string& aside = entry.second.second;
+        if (platform::RenameNoReplace(aside, localPath) == platform::RenameResult::Done) {
+            WriteLog("restore: put %s back to %s\r\n", aside.c_str(), localPath.c_str());
+            ++tidied;
+        } else {
+            WriteLog("restore: cannot put %s back\r\n", aside.c_str());
         }
     }
-    return removed;
+    if (tidied > 0) platform::SyncPath(dataRoot);
+    return tidied;
 }

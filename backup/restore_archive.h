@@ -15,6 +15,9 @@
 int RestoreArchive(const std::string& archivePath, const std::string& dataRoot,
                    const std::string& dirName, std::string* setAsidePath = nullptr);
 
-// Removes the staging folders an interrupted restore left in `dataRoot` (set-aside data
-// is kept); returns how many were removed.
-int RemoveRestoreLeftovers(const std::string& dataRoot);
+// Tidies what an interrupted restore left in `dataRoot` (of the company `dirName`, or of
+// every company when empty): removes its staging folders and, where a company's folder
+// is missing, renames its newest set-aside copy back (set-aside data beside an existing
+// folder is kept). Call it only while no restore of those companies runs. Returns how
+// many leftovers were tidied.
+int RemoveRestoreLeftovers(const std::string& dataRoot, const std::string& dirName = "");

@@ -10,6 +10,7 @@
 #include "backup/cloud_service.h"
 #include "backup/entry_path.h"
 #include "backup/folder_lock.h"
+#include "backup/interrupted_jobs.h"
 #include "backup/job_choice.h"
 #include "backup/job_support.h"
 #include "backup/restore_archive.h"
@@ -115,7 +116,7 @@ DownloadEnd WaitForDownload(Upgrade* job, const JobHooks& hooks, ProgressReporte
 
 // The steps of one restore; `archive` gets the download's path once it is chosen.
 ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
-                        std::string* archive) {
+                        std::string* archive, int* failState) {
     ProgressReporter progress(g_cloudWindow.load(), hooks, row);
     const std::string parent = RestoreParent(rec);
     std::string hostRoot = parent.empty() ? "" : platform::WindowsPathToHost(parent);
@@ -137,7 +138,8 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
         case LockWait::kFailed:
             return MakeResult(row, ItemOutcome::kFailed, "the folder lock cannot be taken");
     }
-    RemoveRestoreLeftovers(hostRoot);
+    // What an interrupted restore of this company left; its lock keeps other jobs out.
+    RemoveRestoreLeftovers(hostRoot, rec.dirName);
 
     std::string url, md5;
     const int got = GetDownload(rec.fileId, &url, &md5);
@@ -183,6 +185,13 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
     progress.Report(kStageUnpack, 0, 0);
     std::string setAside;
     rc = RestoreArchive(*archive, hostRoot, rec.dirName, &setAside);
+    if (rc == kArchiveNoSpace) {
+        // The disk check passed on the program's drive; the data's drive is full.
+        WriteLog("磁盘空间不足\r\n");
+        *failState = kJobLowDisk;
+        return MakeResult(row, ItemOutcome::kFailed,
+                          "not enough disk space to unpack; the local data is kept");
+    }
     if (rc != kArchiveOk) {
         return MakeResult(row, ItemOutcome::kFailed,
                           "unpacking failed (" + std::to_string(rc) + "); the local data is kept");
@@ -284,14 +293,24 @@ ItemResult RestoreItem(int row, const JobHooks& hooks) {
     PostRow(2, row);
     SetOpState(RecordList::kCloud, row, kJobRunning);
     std::string archive;
-    ItemResult result = RestoreSteps(row, rec, hooks, &archive);
-    // Downloads are tax data: nothing stays in the working folder.
-    if (!archive.empty()) {
-        platform::RemoveFile(archive);
-        platform::RemoveFile(archive + ".part");
+    ItemResult result;
+    int failState = kJobDownloadError;
+    {
+        JobInProgress job(hooks);
+        if (!job.ok()) {
+            result = hooks.Stopped()
+                         ? MakeResult(row, ItemOutcome::kStopped, "stopped")
+                         : MakeResult(row, ItemOutcome::kFailed, "the jobs lock cannot be taken");
+        } else {
+            result = RestoreSteps(row, rec, hooks, &archive, &failState);
+        }
+        // Downloads are tax data: nothing stays in the working folder.
+        if (!archive.empty()) {
+            platform::RemoveFile(archive);
+            platform::RemoveFile(archive + ".part");
+        }
     }
-    if (result.outcome == ItemOutcome::kFailed)
-        SetOpState(RecordList::kCloud, row, kJobDownloadError);
+    if (result.outcome == ItemOutcome::kFailed) SetOpState(RecordList::kCloud, row, failState);
     if (result.outcome == ItemOutcome::kStopped) SetOpState(RecordList::kCloud, row, kJobNone);
     PostRow(1, row);
     PostAppMessage(window, WM_CLOUD_BUTTONS, 1, 0);

@@ -18,8 +18,9 @@ int RunCloudRefresh();
 // Downloads the row's archive, checks its MD5 and puts it in place of the company's data
 // folder below its edition's data root (the old folder is set aside; on any failure the
 // local data stays as it was). Waits for the download as long as bytes keep arriving.
-// The row's opState ends 2 (bakState 4) or 7; an item stopped by the hooks ends with
-// opState 0. No archive outlives the call.
+// The row's opState ends 2 (bakState 4), 7, or 9 when the data's disk cannot hold the
+// unpacked data; an item stopped by the hooks ends with opState 0. No archive outlives
+// the call.
 ItemResult RestoreItem(int row, const JobHooks& hooks);
 
 // The batch restore of `rows`: refused while the invoicing software runs. Per row: the

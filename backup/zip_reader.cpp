@@ -12,6 +12,7 @@
 #include "backup/archive_result.h"
 #include "backup/entry_path.h"
 #include "backup/zip_time.h"
+#include "core/crash_hook.h"
 #include "core/log.h"
 #include "platform/file_tree.h"
 
@@ -239,6 +240,7 @@ private:
                 return WriteFailed(path);
             }
             remaining_ -= static_cast<uint64_t>(n);
+            CrashAdvance("unpack", n);
         }
         rc = unzCloseCurrentFile(zip_);
         if (rc == UNZ_CRCERROR) return Damaged(entry.name, "CRC mismatch", rc);

@@ -7,6 +7,10 @@
 # Installed there the program's folder is not writable, so the program keeps its files
 # in the per-user folder (core/data_dir.h).
 
+if(TALVORA_CRASH_HOOKS)
+  message(FATAL_ERROR "a build with TALVORA_CRASH_HOOKS makes no package: configure without it")
+endif()
+
 set(TALVORA_PACKAGE_DIR lib/talvora)
 # cpack packs what is built; `make package` builds first (the root Makefile).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)

@@ -3,11 +3,28 @@
 #include <curl/curl.h>
 
 #include "core/curl_policy.h"
+#include "core/local_settings.h"
 #include "core/log.h"
 
 namespace {
 
 constexpr long kDeleteTimeoutMs = 20000;
+constexpr long long kDefaultStallSeconds = 60;
+constexpr long long kMaxTimeoutMs = 24LL * 3600 * 1000;
+
+// The caller's whole-transfer limit, shortened by "httpTimeoutMs" when that is less;
+// and, whatever the limit, a server that sends nothing for "httpStallSeconds" ends the
+// request, so a call without a limit cannot hang on a silent connection.
+void SetTimeouts(CURL* curl, long timeoutMs) {
+    const long long cap = LocalSettingInt("httpTimeoutMs", 0);
+    if (cap > 0 && cap <= kMaxTimeoutMs && (timeoutMs <= 0 || cap < timeoutMs))
+        timeoutMs = static_cast<long>(cap);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    long long stall = LocalSettingInt("httpStallSeconds", kDefaultStallSeconds);
+    if (stall < 1 || stall > kMaxTimeoutMs / 1000) stall = kDefaultStallSeconds;
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stall));
+}
 
 // The body as it arrives, given up once it would pass the cap.
 struct Reply {
@@ -85,7 +102,7 @@ std::string Fetch(const std::string& url, const std::string& extraHeader, long t
         return std::string();
     }
     if (ApplyCurlPolicy(h.curl, url) != 0) return std::string();
-    curl_easy_setopt(h.curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    SetTimeouts(h.curl, timeoutMs);
     SetHeaders(&h, extraHeader);
     SetReply(h.curl, &reply);
     curl_easy_setopt(h.curl, CURLOPT_NOSIGNAL, 1L);
@@ -110,7 +127,7 @@ std::string HttpPost(const std::string& url, const std::string& body,
     curl_easy_setopt(h.curl, CURLOPT_POSTFIELDS, body.c_str());
     SetReply(h.curl, &reply);
     curl_easy_setopt(h.curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h.curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    SetTimeouts(h.curl, timeoutMs);
     curl_easy_setopt(h.curl, CURLOPT_POST, 1L);
     CURLcode res = curl_easy_perform(h.curl);
     if (res != CURLE_OK) WriteLog("curl_easy_perform() failed: %s\n", curl_easy_strerror(res));

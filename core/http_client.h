@@ -6,6 +6,10 @@
 // HTTPS only, and HTTPS verified unless settings.json says "tlsVerify": false. A reply
 // larger than kMaxReplyBytes is abandoned: the transfer stops, the result is empty and
 // the log says so.
+//
+// settings.json: "httpTimeoutMs" shortens every limit below (tests use it), and
+// "httpStallSeconds" (default 60) ends any request, even one without a limit, once the
+// server has sent nothing for that long.
 #pragma once
 
 #include <cstddef>
@@ -20,5 +24,5 @@ constexpr size_t kMaxReplyBytes = 64u << 20;
 std::string HttpPost(const std::string& url, const std::string& body,
                      const std::string& extraHeader, long timeoutMs);
 std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs);
-// Always waits up to 20000 ms.
+// Waits up to 20000 ms (or "httpTimeoutMs" when less).
 std::string HttpDelete(const std::string& url, const std::string& extraHeader);

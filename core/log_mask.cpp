@@ -202,10 +202,14 @@ std::string MaskSecrets(const std::string& text) {
 }
 
 std::string LogSafe(const std::string& text) {
-    std::string masked = MaskSecrets(text);
-    if (masked.size() <= kLogBodyLimit) return masked;
-    size_t total = masked.size();
-    masked.resize(kLogBodyLimit);
+    // Only the part a line can keep is masked, so a reply of many megabytes costs no more
+    // than a short one; a secret that runs past the cut is masked to its end.
+    constexpr size_t kScanLimit = 4 * kLogBodyLimit;
+    const bool cut = text.size() > kScanLimit;
+    std::string masked = MaskSecrets(cut ? text.substr(0, kScanLimit) : text);
+    if (!cut && masked.size() <= kLogBodyLimit) return masked;
+    const size_t total = text.size();
+    if (masked.size() > kLogBodyLimit) masked.resize(kLogBodyLimit);
     // Do not end inside a multi-byte character (at most three bytes of one are dropped).
     for (int k = 0; k < 3 && !masked.empty() && (static_cast<unsigned char>(masked.back()) & 0x80);
          ++k)

@@ -15,8 +15,8 @@ constexpr size_t kLogBodyLimit = 4096;
 // so the line still shows what happened.
 std::string MaskSecrets(const std::string& text);
 
-// MaskSecrets, then cut to kLogBodyLimit bytes: the form in which any body, address or
-// header is written to the log.
+// MaskSecrets, then cut to kLogBodyLimit bytes followed by a note of the text's size:
+// the form in which any body, address or header is written to the log.
 std::string LogSafe(const std::string& text);
 
 // The value of a cookie as the log shows it: "***" for the token cookies.

@@ -15,6 +15,8 @@ std::string UserLockDir();
 class FileLock {
 public:
     enum class Result { Locked, Busy, Failed };
+    // Shared holders may hold the lock together; an exclusive holder excludes everyone.
+    enum class Mode { Exclusive, Shared };
 
     FileLock() = default;
     ~FileLock();
@@ -23,7 +25,7 @@ public:
 
     // Takes the lock on `path` (a regular file, created private when missing; a link
     // there is refused) without waiting. Busy when another holder has it.
-    Result TryLock(const std::string& path);
+    Result TryLock(const std::string& path, Mode mode = Mode::Exclusive);
     void Unlock();
     bool Held() const;
 

@@ -10,7 +10,8 @@ export QTWEBENGINE_CHROMIUM_FLAGS="--no-sandbox --disable-gpu"
 bash scripts/build.sh build -DTALVORA_GUI=ON
 (cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300)
 
-bash scripts/build.sh build-asan -DTALVORA_GUI=OFF -DTALVORA_SANITIZE=ON
+# This build also carries the crash tests' kill points (it makes no package).
+bash scripts/build.sh build-asan -DTALVORA_GUI=OFF -DTALVORA_SANITIZE=ON -DTALVORA_CRASH_HOOKS=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)" --timeout 300)
 

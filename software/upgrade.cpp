@@ -6,11 +6,13 @@
 #include <memory>
 #include <thread>
 
+#include "core/crash_hook.h"
 #include "core/curl_policy.h"
 #include "core/local_settings.h"
 #include "core/log.h"
 #include "core/log_mask.h"
 #include "core/text.h"
+#include "platform/file_tree.h"
 #include "platform/fs.h"
 #include "platform/private_files.h"
 #include "software/transfer_options.h"
@@ -72,6 +74,7 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* out) {
     Sink* sink = static_cast<Sink*>(out);
     size_t n = fwrite(data, size, count, sink->file);
     sink->job->receivedBytes += static_cast<long long>(n * size);
+    CrashPoint("download", sink->job->receivedBytes);
     return n;
 }
 
@@ -288,7 +291,9 @@ int Upgrade::download_package_file_and_verify() {
             WriteLog("verify_package_file failed\r\n");
             return -3;
         }
-        if (!platform::MoveFileReplace(PartPath(), packagePath)) {
+        // The package's name is given to flushed bytes only.
+        if (!platform::SyncPath(PartPath()) ||
+            !platform::MoveFileReplace(PartPath(), packagePath)) {
             WriteLog("rename [%s] failed with error [%d]\r\n", PartPath().c_str(), errno);
             platform::RemoveFile(PartPath());
             state = 34;

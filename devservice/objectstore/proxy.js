@@ -10,6 +10,9 @@
 //   POST /_control/credentials  {access, secret, token, expiresAt (epoch seconds),
 //                                bucket, key, methods: ["PUT", ...]}
 //   POST /_control/expire       {access} or {} for every credential
+//   POST /_control/fault        {dropAfter, damage, times}: the next `times` PUTs lose
+//                               their connection after `dropAfter` body bytes, or have
+//                               one byte changed on the way in (damage); times 0 clears
 
 const crypto = require('crypto');
 const fs = require('fs');
@@ -130,7 +133,7 @@ function readJson(req, limit) {
 // Writes the body to a file in `dir` while hashing it. Resolves to
 // {file (null when empty), length, sha256 (hex), md5 (base64)}; a client that goes
 // away first leaves no file behind.
-function spoolBody(req, dir) {
+function spoolBody(req, dir, fault) {
   return new Promise((resolve, reject) => {
     const sha256 = crypto.createHash('sha256');
     const md5 = crypto.createHash('md5');
@@ -147,6 +150,15 @@ function spoolBody(req, dir) {
     };
     req.on('data', chunk => {
       if (ended) return;
+      if (fault && fault.dropAfter >= 0 && length + chunk.length > fault.dropAfter) {
+        req.socket.destroy();
+        fail(new Error('connection dropped by the fault switch'));
+        return;
+      }
+      if (fault && fault.damage && length === 0 && chunk.length > 0) {
+        chunk = Buffer.from(chunk);
+        chunk[0] ^= 0xff;
+      }
       if (!out) {
         file = path.join(dir, crypto.randomBytes(12).toString('hex'));
         out = fs.createWriteStream(file);
@@ -241,8 +253,13 @@ class VerifyingProxy {
         resource,
       );
     }
+    let fault = null;
+    if (req.method === 'PUT' && this.fault && this.fault.times > 0) {
+      fault = this.fault;
+      if (--this.fault.times === 0) this.fault = null;
+    }
     try {
-      request.body = await spoolBody(req, this.spoolDir);
+      request.body = await spoolBody(req, this.spoolDir, fault);
     } catch (e) {
       this.log(`${req.method} ${resource}: ${e.message}`);
       res.destroy();
@@ -325,6 +342,18 @@ class VerifyingProxy {
     if (req.method === 'POST' && rawPath === '/_control/credentials') {
       const error = this.credentials.add(body);
       return error ? sendJson(res, 400, { error }) : sendJson(res, 200, { ok: true });
+    }
+    if (req.method === 'POST' && rawPath === '/_control/fault') {
+      const times = Number.isInteger(body.times) ? body.times : 1;
+      this.fault =
+        times > 0
+          ? {
+              dropAfter: Number.isInteger(body.dropAfter) ? body.dropAfter : -1,
+              damage: body.damage === true,
+              times,
+            }
+          : null;
+      return sendJson(res, 200, { ok: true });
     }
     if (req.method === 'POST' && rawPath === '/_control/expire') {
       this.credentials.expire(typeof body.access === 'string' ? body.access : '');

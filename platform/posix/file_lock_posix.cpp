@@ -49,11 +49,11 @@ FileLock::~FileLock() {
     Unlock();
 }
 
-FileLock::Result FileLock::TryLock(const std::string& path) {
+FileLock::Result FileLock::TryLock(const std::string& path, Mode mode) {
     Unlock();
     int fd = OpenRegularFile(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
     if (fd < 0) return Result::Failed;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(fd, (mode == Mode::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
         const bool busy = errno == EWOULDBLOCK;
         close(fd);
         return busy ? Result::Busy : Result::Failed;

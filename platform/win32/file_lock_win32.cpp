@@ -20,7 +20,7 @@ FileLock::~FileLock() {
     Unlock();
 }
 
-FileLock::Result FileLock::TryLock(const std::string& path) {
+FileLock::Result FileLock::TryLock(const std::string& path, Mode mode) {
     Unlock();
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
@@ -33,7 +33,9 @@ FileLock::Result FileLock::TryLock(const std::string& path) {
         return Result::Failed;
     }
     OVERLAPPED at = {};
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const DWORD flags = (mode == Mode::Shared ? 0 : LOCKFILE_EXCLUSIVE_LOCK) |
+                        LOCKFILE_FAIL_IMMEDIATELY;
+    if (!LockFileEx(file, flags, 0, 1, 0, &at)) {
         const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
         CloseHandle(file);
         return busy ? Result::Busy : Result::Failed;

@@ -419,13 +419,17 @@ TEST_F(PasswordSignInTest, FailuresPostTheTextToTheLoginWindowOnly) {
     EXPECT_NE(app.Log().find("login error, retcode=401 retStr="), std::string::npos);
 }
 
-TEST_F(PasswordSignInTest, CodeZeroWithoutTokensCountsAsSuccess) {
+TEST_F(PasswordSignInTest, CodeZeroWithoutTokensIsNoSignIn) {
     {
         std::lock_guard<std::mutex> guard(g_config->mutex);
         g_config->accessToken = "old";
     }
     Answer("/v1/account/agency/login", R"({"code":0})");
-    EXPECT_EQ(RunPasswordSignIn(Request(kDemoAgencyMobile, kPassword, 0, false)), 0);
-    EXPECT_EQ(g_config->Snapshot().accessToken, "");
-    EXPECT_EQ(login.WaitFor(1).at(0).wParam, 1u);
+    EXPECT_EQ(RunPasswordSignIn(Request(kDemoAgencyMobile, kPassword, 0, false)), -1);
+    EXPECT_EQ(g_config->Snapshot().accessToken, "old");
+    const std::vector<AppMessage> got = login.WaitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].wParam, 0u);
+    EXPECT_EQ(got[0].text, L"登录失败！请联系服务人员");
+    EXPECT_TRUE(main.Messages().empty());
 }

@@ -92,12 +92,24 @@ void ObjectStore::Stop() {
 }
 
 bool ObjectStore::ExpireCredentials(const std::string& access) {
-    if (!ok()) return false;
     Json::Value body(Json::objectValue);
     if (!access.empty()) body["access"] = access;
+    return Control("/_control/expire", body);
+}
+
+bool ObjectStore::SetUploadFault(long long dropAfter, bool damage, int times) {
+    Json::Value body(Json::objectValue);
+    body["dropAfter"] = static_cast<Json::Int64>(dropAfter);
+    body["damage"] = damage;
+    body["times"] = times;
+    return Control("/_control/fault", body);
+}
+
+bool ObjectStore::Control(const std::string& path, const Json::Value& body) {
+    if (!ok()) return false;
     Json::StreamWriterBuilder writer;
     const std::string text = Json::writeString(writer, body);
-    const std::string target = url() + "/_control/expire";
+    const std::string target = url() + path;
     long status = 0;
     CURL* curl = curl_easy_init();
     if (!curl) return false;

@@ -13,6 +13,8 @@
 // The node packages come from scripts/install-deps.sh.
 #pragma once
 
+#include <json/json.h>
+
 #include <memory>
 #include <string>
 
@@ -38,12 +40,16 @@ public:
 
     // Makes one credential (by access key) or every one issued so far expire now.
     bool ExpireCredentials(const std::string& access = std::string());
+    // The next `times` uploads (PUT) lose their connection after `dropAfter` body bytes
+    // (-1: never), or arrive with one byte changed (`damage`); 0 clears.
+    bool SetUploadFault(long long dropAfter, bool damage, int times = 1);
     // What the store wrote to its standard error: start failures, refused requests.
     std::string Log() const;
     void Stop();
 
 private:
     bool Launch();
+    bool Control(const std::string& path, const Json::Value& body);
 
     std::string bucket_;
     TempDir data_;
