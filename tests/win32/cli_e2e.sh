@@ -84,7 +84,7 @@ entry '增值税发票开票软件（税务UKey版）' DisplayName '增值税发
 entry '开票软件金税盘版' DisplayName '开票软件金税盘版V2.0.53_ZS_20200731' \
   DisplayVersion '2.0.53' UninstallString 'C:\Program Files\kp\uninst.exe'
 c="$WINEPREFIX/drive_c"
-mkdir -p "$c/SKKP/data" "$c/Program Files/UKeyKp/kpdata" "$c/Program Files/kp/bin"
+mkdir -p "$c/SKKP" "$c/Program Files/UKeyKp" "$c/Program Files/kp/bin"
 cp "$win/bin/newskkp.exe" "$c/SKKP/newskkp.exe"
 for exe in "SKKP/UNWISE.EXE" "Program Files/UKeyKp/uninst.exe" "Program Files/UKeyKp/UKeyKp.exe" \
     "Program Files/kp/uninst.exe" "Program Files/kp/bin/skfpShell.exe"; do
@@ -102,8 +102,9 @@ company() {
   touch -d '2024-03-02 09:00:00' "$d/发票数据" "$d/backup"
   touch -d '2024-03-03 10:15:20' "$d"
 }
-skp="$c/SKKP/data/91440300MA5F8QRS3P.0"
-uk="$c/Program Files/UKeyKp/kpdata/91110108MA01ABCD2X.1"
+# Each company directly in its edition's data root, where a restore puts it back.
+skp="$c/SKKP/91440300MA5F8QRS3P.0"
+uk="$c/Program Files/UKeyKp/91110108MA01ABCD2X.1"
 jsp="$c/Program Files/kp/bin/913101157989776543.0"
 company "$skp" system_V5.dat 1
 company "$uk" system_UKey.dat 2
@@ -134,7 +135,7 @@ wcli() { (cd "$work/app" && wine ./talvora-cli.exe --account 13800000001 "$@"); 
 lcli() { "$work/linux-app/talvora-cli" --account 13800000001 "$@"; }
 
 check "windows scan finds the three companies" \
-  bash -c "cd '$work/app' && wine ./talvora-cli.exe scan | tee '$work/scan.txt' | grep -q 91440300MA5F8QRS3P && grep -q 91110108MA01ABCD2X '$work/scan.txt' && grep -q 913101157989776543 '$work/scan.txt'"
+  bash -c "cd '$work/app' && wine ./talvora-cli.exe --account 13800000001 scan | grep -q 'Found 3 invoicing data sets (JSP 1, SKP 1, UK 1)'"
 check "windows backup --all" wcli backup --all
 check "three archives in the cloud" \
   bash -c "cd '$work/app' && TALVORA_PASSWORD=demo1234 wine ./talvora-cli.exe --account 13800000001 list --cloud --json | grep -o '\"taxSn\"' | wc -l | grep -qx 3"
@@ -150,7 +151,7 @@ check "linux restore of a windows archive" lcli restore --overwrite cloud --late
 check "tree identical after the linux restore" same_tree "$work/uk.tree" "$uk"
 
 # Written by the Linux build, restored by the Windows build.
-check "linux backup" lcli backup 913101157989776543
+check "linux backup" lcli backup --overwrite local 913101157989776543
 rm -rf "$jsp"
 check "windows restore of a linux archive" wcli restore --overwrite cloud --latest 913101157989776543
 check "tree identical after the windows restore" same_tree "$work/jsp.tree" "$jsp"
