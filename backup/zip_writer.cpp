@@ -62,9 +62,9 @@ public:
         if (name.size() > 0xFFFF) return EntryFailed("name", entryName, ZIP_PARAMERROR);
         zip_fileinfo zi = {};
         zi.dosDate = DosTimeFromUnix(info.writeTime);
-        int rc = zipOpenNewFileInZip4_64(zip_, name.c_str(), &zi, nullptr, 0, nullptr, 0,
-                                         nullptr, Z_DEFLATED, kDeflateLevel, 0, -MAX_WBITS,
-                                         kMemLevel, Z_DEFAULT_STRATEGY, nullptr, 0, 0, kZipUtf8Flag,
+        int rc = zipOpenNewFileInZip4_64(zip_, name.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr,
+                                         Z_DEFLATED, kDeflateLevel, 0, -MAX_WBITS, kMemLevel,
+                                         Z_DEFAULT_STRATEGY, nullptr, 0, 0, kZipUtf8Flag,
                                          NeedsZip64(info.size) ? 1 : 0);
         if (rc != ZIP_OK) return EntryFailed("open", entryName, rc);
         for (;;) {

@@ -42,10 +42,9 @@ bool WriteRawArchive(const std::string& path, const std::vector<std::string>& na
     for (const std::string& name : names) {
         zip_fileinfo zi = {};
         const bool dir = name.back() == '/';
-        ok = ok && zipOpenNewFileInZip4_64(zip, name.c_str(), &zi, nullptr, 0, nullptr, 0,
-                                           nullptr, dir ? 0 : Z_DEFLATED, dir ? 0 : 6, 0,
-                                           -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
-                                           flag, 0) == ZIP_OK;
+        ok = ok && zipOpenNewFileInZip4_64(zip, name.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr,
+                                           dir ? 0 : Z_DEFLATED, dir ? 0 : 6, 0, -MAX_WBITS, 8,
+                                           Z_DEFAULT_STRATEGY, nullptr, 0, 0, flag, 0) == ZIP_OK;
         if (!dir) {
             ok = ok && zipWriteInFileInZip(zip, body.data(), static_cast<unsigned>(body.size())) ==
                            ZIP_OK;
@@ -76,7 +75,8 @@ TEST(EntryNameTest, WrittenNamesAreFlaggedUtf8AndComeBackTheSame) {
     TempDir dir("names");
     const std::string src = dir / "src/T.0";
     testsupport::MakeDirs(src + "/" + Host(kFolderUtf8));
-    ASSERT_TRUE(testsupport::WriteFile(src + "/" + Host(kFolderUtf8) + "/" + Host(kFileUtf8), "x1"));
+    ASSERT_TRUE(
+        testsupport::WriteFile(src + "/" + Host(kFolderUtf8) + "/" + Host(kFileUtf8), "x1"));
     const std::string archive = dir / "a.zip";
     ASSERT_EQ(ZipDirectory(archive, src), kArchiveOk);
 

@@ -85,7 +85,11 @@ std::string DevService::FileUrl(const std::string& name, bool chunked) const {
 // Under Wine the service runs natively, started by talvora-test-peers.
 bool DevService::Launch() {
     std::vector<std::string> args = {std::string(TALVORA_BIN_DIR) + "/talvora-devservice",
-                                     "--port", "0", "--data", dataDir_, "--static",
+                                     "--port",
+                                     "0",
+                                     "--data",
+                                     dataDir_,
+                                     "--static",
                                      staticDir_->path()};
     if (options_.https) args.insert(args.end(), {"--cert", certFile_, "--key", keyFile_});
     if (!options_.s3Url.empty()) args.insert(args.end(), {"--s3", options_.s3Url});

@@ -59,9 +59,10 @@ std::string ObjectStore::Log() const {
 #ifdef _WIN32
 // Under Wine the store runs natively, started by talvora-test-peers.
 bool ObjectStore::Launch() {
-    port_ = SpawnPeer({"node", std::string(TALVORA_SOURCE_DIR) + "/devservice/objectstore/objectstore.js",
-                       "--data", data_.path(), "--port", "0", "--bucket", bucket_},
-                      data_ / "objectstore.log", &pid_);
+    port_ = SpawnPeer(
+        {"node", std::string(TALVORA_SOURCE_DIR) + "/devservice/objectstore/objectstore.js",
+         "--data", data_.path(), "--port", "0", "--bucket", bucket_},
+        data_ / "objectstore.log", &pid_);
     return ok();
 }
 

@@ -84,10 +84,11 @@ int Spawn(std::vector<std::string> args, const std::string& errPath, int* pid) {
 }  // namespace
 int main(int argc, char** argv) {
     if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
-        puts("usage: talvora-test-peers\n"
-             "Starts native programs and runs commands for the Windows tests, on a free\n"
-             "port of 127.0.0.1; "
-             "prints \"listening 127.0.0.1:PORT\" first and stops on SIGTERM.");
+        puts(
+            "usage: talvora-test-peers\n"
+            "Starts native programs and runs commands for the Windows tests, on a free\n"
+            "port of 127.0.0.1; "
+            "prints \"listening 127.0.0.1:PORT\" first and stops on SIGTERM.");
         return 0;
     }
     if (argc > 1) {

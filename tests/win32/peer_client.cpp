@@ -42,7 +42,8 @@ bool PeerCall(const std::string& path, const Json::Value& body, Json::Value* rep
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 120000L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-    if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (curl_easy_perform(curl) == CURLE_OK)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     if (status != 200) return false;
