@@ -28,6 +28,10 @@ export CC=$host-gcc-posix CXX=$host-g++-posix AR=$host-ar RANLIB=$host-ranlib
 mkdir -p "$prefix/include" "$prefix/lib" "$cache/stamps"
 
 log() { echo "cross-deps: $*" >&2; }
+# quiet COMMAND...: its output only when it fails.
+quiet() {
+  "$@" >"$cache/last-step.log" 2>&1 || { tail -n 40 "$cache/last-step.log" >&2; log "failed: $*"; exit 1; }
+}
 stamp_of() { echo "$1 $2 recipe $RECIPE"; }
 is_current() { [ -f "$cache/stamps/$1" ] && [ "$(cat "$cache/stamps/$1")" = "$(stamp_of "$1" "$2")" ]; }
 mark_current() { stamp_of "$1" "$2" >"$cache/stamps/$1"; }
@@ -117,8 +121,8 @@ build_jsoncpp() {
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
     -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
     -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=OFF >/dev/null
-  cmake --build "$src/_build" -j "$jobs" >/dev/null
-  cmake --install "$src/_build" >/dev/null
+  quiet cmake --build "$src/_build" -j "$jobs"
+  quiet cmake --install "$src/_build"
 }
 
 build_qrencode() {
@@ -128,8 +132,8 @@ build_qrencode() {
   cmake -S "$src" -B "$src/_build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -DWITH_TOOLS=NO -DWITH_TESTS=NO \
     -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON -DCMAKE_DISABLE_FIND_PACKAGE_Iconv=ON >/dev/null
-  cmake --build "$src/_build" -j "$jobs" >/dev/null
-  cmake --install "$src/_build" >/dev/null
+  quiet cmake --build "$src/_build" -j "$jobs"
+  quiet cmake --install "$src/_build"
 }
 
 build_curl() {
@@ -144,9 +148,9 @@ build_curl() {
     --disable-smtp --disable-gopher --disable-mqtt --disable-ftp --disable-file \
     --disable-manual --disable-docs >/dev/null 2>&1 || \
     { log "curl configure failed, see $src/config.log"; exit 1; })
-  make -C "$src/lib" -j "$jobs" >/dev/null
-  make -C "$src/lib" install >/dev/null
-  make -C "$src/include" install >/dev/null
+  quiet make -C "$src/lib" -j "$jobs"
+  quiet make -C "$src/lib" install
+  quiet make -C "$src/include" install
 }
 
 build_openssl() {
@@ -156,8 +160,8 @@ build_openssl() {
   # cross prefix before the tool names itself.
   (cd "$src" && CC=gcc-posix AR=ar RANLIB=ranlib RC=windres ./Configure mingw no-shared no-asm no-tests no-module no-ui-console \
     --cross-compile-prefix=$host- --prefix="$prefix" --libdir=lib >/dev/null)
-  make -C "$src" -j "$jobs" build_generated >/dev/null
-  make -C "$src" -j "$jobs" libcrypto.a >/dev/null
+  quiet make -C "$src" -j "$jobs" build_generated
+  quiet make -C "$src" -j "$jobs" libcrypto.a
   cp "$src/libcrypto.a" "$prefix/lib/"
   rm -rf "$prefix/include/openssl"
   cp -r "$src/include/openssl" "$prefix/include/openssl"
