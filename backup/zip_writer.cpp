@@ -149,10 +149,17 @@ private:
     std::string failedPath_;
 };
 
+// Windows takes "/" as a separator too.
+#ifdef _WIN32
+constexpr char kSeparators[] = "\\/";
+#else
+constexpr char kSeparators[] = "/";
+#endif
+
 std::string LastComponent(const std::string& path) {
-    size_t end = path.find_last_not_of(platform::kPathSep);
+    size_t end = path.find_last_not_of(kSeparators);
     if (end == std::string::npos) return std::string();
-    size_t start = path.find_last_of(platform::kPathSep, end);
+    size_t start = path.find_last_of(kSeparators, end);
     start = start == std::string::npos ? 0 : start + 1;
     return path.substr(start, end - start + 1);
 }

@@ -134,8 +134,11 @@ export TALVORA_PASSWORD=demo1234
 wcli() { (cd "$work/app" && wine ./talvora-cli.exe --account 13800000001 "$@"); }
 lcli() { "$work/linux-app/talvora-cli" --account 13800000001 "$@"; }
 
-check "windows scan finds the three companies" \
-  bash -c "cd '$work/app' && wine ./talvora-cli.exe --account 13800000001 scan | grep -q 'Found 3 invoicing data sets (JSP 1, SKP 1, UK 1)'"
+scan_finds_three() {
+  wcli scan >"$work/scan.txt" 2>&1 || { cat "$work/scan.txt"; return 1; }
+  grep -q 'Found 3 invoicing data sets (JSP 1, SKP 1, UK 1)' "$work/scan.txt" || { cat "$work/scan.txt"; return 1; }
+}
+check "windows scan finds the three companies" scan_finds_three
 check "windows backup --all" wcli backup --all
 check "three archives in the cloud" \
   bash -c "cd '$work/app' && TALVORA_PASSWORD=demo1234 wine ./talvora-cli.exe --account 13800000001 list --cloud --json | grep -o '\"taxSn\"' | wc -l | grep -qx 3"
