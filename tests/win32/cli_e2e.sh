@@ -38,7 +38,7 @@ check() {  # check NAME COMMAND...: one result line per check
 # wait_listening OUT PID: "HOST:PORT" from the server's first line.
 wait_listening() {
   for _ in $(seq 300); do
-    grep -q '^listening ' "$1" && break
+    grep -q '^listening ' "$1" 2>/dev/null && break
     kill -0 "$2" 2>/dev/null || return 1
     sleep 0.1
   done
@@ -136,7 +136,7 @@ lcli() { "$work/linux-app/talvora-cli" --account 13800000001 "$@"; }
 
 scan_finds_three() {
   wcli scan >"$work/scan.txt" 2>&1 || { cat "$work/scan.txt"; return 1; }
-  grep -q 'Found 3 invoicing data sets (JSP 1, SKP 1, UK 1)' "$work/scan.txt" || { cat "$work/scan.txt"; return 1; }
+  grep -q 'found 3 invoicing data sets (JSP 1, SKP 1, UK 1)' "$work/scan.txt" || { cat "$work/scan.txt"; return 1; }
 }
 check "windows scan finds the three companies" scan_finds_three
 check "windows backup --all" wcli backup --all
