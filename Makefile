@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what is missing first.
-.PHONY: run test build deps package fuzz
+.PHONY: run test build deps package fuzz windows
 
 JOBS ?= $(shell nproc)
 
@@ -23,3 +23,8 @@ test: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The Windows build (libraries cross-built once into ~/.cache/talvora-cross, then core,
+# account, software, backup and talvora-cli.exe in build-win32/) and its Wine suite.
+windows: deps
+	bash scripts/wine-tests.sh build-win32 build

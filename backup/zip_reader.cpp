@@ -87,6 +87,7 @@ int ReadCurrentEntry(unzFile zip, const std::string& topDir, bool first, Entry* 
     if (rc != UNZ_OK) return Damaged("?", "header", rc);
     entry->name.assign(name.data(), info.size_filename);
     if (std::strlen(name.data()) != info.size_filename) return Refuse(entry->name, "NUL in name");
+    entry->name = HostNameFromEntry(entry->name, info.flag);
     if (!SplitEntryName(entry->name, &entry->parts, &entry->isDir)) {
         return Refuse(entry->name, "not a plain relative path");
     }

@@ -10,6 +10,7 @@
 
 #include "backup/archive_report.h"
 #include "backup/archive_result.h"
+#include "backup/entry_path.h"
 #include "backup/zip_time.h"
 #include "core/log.h"
 #include "platform/file_tree.h"
@@ -42,11 +43,11 @@ public:
     int AddDirectory(const std::string& entryName, const platform::NodeInfo& info) {
         zip_fileinfo zi = {};
         zi.dosDate = DosTimeFromUnix(info.writeTime);
-        std::string name = entryName + "/";
+        std::string name = EntryNameFromHost(entryName) + "/";
         if (name.size() > 0xFFFF) return EntryFailed("name", name, ZIP_PARAMERROR);
         int rc = zipOpenNewFileInZip4_64(zip_, name.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr,
                                          0, 0, 0, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY,
-                                         nullptr, 0, 0, 0, 0);
+                                         nullptr, 0, 0, kZipUtf8Flag, 0);
         if (rc != ZIP_OK) return EntryFailed("open", name, rc);
         rc = zipCloseFileInZip(zip_);
         if (rc != ZIP_OK) return EntryFailed("close", name, rc);
@@ -57,12 +58,13 @@ public:
                 const platform::NodeInfo& info) {
         platform::InputFile in;
         if (Refused(path) || !in.Open(path)) return Unreadable(path);
-        if (entryName.size() > 0xFFFF) return EntryFailed("name", entryName, ZIP_PARAMERROR);
+        const std::string name = EntryNameFromHost(entryName);
+        if (name.size() > 0xFFFF) return EntryFailed("name", entryName, ZIP_PARAMERROR);
         zip_fileinfo zi = {};
         zi.dosDate = DosTimeFromUnix(info.writeTime);
-        int rc = zipOpenNewFileInZip4_64(zip_, entryName.c_str(), &zi, nullptr, 0, nullptr, 0,
-                                         nullptr, Z_DEFLATED, kDeflateLevel, 0, -MAX_WBITS,
-                                         kMemLevel, Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0,
+        int rc = zipOpenNewFileInZip4_64(zip_, name.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr,
+                                         Z_DEFLATED, kDeflateLevel, 0, -MAX_WBITS, kMemLevel,
+                                         Z_DEFAULT_STRATEGY, nullptr, 0, 0, kZipUtf8Flag,
                                          NeedsZip64(info.size) ? 1 : 0);
         if (rc != ZIP_OK) return EntryFailed("open", entryName, rc);
         for (;;) {
@@ -147,10 +149,17 @@ private:
     std::string failedPath_;
 };
 
+// Windows takes "/" as a separator too.
+#ifdef _WIN32
+constexpr char kSeparators[] = "\\/";
+#else
+constexpr char kSeparators[] = "/";
+#endif
+
 std::string LastComponent(const std::string& path) {
-    size_t end = path.find_last_not_of(platform::kPathSep);
+    size_t end = path.find_last_not_of(kSeparators);
     if (end == std::string::npos) return std::string();
-    size_t start = path.find_last_of(platform::kPathSep, end);
+    size_t start = path.find_last_of(kSeparators, end);
     start = start == std::string::npos ? 0 : start + 1;
     return path.substr(start, end - start + 1);
 }

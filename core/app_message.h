@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 
-// windows.h has a PostAppMessage macro of its own.
+// windows.h has a PostAppMessage macro of its own: include it first, then drop the macro.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #ifdef PostAppMessage
 #undef PostAppMessage
 #endif

@@ -5,7 +5,17 @@
 
 namespace platform {
 
-enum class CodePage { Ansi, Utf8 };
+// Gbk is code page 936 whatever the system's: the names in archives of the Windows
+// program, which wrote its ANSI names on Chinese Windows.
+enum class CodePage { Ansi, Utf8, Gbk };
+
+// The code page of file names in this layer's calls: ANSI on Windows, the bytes on the
+// disk (UTF-8) elsewhere.
+#ifdef _WIN32
+constexpr CodePage kFileNameCodePage = CodePage::Ansi;
+#else
+constexpr CodePage kFileNameCodePage = CodePage::Utf8;
+#endif
 
 // Both return an empty text when the conversion yields nothing. Characters the
 // target code page cannot hold become its default character ("?").

@@ -13,6 +13,7 @@ packages=(
   zbar-tools openssl unzip zip
   fonts-wqy-microhei locales tzdata
   g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
+  libz-mingw-w64-dev dpkg-dev debian-archive-keyring
   lintian xdg-utils
 )
 

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# wine-tests.sh [BUILD_DIR]: the Windows build of the platform layer and of the code
-# that needs only it, cross-built with mingw-w64 into BUILD_DIR (default build-win32),
-# run under 32-bit Wine in a fresh prefix with the Chinese code page (936) and
-# uninstall entries of the invoicing software. Exits with the tests' status.
+# wine-tests.sh [BUILD_DIR [LINUX_BUILD_DIR]]: the Windows build (platform layer, core,
+# the non-window code of account, software and backup, talvora-cli.exe; libraries from
+# scripts/cross-deps.sh), cross-built with mingw-w64 into BUILD_DIR (default build-win32),
+# its tests run under 32-bit Wine in a fresh prefix with the Chinese code page (936) and
+# uninstall entries of the invoicing software, then the end-to-end run of talvora-cli.exe
+# (tests/win32/cli_e2e.sh). The native peers (local service, object store) come from the
+# Linux build in LINUX_BUILD_DIR (default build), built here when missing.
+# Exits with the tests' status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${1:-build-win32}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
+linux=${2:-build}
+case "$linux" in /*) ;; *) linux="$root/$linux" ;; esac
 started=$(date +%s)
 
 SUDO=""
@@ -22,8 +28,18 @@ if ! installed wine32:i386 || ! installed wine; then
     wine wine32:i386 >/dev/null
 fi
 
-cmake -S tests/win32 -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+prefix=$(bash scripts/cross-deps.sh | tail -n 1)
+echo "Windows libraries ready: $(($(date +%s) - started)) s"
+cmake -S cmake/windows -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DTALVORA_CROSS_PREFIX="$prefix" >/dev/null
 cmake --build "$build" -j "$(nproc)"
+echo "Windows build done: $(($(date +%s) - started)) s"
+# The native side: the local service, talvora-cli for the cross-build restores, and the
+# peer starter of the Windows tests.
+if [ ! -f "$linux/CMakeCache.txt" ]; then
+  cmake -S . -B "$linux" -DTALVORA_GUI=OFF >/dev/null
+fi
+cmake --build "$linux" -j "$(nproc)" --target talvora-devservice talvora-cli talvora-test-peers
 
 export WINEPREFIX="$build/wineprefix"
 export WINEARCH=win32
@@ -81,11 +97,25 @@ mkdir -p "$WINEPREFIX/drive_c/K"
 cp "$build/bin/newskkp.exe" "$WINEPREFIX/drive_c/K/newskkp.exe"
 wineserver -w
 
+# The peers of the Windows tests run natively; the tests reach them on 127.0.0.1.
+peers_out=$(mktemp)
+"$linux/bin/talvora-test-peers" >"$peers_out" &
+peers=$!
+trap 'kill $peers 2>/dev/null || true; wait $peers 2>/dev/null || true; rm -f "$peers_out"; wineserver -k >/dev/null 2>&1 || true' EXIT
+for _ in $(seq 100); do
+  grep -q '^listening ' "$peers_out" && break
+  sleep 0.1
+done
+export TALVORA_TEST_PEERS="http://$(sed -n 's/^listening //p' "$peers_out" | head -n 1)"
+
 status=0
 (cd "$build" && ctest --output-on-failure --timeout 300 -LE window) || status=1
 wineserver -w
 (cd "$build" && xvfb-run -a ctest --output-on-failure --timeout 300 -L window) || status=1
 wineserver -w
+
+echo "Wine end-to-end run of talvora-cli.exe"
+bash tests/win32/cli_e2e.sh "$build" "$linux" || status=1
 
 echo "Wine suite: $(($(date +%s) - started)) s"
 exit $status

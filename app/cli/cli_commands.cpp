@@ -1,7 +1,6 @@
 #include "app/cli/cli_commands.h"
 
 #include <json/json.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -15,6 +14,7 @@
 #include "backup/backup_record.h"
 #include "backup/restore_jobs.h"
 #include "core/text.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ template <typename Job>
 int RunJob(const char* verb, const std::vector<int>& rows, const std::vector<BackupRecord>& list,
            bool cloudSide, const CliOptions& options, int missing, const std::atomic<bool>& stop,
            Job job) {
-    ProgressPrinter printer(stdout, isatty(STDOUT_FILENO) != 0);
+    ProgressPrinter printer(stdout, StdoutIsTerminal());
     std::map<int, std::string> labels;
     for (int row : rows)
         labels[row] = cloudSide ? CloudLabel(list[static_cast<size_t>(row)])

@@ -1,8 +1,5 @@
 #include "app/cli/cli_session.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +8,7 @@
 #include "core/message_box.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -31,15 +29,9 @@ bool ReadLine(std::string* line) {
 bool PromptPassword(std::string* password) {
     fputs("Password: ", stderr);
     fflush(stderr);
-    termios saved{};
-    const bool tty = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (tty) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
+    const bool quiet = SetStdinEcho(false);
     const bool ok = ReadLine(password);
-    if (tty) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (quiet) SetStdinEcho(true);
     fputc('\n', stderr);
     return ok;
 }
@@ -64,7 +56,7 @@ int CliSignIn(const CliOptions& options) {
             }
         } else if (env) {
             password = env;
-        } else if (isatty(STDIN_FILENO)) {
+        } else if (StdinIsTerminal()) {
             if (!PromptPassword(&password)) return kExitUsage;
         } else {
             fprintf(stderr,

@@ -3,8 +3,6 @@
 // settings.json, the log, taxDataTmp) but not its single-instance lock: the program may
 // be open meanwhile; the jobs' own locks keep the two apart.
 #include <curl/curl.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <clocale>
@@ -21,26 +19,17 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "platform/console.h"
 #include "software/kp_info.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
 
-extern "C" void OnStopSignal(int) {
+void OnStop() {
     g_stop = true;
     static const char kText[] = "\ntalvora-cli: stopping after the running step\n";
-    ssize_t ignored = write(STDERR_FILENO, kText, sizeof(kText) - 1);
-    (void)ignored;
-}
-
-void CatchStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    WriteStderrRaw(kText, sizeof(kText) - 1);
 }
 
 }  // namespace
@@ -51,7 +40,7 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CliOptions options;
     std::string error;
-    if (!ParseCliOptions(args, isatty(STDIN_FILENO) != 0, &options, &error)) {
+    if (!ParseCliOptions(args, StdinIsTerminal(), &options, &error)) {
         fprintf(stderr, "talvora-cli: %s\nTry 'talvora-cli --help'.\n", error.c_str());
         return kExitUsage;
     }
@@ -65,7 +54,7 @@ int main(int argc, char* argv[]) {
     }
     // Progress lines reach a pipe or a log as they happen.
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    CatchStopSignals();
+    CatchConsoleStop(OnStop);
 
     InitLog();
     WriteLog("talvora-cli version:%s command:%s\r\n", kAppVersion, options.command.c_str());

@@ -12,6 +12,7 @@ namespace {
 // The C locale names plain ASCII; treat it as UTF-8 so Chinese text survives.
 std::string CodeSetFor(CodePage cp) {
     if (cp == CodePage::Utf8) return "UTF-8";
+    if (cp == CodePage::Gbk) return "GBK";
     std::string name = nl_langinfo(CODESET);
     if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII") return "UTF-8";
     return name;

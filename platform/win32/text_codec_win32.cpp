@@ -8,6 +8,7 @@ namespace platform {
 namespace {
 
 UINT CodePageId(CodePage cp) {
+    if (cp == CodePage::Gbk) return 936;
     return cp == CodePage::Utf8 ? CP_UTF8 : CP_ACP;
 }
 

@@ -1,17 +1,23 @@
 #include "tests/support/dev_service.h"
 
 #include <curl/curl.h>
+#ifdef _WIN32
+#include "tests/win32/peer_client.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <thread>
 
+#ifndef _WIN32
 #include "tests/support/child_server.h"
+#endif
 
 namespace testsupport {
 
@@ -75,6 +81,28 @@ std::string DevService::FileUrl(const std::string& name, bool chunked) const {
     return url() + "/files/" + name + (chunked ? "?chunked=1" : "");
 }
 
+#ifdef _WIN32
+// Under Wine the service runs natively, started by talvora-test-peers.
+bool DevService::Launch() {
+    std::vector<std::string> args = {std::string(TALVORA_BIN_DIR) + "/talvora-devservice",
+                                     "--port",
+                                     "0",
+                                     "--data",
+                                     dataDir_,
+                                     "--static",
+                                     staticDir_->path()};
+    if (options_.https) args.insert(args.end(), {"--cert", certFile_, "--key", keyFile_});
+    if (!options_.s3Url.empty()) args.insert(args.end(), {"--s3", options_.s3Url});
+    if (!options_.bucket.empty()) args.insert(args.end(), {"--bucket", options_.bucket});
+    port_ = SpawnPeer(args, std::string(), &pid_);
+    return ok();
+}
+
+void DevService::Stop() {
+    StopPeer(&pid_);
+    port_ = 0;
+}
+#else
 bool DevService::Launch() {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
@@ -114,6 +142,7 @@ void DevService::Stop() {
     StopChild(&pid_);
     port_ = 0;
 }
+#endif
 
 bool DevService::Restart() {
     Stop();

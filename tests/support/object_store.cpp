@@ -1,18 +1,24 @@
 #include "tests/support/object_store.h"
 
 #include <curl/curl.h>
+#ifdef _WIN32
+#include "tests/win32/peer_client.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
 #include "tests/support/child_server.h"
+#endif
 
 namespace testsupport {
 
@@ -50,6 +56,21 @@ std::string ObjectStore::Log() const {
     return ReadFile(data_ / "objectstore.log");
 }
 
+#ifdef _WIN32
+// Under Wine the store runs natively, started by talvora-test-peers.
+bool ObjectStore::Launch() {
+    port_ = SpawnPeer(
+        {"node", std::string(TALVORA_SOURCE_DIR) + "/devservice/objectstore/objectstore.js",
+         "--data", data_.path(), "--port", "0", "--bucket", bucket_},
+        data_ / "objectstore.log", &pid_);
+    return ok();
+}
+
+void ObjectStore::Stop() {
+    StopPeer(&pid_);
+    port_ = 0;
+}
+#else
 bool ObjectStore::Launch() {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
@@ -90,6 +111,7 @@ void ObjectStore::Stop() {
     StopChild(&pid_);
     port_ = 0;
 }
+#endif
 
 bool ObjectStore::ExpireCredentials(const std::string& access) {
     Json::Value body(Json::objectValue);

@@ -9,7 +9,11 @@
 #include "core/log.h"
 #include "tests/support/test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <cstdlib>
+
+#include "tests/win32/peer_client.h"
+#else
 #include <sys/wait.h>
 #endif
 
@@ -22,6 +26,13 @@ TempDir::~TempDir() {
 
 std::string RunCommand(const std::string& command, int* exitCode) {
 #ifdef _WIN32
+    // Under the Wine suite commands run on the host (the tests' tools are Linux ones).
+    Json::Value body(Json::objectValue), reply;
+    body["command"] = HostCommand(command);
+    if (std::getenv("TALVORA_TEST_PEERS") && PeerCall("/run", body, &reply)) {
+        if (exitCode) *exitCode = reply["exitCode"].asInt();
+        return reply["output"].asString();
+    }
     FILE* p = _popen(command.c_str(), "r");
 #else
     FILE* p = popen(command.c_str(), "r");

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -16,6 +17,23 @@ namespace testsupport {
 
 TempDir::TempDir(const std::string& tag) {
     static unsigned counter = 0;
+#ifdef TALVORA_TEST_TMP
+    // Under the Wine suite scratch folders lie on the host's disk (Z:), where the native
+    // peers reach them under the same path.
+    if (std::getenv("TALVORA_TEST_PEERS")) {
+        CreateDirectoryA(TALVORA_TEST_TMP, nullptr);
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            char name[96];
+            snprintf(name, sizeof(name), "/%s-%lu-%u", tag.c_str(), GetCurrentProcessId(),
+                     counter++);
+            std::string candidate = std::string(TALVORA_TEST_TMP) + name;
+            if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+                path_ = candidate;
+                return;
+            }
+        }
+    }
+#endif
     char tmp[MAX_PATH + 1] = {0};
     DWORD n = GetTempPathA(sizeof(tmp), tmp);
     std::string base = (n > 0 && n < sizeof(tmp)) ? std::string(tmp, n) : std::string(".\\");
