@@ -92,6 +92,37 @@ void RedrawLocalStates() {
         PostAppMessage(window, WM_LOCAL_LIST, 1, static_cast<intptr_t>(row));
 }
 
+// The company's local data is now the backup's: its local rows show it as measured
+// again, and as backed up.
+void RedrawRestoredLocal(const BackupRecord& cloud) {
+    std::vector<std::pair<size_t, std::string>> rows;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        for (size_t i = 0; i < localRecords.size(); ++i) {
+            const BackupRecord& local = localRecords[i];
+            if (local.dirName == cloud.dirName && local.typeStrEn == cloud.typeStrEn &&
+                !local.dirPath.empty())
+                rows.emplace_back(i, local.dirPath);
+        }
+    }
+    const AppWindow window = g_localWindow.load();
+    for (const auto& row : rows) {
+        const int64_t size = GetDirSize(row.second);
+        const std::string time = GetDirTime(row.second);
+        {
+            std::lock_guard<std::mutex> guard(recordsLock);
+            // A scan may have refilled the list meanwhile: only the same folder is updated.
+            if (row.first >= localRecords.size() || localRecords[row.first].dirPath != row.second)
+                continue;
+            BackupRecord& local = localRecords[row.first];
+            local.fileSize = size;
+            if (!time.empty()) local.fileTime = time;
+            local.bakState = kBackedUp;
+        }
+        PostAppMessage(window, WM_LOCAL_LIST, 1, static_cast<intptr_t>(row.first));
+    }
+}
+
 void PostRow(int wParam, int row) {
     PostAppMessage(g_cloudWindow.load(), WM_CLOUD_LIST, static_cast<uintptr_t>(wParam), row);
 }
@@ -211,6 +242,7 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
             cloudRecords[static_cast<size_t>(row)].opState = kJobSucceeded;
         }
     }
+    RedrawRestoredLocal(rec);
     return MakeResult(row, ItemOutcome::kDone, "");
 }
 

@@ -19,7 +19,8 @@ int RunCloudRefresh();
 // folder below its edition's data root (the old folder is set aside; on any failure the
 // local data stays as it was). Waits for the download as long as bytes keep arriving.
 // The row's opState ends 2 (bakState 4) or 7; an item stopped by the hooks ends with
-// opState 0. No archive outlives the call.
+// opState 0. After a restore the company's local rows are measured again (size, time)
+// and read as backed up. No archive outlives the call.
 ItemResult RestoreItem(int row, const JobHooks& hooks);
 
 // The batch restore of `rows`: refused while the invoicing software runs. Per row: the

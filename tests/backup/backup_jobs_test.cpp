@@ -461,8 +461,18 @@ TEST_F(JobsTest, RestoreWhoseDownloadTakesLongerThanTwentySecondsSucceeds) {
     ASSERT_TRUE(service_.SetFault("/files/archive.zip", slow));
     service_.ClearRequests();
     questions_.answers = {{kChoiceCloud, false}};
+    const int localRow = LocalRow(x);
+    ASSERT_NE(Local(localRow).fileSize, Cloud(row).fileSize);
+    localWindow_.Take();
     JobReport report = RunBatchRestore({row}, hooks_);
     ASSERT_EQ(report.Count(ItemOutcome::kDone), 1) << report.items[0].note;
+    // The backup window's row and the main window's local total show the data put back.
+    EXPECT_EQ(Local(localRow).fileSize, Cloud(row).fileSize);
+    EXPECT_EQ(Local(localRow).bakState, kBackedUp);
+    bool redrawn = false;
+    for (const AppMessage& m : localWindow_.Take())
+        redrawn = redrawn || (m.id == WM_LOCAL_LIST && m.wParam == 1 && m.lParam == localRow);
+    EXPECT_TRUE(redrawn);
     EXPECT_EQ(questions_.captions, std::vector<std::wstring>{kRestoreChoiceCaption});
     EXPECT_GE(RequestsTo("/files/archive.zip"), 1);
     EXPECT_EQ(archivetest::Snapshot(folder), backedUp);
