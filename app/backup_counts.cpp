@@ -4,8 +4,10 @@
 
 RecordTotals CountRecords(const std::vector<BackupRecord>& records) {
     RecordTotals totals;
-    totals.count = static_cast<int>(records.size());
     for (const BackupRecord& r : records) {
+        // A deleted backup keeps its place in the restore window until the next refresh.
+        if (r.deleted) continue;
+        ++totals.count;
         if (r.fileSize > 0) totals.bytes += r.fileSize;
     }
     return totals;

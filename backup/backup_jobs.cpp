@@ -59,7 +59,7 @@ std::vector<BackupRecord> CloudCopiesOf(const BackupRecord& local) {
     std::vector<BackupRecord> copies;
     std::lock_guard<std::mutex> guard(recordsLock);
     for (const BackupRecord& cloud : cloudRecords) {
-        if (cloud.dirName == local.dirName && cloud.typeStrEn == local.typeStrEn)
+        if (!cloud.deleted && cloud.dirName == local.dirName && cloud.typeStrEn == local.typeStrEn)
             copies.push_back(cloud);
     }
     return copies;
@@ -76,6 +76,35 @@ int Ask(const JobHooks& hooks, const BackupRecord& cloud, const BackupRecord& lo
     *remember = false;
     if (!hooks.questions) return kChoiceCancel;
     return hooks.questions->Choose(cloud, local, kBackupChoiceCaption, remember);
+}
+
+// The service now holds `rec`'s backup: the cloud list gets it as a refresh would list
+// it, so counts and comparisons see it at once. Appended (or replacing the record of
+// the same file), never reordered: the restore window's rows are indices. Called
+// under recordsLock.
+void AddCloudCopy(const BackupRecord& rec) {
+    BackupRecord cloud;
+    cloud.fileId = rec.fileId;
+    cloud.fileSize = rec.fileSize;
+    cloud.fileName = rec.fileName;
+    cloud.fileTime = rec.fileTime;
+    cloud.bakTime = rec.bakTime;
+    cloud.appVer = rec.appVer;
+    cloud.dirName = rec.dirName;
+    cloud.taxSn = rec.taxSn;
+    cloud.subSn = rec.subSn;
+    cloud.taxerName = rec.taxerName;
+    cloud.account = rec.account;
+    cloud.PCName = rec.PCName;
+    cloud.typeStrEn = rec.typeStrEn;
+    cloud.typeStr = EditionLabel(rec.typeStrEn);
+    for (BackupRecord& known : cloudRecords) {
+        if (rec.fileId != 0 && known.fileId == rec.fileId && !known.deleted) {
+            known = cloud;
+            return;
+        }
+    }
+    cloudRecords.push_back(cloud);
 }
 
 // The steps of one backup; `archive` gets the archive's path once it is chosen.
@@ -162,6 +191,7 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
     progress.Report(kStageUpload, packed.size, packed.size);
     {
         std::lock_guard<std::mutex> guard(recordsLock);
+        AddCloudCopy(rec);
         if (static_cast<size_t>(row) < localRecords.size()) {
             BackupRecord& r = localRecords[static_cast<size_t>(row)];
             r.bakTime = rec.bakTime;
@@ -282,6 +312,8 @@ ItemResult BackupItem(int row, const JobHooks& hooks) {
     if (result.outcome == ItemOutcome::kStopped) SetOpState(RecordList::kLocal, row, kJobNone);
     PostAppMessage(window, WM_LOCAL_LIST, 1, row);
     PostAppMessage(window, WM_LOCAL_ROW_ENABLE, static_cast<uintptr_t>(row), 1);
+    if (result.outcome == ItemOutcome::kDone)
+        PostAppMessage(g_cloudWindow.load(), WM_CLOUD_LIST, kCloudListAppended, 0);
     return result;
 }
 
@@ -306,14 +338,24 @@ JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
         std::string access, refresh;
         if (RequestToken(access, refresh) != 0) WriteLog("sign-in renewal failed\r\n");
     }
+    // A row the batch does not back up goes back to the state it had: "等待中..." would
+    // outlast the batch, and no job state says "left alone".
+    std::vector<int> before;
     for (int row : rows) {
+        BackupRecord local;
+        before.push_back(CopyRecord(RecordList::kLocal, row, &local) ? local.opState : kJobNone);
         SetOpState(RecordList::kLocal, row, kJobWaiting);
         PostAppMessage(window, WM_LOCAL_LIST, 1, row);
     }
-    for (int row : rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const int row = rows[i];
+        auto leaveAlone = [&] {
+            SetOpState(RecordList::kLocal, row, before[i]);
+            PostAppMessage(window, WM_LOCAL_LIST, 1, row);
+        };
         if (hooks.Stopped()) {
             report.stopped = true;
-            SetOpState(RecordList::kLocal, row, kJobNone);
+            leaveAlone();
             FinishItem(hooks, MakeResult(row, ItemOutcome::kNotRun, "stopped"), &report);
             continue;
         }
@@ -325,6 +367,7 @@ JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
         if (local.dirPath.empty()) {
             WriteLog("index=%d %s %s empty\r\n", row, local.dirName.c_str(),
                      local.typeStrEn.c_str());
+            leaveAlone();
             FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, "no data folder"), &report);
             continue;
         }
@@ -333,6 +376,8 @@ JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
         SetOpState(RecordList::kLocal, row, kJobRunning);
         ItemResult result = BackupCompared(row, local, hooks, &choice);
         if (result.outcome == ItemOutcome::kStopped) report.stopped = true;
+        // Skipped items never reached BackupItem, which ends the others' rows itself.
+        if (result.outcome == ItemOutcome::kSkipped) leaveAlone();
         FinishItem(hooks, result, &report);
     }
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);

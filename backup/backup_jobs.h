@@ -23,14 +23,16 @@ int RunRescan();
 
 // Packs the row's data folder, registers, uploads and confirms it. The row's opState
 // ends 2 (its bakState 4, bakTime, fileName, fileMD5 and fileId those of the new backup)
-// or 6; an item stopped by the hooks ends with opState 0. The archive never outlives
-// the call.
+// or 6; an item stopped by the hooks ends with opState 0. A confirmed backup joins
+// cloudRecords at once (restore window: WM_CLOUD_LIST kCloudListAppended). The archive
+// never outlives the call.
 ItemResult BackupItem(int row, const JobHooks& hooks);
 
 // The batch backup of `rows`: refused while the invoicing software runs (guard text
 // shown), then the sign-in is renewed and each row is compared with its cloud copies
 // and backed up, one after another. A cloud copy that is larger, newer and of the same
 // version leaves the row alone without a question; any other asks kBackupChoiceCaption.
+// A row the batch does not back up gets back the opState it had before the batch.
 JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks);
 
 // One row as its own button does it: the same comparison and question, no guard and no

@@ -33,6 +33,9 @@ struct BackupRecord {
     std::string appVer;
     std::string account;
     std::string PCName;
+    // Cloud records: the service no longer holds the backup. The record keeps its place
+    // (rows are indices) until the list is loaded again, but counts for nothing.
+    bool deleted = false;
 };
 
 // Backup states (bakState) and job states (opState).

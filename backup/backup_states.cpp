@@ -31,9 +31,18 @@ int Fail(const wchar_t* text) {
 
 void ComputeBackupStates() {
     ListBackups();
+    MatchBackupStates();
+}
+
+void MatchBackupStates() {
     std::lock_guard<std::mutex> guard(recordsLock);
-    for (BackupRecord& local : localRecords) local.bakState = kNotBackedUp;
+    for (BackupRecord& local : localRecords) {
+        local.bakState = kNotBackedUp;
+        // The time of a backup that is gone would contradict "未备份".
+        local.bakTime.clear();
+    }
     for (const BackupRecord& cloud : cloudRecords) {
+        if (cloud.deleted) continue;
         for (BackupRecord& local : localRecords) {
             if (local.dirName != cloud.dirName) continue;
             local.bakTime = cloud.bakTime;

@@ -8,6 +8,10 @@
 // "未备份".
 void ComputeBackupStates();
 
+// The same for cloudRecords as they stand (deleted backups left out), without asking
+// the service: after the cloud list changed under the local rows.
+void MatchBackupStates();
+
 // Fills taxerName of the local records from the service's company lookup, posting
 // progress texts to the restore window. 0, or -1 after posting a failure text.
 int SyncTaxerNames();

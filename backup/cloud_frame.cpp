@@ -114,16 +114,35 @@ void CloudFrame::HideLoading() {
     loading_->hide();
 }
 
-void CloudFrame::RebuildList() {
-    const std::vector<BackupRecord> records = CloudSnapshot();
-    rows_->Rebuild(records);
+// The backups the service holds: a deleted one keeps its row but is no longer counted.
+void CloudFrame::ShowTotals() {
+    int count = 0;
     double megabytes = 0;
-    for (const BackupRecord& r : records)
+    for (const BackupRecord& r : CloudSnapshot()) {
+        if (r.deleted) continue;
+        ++count;
         megabytes += static_cast<double>(r.fileSize) / (1024.0 * 1024.0);
+    }
     char size[64];
     snprintf(size, sizeof(size), "%.2f", megabytes);
-    SetTotalLabel(sumLabel_, QString::number(static_cast<int>(records.size())));
+    SetTotalLabel(sumLabel_, QString::number(count));
     SetTotalLabel(sizeLabel_, QString::fromLatin1(size));
+}
+
+// New backups at the end of the list; the rows shown keep their selection and items.
+void CloudFrame::AppendRows() {
+    if (!rows_->Append(CloudSnapshot())) {
+        RebuildList();
+        return;
+    }
+    ShowTotals();
+    if (!searchEdit_->text().isEmpty())
+        rows_->Filter(WideToAnsi(searchEdit_->text().toStdWString()));
+}
+
+void CloudFrame::RebuildList() {
+    rows_->Rebuild(CloudSnapshot());
+    ShowTotals();
     allCheck_->setChecked(false);
     if (!searchEdit_->text().isEmpty())
         rows_->Filter(WideToAnsi(searchEdit_->text().toStdWString()));
@@ -197,6 +216,7 @@ void CloudFrame::ConfirmDelete(bool batch, int row) {
 
 void CloudFrame::MarkDeleted(int row) {
     rows_->MarkDeleted(row);
+    ShowTotals();
     Notify(kNotifySelectChanged, QString::fromLatin1(names::kAllCheck));
 }
 
@@ -250,6 +270,9 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
                     break;
                 case 4:
                     rows_->SetRowEnabled(row, true);
+                    break;
+                case kCloudListAppended:
+                    AppendRows();
                     break;
                 default:
                     break;

@@ -39,6 +39,8 @@ protected:
 private:
     void ShowSignInLabels();
     void RebuildList();
+    void AppendRows();
+    void ShowTotals();
     void ShowLoading(const QString& text);
     void HideLoading();
     void StartBatchRestore();

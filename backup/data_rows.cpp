@@ -146,6 +146,28 @@ void DataRowList::Rebuild(const std::vector<BackupRecord>& records) {
     }
     // A half-built list would tag rows with the wrong records.
     if (rows_.size() != records_.size()) records_.resize(rows_.size());
+    for (int i = 0; i < Count(); ++i)
+        if (records_[static_cast<size_t>(i)].deleted) MarkDeleted(i);
+}
+
+bool DataRowList::Append(const std::vector<BackupRecord>& records) {
+    if (!list_ || records.size() < records_.size()) return false;
+    for (size_t i = 0; i < records_.size(); ++i)
+        if (!SameRecord(records_[i], records[i])) return false;
+    const size_t shown = records_.size();
+    records_ = records;
+    for (size_t i = shown; i < records_.size(); ++i) {
+        if (!BuildRow(static_cast<int>(i))) break;
+        if (records_[i].deleted) MarkDeleted(static_cast<int>(i));
+    }
+    if (rows_.size() != records_.size()) records_.resize(rows_.size());
+    return true;
+}
+
+bool DataRowList::SameRecord(const BackupRecord& shown, const BackupRecord& now) const {
+    return kind_ == RowKind::kCloud
+               ? shown.fileId == now.fileId
+               : shown.dirPath == now.dirPath && shown.typeStrEn == now.typeStrEn;
 }
 
 bool DataRowList::BuildRow(int index) {
@@ -245,12 +267,8 @@ bool DataRowList::ShowsRecordsOf(const std::vector<int>& rows,
     if (current.size() != records_.size()) return false;
     for (int row : rows) {
         if (row < 0 || static_cast<size_t>(row) >= current.size()) return false;
-        const BackupRecord& shown = records_[static_cast<size_t>(row)];
-        const BackupRecord& now = current[static_cast<size_t>(row)];
-        const bool same = kind_ == RowKind::kCloud
-                              ? shown.fileId == now.fileId
-                              : shown.dirPath == now.dirPath && shown.typeStrEn == now.typeStrEn;
-        if (!same) return false;
+        if (!SameRecord(records_[static_cast<size_t>(row)], current[static_cast<size_t>(row)]))
+            return false;
     }
     return true;
 }

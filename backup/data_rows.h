@@ -30,6 +30,10 @@ public:
 
     // Replaces every row with one per record.
     void Rebuild(const std::vector<BackupRecord>& records);
+    // Adds rows for the records past the shown ones, leaving the shown rows as they are
+    // (selection, enabling, progress). False, adding nothing, when the shown rows are
+    // not the head of `records`.
+    bool Append(const std::vector<BackupRecord>& records);
     // Draws the row again from its record (ignored out of range).
     void Redraw(int row, const BackupRecord& record);
     int Count() const { return static_cast<int>(rows_.size()); }
@@ -76,6 +80,7 @@ private:
         bool deleted = false;
     };
     bool BuildRow(int index);
+    bool SameRecord(const BackupRecord& shown, const BackupRecord& now) const;
     void Fill(Row& row, int index, const BackupRecord& record);
     void SetProgressVisible(Row& row, bool visible);
     Row* At(int row);

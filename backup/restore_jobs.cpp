@@ -7,6 +7,7 @@
 
 #include "backup/archive_result.h"
 #include "backup/backup_record.h"
+#include "backup/backup_states.h"
 #include "backup/cloud_service.h"
 #include "backup/entry_path.h"
 #include "backup/folder_lock.h"
@@ -76,6 +77,51 @@ std::string RestoreParent(const BackupRecord& cloud) {
 bool LocalCopyStays(const BackupRecord& local, const BackupRecord& cloud) {
     return local.fileSize < cloud.fileSize && local.fileTime < cloud.fileTime &&
            local.appVer == cloud.appVer;
+}
+
+// A company whose backups are gone is no longer backed up: the backup window's rows
+// and its count of data to back up follow the cloud list.
+void RedrawLocalStates() {
+    MatchBackupStates();
+    size_t count;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        count = localRecords.size();
+    }
+    const AppWindow window = g_localWindow.load();
+    for (size_t row = 0; row < count; ++row)
+        PostAppMessage(window, WM_LOCAL_LIST, 1, static_cast<intptr_t>(row));
+}
+
+// The company's local data is now the backup's: its local rows show it as measured
+// again, and as backed up.
+void RedrawRestoredLocal(const BackupRecord& cloud) {
+    std::vector<std::pair<size_t, std::string>> rows;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        for (size_t i = 0; i < localRecords.size(); ++i) {
+            const BackupRecord& local = localRecords[i];
+            if (local.dirName == cloud.dirName && local.typeStrEn == cloud.typeStrEn &&
+                !local.dirPath.empty())
+                rows.emplace_back(i, local.dirPath);
+        }
+    }
+    const AppWindow window = g_localWindow.load();
+    for (const auto& row : rows) {
+        const int64_t size = GetDirSize(row.second);
+        const std::string time = GetDirTime(row.second);
+        {
+            std::lock_guard<std::mutex> guard(recordsLock);
+            // A scan may have refilled the list meanwhile: only the same folder is updated.
+            if (row.first >= localRecords.size() || localRecords[row.first].dirPath != row.second)
+                continue;
+            BackupRecord& local = localRecords[row.first];
+            local.fileSize = size;
+            if (!time.empty()) local.fileTime = time;
+            local.bakState = kBackedUp;
+        }
+        PostAppMessage(window, WM_LOCAL_LIST, 1, static_cast<intptr_t>(row.first));
+    }
 }
 
 void PostRow(int wParam, int row) {
@@ -205,6 +251,7 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
             cloudRecords[static_cast<size_t>(row)].opState = kJobSucceeded;
         }
     }
+    RedrawRestoredLocal(rec);
     return MakeResult(row, ItemOutcome::kDone, "");
 }
 
@@ -336,16 +383,21 @@ JobReport RunBatchRestore(const std::vector<int>& rows, const JobHooks& hooks) {
                        &report);
         return report;
     }
+    // A row the batch does not restore goes back to the state it had.
+    std::vector<int> before;
     for (int row : rows) {
+        BackupRecord cloud;
+        before.push_back(CopyRecord(RecordList::kCloud, row, &cloud) ? cloud.opState : kJobNone);
         SetOpState(RecordList::kCloud, row, kJobWaiting);
         PostRow(1, row);
     }
     BatchChoice choice;
     bool lowDisk = false;
-    for (int row : rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const int row = rows[i];
         if (lowDisk || hooks.Stopped()) {
             report.stopped = report.stopped || !lowDisk;
-            SetOpState(RecordList::kCloud, row, kJobNone);
+            SetOpState(RecordList::kCloud, row, before[i]);
             PostRow(1, row);
             FinishItem(hooks,
                        MakeResult(row, ItemOutcome::kNotRun,
@@ -376,6 +428,11 @@ JobReport RunBatchRestore(const std::vector<int>& rows, const JobHooks& hooks) {
         SetOpState(RecordList::kCloud, row, kJobRunning);
         ItemResult result = RestoreCompared(row, cloud, hooks, &choice);
         if (result.outcome == ItemOutcome::kStopped) report.stopped = true;
+        // Skipped items never reached RestoreItem, which ends the others' rows itself.
+        if (result.outcome == ItemOutcome::kSkipped) {
+            SetOpState(RecordList::kCloud, row, before[i]);
+            PostRow(1, row);
+        }
         FinishItem(hooks, result, &report);
     }
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
@@ -401,6 +458,10 @@ ItemResult RunRowRestore(int row, const JobHooks& hooks) {
     } else {
         SetOpState(RecordList::kCloud, row, kJobRunning);
         result = RestoreCompared(row, cloud, hooks, &none);
+        if (result.outcome == ItemOutcome::kSkipped) {
+            SetOpState(RecordList::kCloud, row, cloud.opState);
+            PostRow(1, row);
+        }
         PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
     }
     FinishItem(hooks, result, nullptr);
@@ -410,6 +471,7 @@ ItemResult RunRowRestore(int row, const JobHooks& hooks) {
 JobReport RunBatchDelete(const std::vector<int>& rows, const JobHooks& hooks) {
     JobReport report;
     ListUse use(ListUse::kJob);
+    int deleted = 0;
     for (int row : rows) {
         BackupRecord cloud;
         if (!use.ok()) {
@@ -423,7 +485,7 @@ JobReport RunBatchDelete(const std::vector<int>& rows, const JobHooks& hooks) {
             FinishItem(hooks, MakeResult(row, ItemOutcome::kNotRun, "stopped"), &report);
             continue;
         }
-        if (!CopyRecord(RecordList::kCloud, row, &cloud)) {
+        if (!CopyRecord(RecordList::kCloud, row, &cloud) || cloud.deleted) {
             FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, "no such row"), &report);
             continue;
         }
@@ -431,6 +493,12 @@ JobReport RunBatchDelete(const std::vector<int>& rows, const JobHooks& hooks) {
         PostRow(2, row);
         const int rc = DeleteBackup(cloud.fileId);
         if (rc == 0) {
+            {
+                std::lock_guard<std::mutex> guard(recordsLock);
+                if (static_cast<size_t>(row) < cloudRecords.size())
+                    cloudRecords[static_cast<size_t>(row)].deleted = true;
+            }
+            ++deleted;
             PostRow(3, row);
             FinishItem(hooks, MakeResult(row, ItemOutcome::kDone, ""), &report);
             continue;
@@ -444,6 +512,7 @@ JobReport RunBatchDelete(const std::vector<int>& rows, const JobHooks& hooks) {
                               "the service did not delete the backup (" + std::to_string(rc) + ")"),
                    &report);
     }
+    if (deleted > 0) RedrawLocalStates();
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
     return report;
 }

@@ -19,8 +19,9 @@ int RunCloudRefresh();
 // folder below its edition's data root (the old folder is set aside; on any failure the
 // local data stays as it was). Waits for the download as long as bytes keep arriving.
 // The row's opState ends 2 (bakState 4), 7, or 9 when the data's disk cannot hold the
-// unpacked data; an item stopped by the hooks ends with opState 0. No archive outlives
-// the call.
+// unpacked data; an item stopped by the hooks ends with opState 0. After a restore the
+// company's local rows are measured again (size, time) and read as backed up. No archive
+// outlives the call.
 ItemResult RestoreItem(int row, const JobHooks& hooks);
 
 // The batch restore of `rows`: refused while the invoicing software runs. Per row: the
@@ -28,13 +29,15 @@ ItemResult RestoreItem(int row, const JobHooks& hooks);
 // opState 5), the disk check (free space of the edition's drive at least ten times the
 // data size, else opState 9 and the batch ends), then the comparison with the local
 // copies: a local copy that is smaller, older and of the same version leaves the row
-// alone, any other asks kRestoreChoiceCaption.
+// alone, any other asks kRestoreChoiceCaption. A row left alone, or not reached, gets
+// back the opState it had before the batch.
 JobReport RunBatchRestore(const std::vector<int>& rows, const JobHooks& hooks);
 
 // One row as its own button does it: guard, version question, disk check, comparison.
 ItemResult RunRowRestore(int row, const JobHooks& hooks);
 
 // Deletes the rows' backups from the service, one after another. A row the service
-// deleted is marked deleted (WM_CLOUD_LIST (3, row)); one it did not gets opState 3 and
+// deleted is marked deleted (its record's `deleted` and WM_CLOUD_LIST (3, row)) and the
+// local rows' backup states follow what is left; one it did not gets opState 3 and
 // stays as it was.
 JobReport RunBatchDelete(const std::vector<int>& rows, const JobHooks& hooks);

@@ -20,6 +20,8 @@ enum AppMessageId : unsigned {
     WM_LOCAL_START = 1527,
     WM_REMEMBER_CHOICE = 1529,
     WM_CLOUD_DELETE = 1530,
+    // wParam 0-4 as the restore window documents; kCloudListAppended: records were
+    // added at the end of cloudRecords (a backup finished), lParam 0.
     WM_CLOUD_LIST = 1535,
     WM_CLOUD_BUTTONS = 1536,
     // A backup or restore item's stage and percentage, to the window that shows its
@@ -28,3 +30,6 @@ enum AppMessageId : unsigned {
     WM_MEMORY_GAUGE = 1724,
     WM_PORTALS_READY = 1725,
 };
+
+// Earlier rows keep their indices, their selection and their running items.
+constexpr unsigned kCloudListAppended = 5;

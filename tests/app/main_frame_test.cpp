@@ -20,8 +20,12 @@
 #include <mutex>
 
 #include "account/login_frame.h"
+#include "app/backup_counts.h"
 #include "app/circle_progress.h"
+#include "backup/backup_jobs.h"
 #include "backup/backup_record.h"
+#include "backup/obs_client.h"
+#include "backup/restore_jobs.h"
 #include "browser/area_list.h"
 #include "browser/open_url.h"
 #include "browser/web_addresses.h"
@@ -298,6 +302,84 @@ TEST_F(MainFrameTest, CountsSumSizesBeyondFourGibibytes) {
     ASSERT_TRUE(SpinUntil([&] { return !Text(frame, "cloudDataSumLabel").contains("\n0份"); }));
     EXPECT_EQ(Text(frame, "localDataSumLabel"), QStringLiteral("本地数据\r\n2份  8192.000MB"));
     EXPECT_EQ(Text(frame, "cloudDataSumLabel"), QStringLiteral("云端数据\r\n3份  4608.000MB"));
+    std::lock_guard<std::mutex> guard(recordsLock);
+    localRecords.clear();
+    cloudRecords.clear();
+}
+
+// The counts follow the jobs themselves: a backup, a restore and a delete each leave
+// them right without the restore window ever loading the cloud list.
+TEST(MainFrameCountsTest, CountsFollowBackupRestoreAndDeleteWithoutARefresh) {
+    MainWindowEnv::Options options;
+    options.objectStore = true;
+    MainWindowEnv env(options);
+    ASSERT_TRUE(env.ok()) << env.error();
+    InitAreaList();
+    StartKpDetection();
+    WaitKpDetection();
+    env.RememberDemoAccount();
+    ASSERT_EQ(obs_initialize(OBS_INIT_ALL), OBS_STATUS_OK);
+    struct ObsEnd {
+        ~ObsEnd() { obs_deinitialize(); }
+    } obsEnd;
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    ASSERT_TRUE(SpinUntil([&] { return !g_config->Snapshot().accessToken.empty(); }));
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "localDataSumLabel").contains("\n8份"); }));
+    EXPECT_TRUE(Text(frame, "cloudDataSumLabel").startsWith(QStringLiteral("云端数据\r\n0份")));
+    auto cloudText = [] {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        return QString::fromStdWString(RecordTotalsText(L"云端数据", CountRecords(cloudRecords)));
+    };
+    // The start-up scan leaves the lists a moment after its recount.
+    auto settled = [](const JobReport& report) {
+        for (const ItemResult& item : report.items)
+            if (item.note == "the lists are being refreshed") return false;
+        return true;
+    };
+
+    JobReport backup;
+    for (int i = 0; i < 100; ++i) {
+        backup = RunBatchBackup({0, 1}, JobHooks());
+        if (settled(backup)) break;
+        SpinUntil([] { return false; }, 50);
+    }
+    ASSERT_EQ(backup.Count(ItemOutcome::kDone), 2);
+    int64_t bytes = 0;
+    long long first = 0;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        bytes = localRecords[0].fileSize + localRecords[1].fileSize;
+        first = localRecords[0].fileId;
+    }
+    RecordTotals two;
+    two.count = 2;
+    two.bytes = bytes;
+    const QString expected = QString::fromStdWString(RecordTotalsText(L"云端数据", two));
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "cloudDataSumLabel") == expected; }))
+        << Text(frame, "cloudDataSumLabel").toStdString();
+
+    // A restore changes neither list.
+    int row = -1;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        for (size_t i = 0; i < cloudRecords.size(); ++i)
+            if (cloudRecords[i].fileId == first) row = static_cast<int>(i);
+    }
+    ASSERT_GE(row, 0);
+    ASSERT_EQ(RunBatchRestore({row}, JobHooks()).items.size(), 1u);
+    QApplication::processEvents();
+    EXPECT_EQ(Text(frame, "cloudDataSumLabel"), expected);
+    EXPECT_TRUE(Text(frame, "localDataSumLabel").contains("\n8份"));
+
+    // The deleted backup stops counting at once; a refresh agrees.
+    ASSERT_EQ(RunBatchDelete({row}, JobHooks()).Count(ItemOutcome::kDone), 1);
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "cloudDataSumLabel").contains("\n1份"); }));
+    EXPECT_EQ(Text(frame, "cloudDataSumLabel"), cloudText());
+    ASSERT_EQ(RunCloudRefresh(), 1);
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "cloudDataSumLabel") == cloudText(); }));
+    EXPECT_TRUE(Text(frame, "cloudDataSumLabel").contains("\n1份"));
     std::lock_guard<std::mutex> guard(recordsLock);
     localRecords.clear();
     cloudRecords.clear();

@@ -3,6 +3,8 @@
 // The questions are answered by a stand-in for the choice dialog.
 #include "tests/backup/jobs_fixture.h"
 
+#include <map>
+
 namespace {
 
 TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
@@ -46,13 +48,41 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
         EXPECT_EQ(JobProgressStage(row.second.front()), kStagePack);
         EXPECT_EQ(row.second.back(), JobProgressParam(kStageUpload, 100));
     }
-    ASSERT_EQ(RunCloudRefresh(), 8);
-    ASSERT_EQ(cloudRecords.size(), 8u);
     auto counted = [&] {
         for (const AppMessage& m : mainWindow_.Take())
             if (m.id == WM_BAK_COUNTS_CHANGED) return true;
         return false;
     };
+    // The cloud side knows the new backups before the recount, without a refresh, and
+    // the restore window is told to add their rows.
+    EXPECT_TRUE(counted());
+    std::map<long long, BackupRecord> known;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        for (const BackupRecord& c : cloudRecords) known[c.fileId] = c;
+    }
+    ASSERT_EQ(known.size(), 8u);
+    for (int row = 0; row < 8; ++row) EXPECT_EQ(known.count(Local(row).fileId), 1u) << row;
+    int appended = 0;
+    for (const AppMessage& m : cloudWindow_.Take())
+        if (m.id == WM_CLOUD_LIST && m.wParam == kCloudListAppended) ++appended;
+    EXPECT_EQ(appended, 8);
+    // What the service lists afterwards is what the jobs put there.
+    ASSERT_EQ(RunCloudRefresh(), 8);
+    ASSERT_EQ(cloudRecords.size(), 8u);
+    for (const BackupRecord& listed : cloudRecords) {
+        ASSERT_EQ(known.count(listed.fileId), 1u);
+        const BackupRecord& mine = known[listed.fileId];
+        EXPECT_EQ(mine.dirName, listed.dirName);
+        EXPECT_EQ(mine.typeStrEn, listed.typeStrEn);
+        EXPECT_EQ(mine.typeStr, listed.typeStr);
+        EXPECT_EQ(mine.fileName, listed.fileName);
+        EXPECT_EQ(mine.fileSize, listed.fileSize);
+        EXPECT_EQ(mine.fileTime, listed.fileTime);
+        EXPECT_EQ(mine.appVer, listed.appVer);
+        EXPECT_EQ(mine.taxSn, listed.taxSn);
+        EXPECT_EQ(mine.taxerName, listed.taxerName);
+    }
     EXPECT_TRUE(counted());
 
     // The row button on a company with a cloud copy of the same size and time asks, and
@@ -75,6 +105,7 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     report = RunBatchBackup({0, LocalRow(x)}, hooks_);
     EXPECT_EQ(report.Count(ItemOutcome::kDone), 2);
     EXPECT_EQ(questions_.captions.size(), 1u);
+    EXPECT_EQ(cloudRecords.size(), 12u);
     ASSERT_EQ(RunCloudRefresh(), 12);
     EXPECT_EQ(CloudRows(y).size(), 2u);
     EXPECT_EQ(CloudRows(x).size(), 4u);
@@ -83,9 +114,16 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     const int z = LocalRow(Local(1).dirName);
     questions_.answers = {{kChoiceCancel, false}};
     service_.ClearRequests();
+    localWindow_.Take();
     report = RunBatchBackup({z}, hooks_);
     EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
     EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    // Its row is drawn again once the batch has passed it, with the state it had.
+    EXPECT_EQ(Local(z).opState, kJobSucceeded);
+    std::vector<intptr_t> redrawn;
+    for (const AppMessage& m : localWindow_.Take())
+        if (m.id == WM_LOCAL_LIST && m.wParam == 1) redrawn.push_back(m.lParam);
+    EXPECT_EQ(redrawn, (std::vector<intptr_t>{z, z}));
     EXPECT_EQ(RunCloudRefresh(), 12);
 
     // The main window's scan at start-up: both lists, then the recount.
@@ -118,11 +156,26 @@ TEST_F(JobsTest, LargerNewerCloudCopyOfTheSameVersionIsLeftAloneUnasked) {
     ASSERT_GT(cloud.fileTime, Local(row).fileTime);
 
     service_.ClearRequests();
+    localWindow_.Take();
+    cloudWindow_.Take();
     JobReport report = RunBatchBackup({row}, hooks_);
     EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
-    EXPECT_EQ(Local(row).opState, kJobRunning);  // left as the batch found it
+    // Left as the batch found it, and drawn so: not "等待中..." for good.
+    EXPECT_EQ(Local(row).opState, kJobNone);
+    auto lastRowState = [](const std::vector<AppMessage>& messages, unsigned id, int row) {
+        int last = -1;
+        for (size_t i = 0; i < messages.size(); ++i)
+            if (messages[i].id == id && messages[i].wParam == 1 && messages[i].lParam == row)
+                last = static_cast<int>(i);
+        return last >= 0 && last == static_cast<int>(messages.size()) - 1;
+    };
+    EXPECT_TRUE(lastRowState(localWindow_.Take(), WM_LOCAL_LIST, row));
     report = RunBatchRestore({CloudRows(x)[0]}, hooks_);
     EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
+    EXPECT_EQ(Cloud(CloudRows(x)[0]).opState, kJobNone);
+    EXPECT_TRUE(lastRowState(cloudWindow_.Take(), WM_CLOUD_LIST, CloudRows(x)[0]));
+    EXPECT_EQ(RunRowRestore(CloudRows(x)[0], hooks_).outcome, ItemOutcome::kSkipped);
+    EXPECT_EQ(Cloud(CloudRows(x)[0]).opState, kJobNone);
     EXPECT_TRUE(questions_.captions.empty());
     EXPECT_TRUE(questions_.versionTexts.empty());
     EXPECT_EQ(RequestsTo(kSlotPath), 0);
@@ -152,8 +205,18 @@ TEST_F(JobsTest, RestoreWhoseDownloadTakesLongerThanTwentySecondsSucceeds) {
     ASSERT_TRUE(service_.SetFault("/files/archive.zip", slow));
     service_.ClearRequests();
     questions_.answers = {{kChoiceCloud, false}};
+    const int localRow = LocalRow(x);
+    ASSERT_NE(Local(localRow).fileSize, Cloud(row).fileSize);
+    localWindow_.Take();
     JobReport report = RunBatchRestore({row}, hooks_);
     ASSERT_EQ(report.Count(ItemOutcome::kDone), 1) << report.items[0].note;
+    // The backup window's row and the main window's local total show the data put back.
+    EXPECT_EQ(Local(localRow).fileSize, Cloud(row).fileSize);
+    EXPECT_EQ(Local(localRow).bakState, kBackedUp);
+    bool redrawn = false;
+    for (const AppMessage& m : localWindow_.Take())
+        redrawn = redrawn || (m.id == WM_LOCAL_LIST && m.wParam == 1 && m.lParam == localRow);
+    EXPECT_TRUE(redrawn);
     EXPECT_EQ(questions_.captions, std::vector<std::wstring>{kRestoreChoiceCaption});
     EXPECT_GE(RequestsTo("/files/archive.zip"), 1);
     EXPECT_EQ(archivetest::Snapshot(folder), backedUp);
@@ -378,9 +441,22 @@ TEST_F(JobsTest, UnconfirmedUploadAndRefusedDeleteAreFailures) {
     RunCloudRefresh();
     EXPECT_EQ(cloudRecords.size(), listed);
     ASSERT_TRUE(service_.ClearFaults());
+    localWindow_.Take();
     report = RunBatchDelete({c}, hooks_);
     EXPECT_EQ(report.Count(ItemOutcome::kDone), 1);
     EXPECT_TRUE(marked(c, 3));
+    // Until the next refresh the row stays, but nothing counts or compares with it, and
+    // the backup window's row follows what is left in the cloud.
+    EXPECT_TRUE(Cloud(c).deleted);
+    bool othersLeft = false;
+    for (int other : CloudRows(x)) othersLeft = othersLeft || !Cloud(other).deleted;
+    EXPECT_EQ(Local(row).bakState, othersLeft ? kBackedUp : kNotBackedUp);
+    EXPECT_EQ(Local(row).bakTime.empty(), !othersLeft);
+    bool redrawn = false;
+    for (const AppMessage& m : localWindow_.Take())
+        redrawn = redrawn || (m.id == WM_LOCAL_LIST && m.wParam == 1 && m.lParam == row);
+    EXPECT_TRUE(redrawn);
+    EXPECT_EQ(RunBatchDelete({c}, hooks_).Count(ItemOutcome::kFailed), 1);  // not twice
     RunCloudRefresh();
     EXPECT_EQ(cloudRecords.size(), listed - 1);
 

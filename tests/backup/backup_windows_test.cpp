@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,6 +102,11 @@ TEST_F(BackupWindowsTest, BackupWindowListsSearchesSelectsAndBacksUpEveryCompany
         WaitUntil([&] { return Rows(local.get()).size() == 8 && !LoadingShown(local.get()); }));
     const std::vector<BackupRecord> records = Locals();
     ASSERT_EQ(records.size(), 8u);
+    // The restore window, open beside it, has nothing to list yet.
+    std::unique_ptr<CloudFrame> cloud(new CloudFrame());
+    cloud->show();
+    ASSERT_TRUE(WaitUntil([&] { return !LoadingShown(cloud.get()); }));
+    EXPECT_EQ(Rows(cloud.get()).size(), 0);
 
     auto* total = Control<QLabel>(local.get(), names::kTotalLabel);
     auto* needed = Control<QLabel>(local.get(), names::kBakInfoLabel);
@@ -212,6 +218,17 @@ TEST_F(BackupWindowsTest, BackupWindowListsSearchesSelectsAndBacksUpEveryCompany
         EXPECT_TRUE(button->isVisible() && button->isEnabled());
     }
     EXPECT_EQ(needed->text(), "0");
+    // The new backups reach the restore window without a refresh.
+    ASSERT_TRUE(WaitUntil([&] { return Rows(cloud.get()).size() == 8; }));
+    EXPECT_EQ(Control<QLabel>(cloud.get(), names::kSumLabel)->text(), "8");
+    std::set<QString> backedUp, listed;
+    for (QWidget* row : Rows(local.get())) backedUp.insert(CellText(row, 2));
+    for (QWidget* row : Rows(cloud.get())) {
+        listed.insert(CellText(row, 2));
+        EXPECT_EQ(CellText(row, 10), "已备份");
+        EXPECT_TRUE(CellText(row, 11).isEmpty());
+    }
+    EXPECT_EQ(listed, backedUp);
     ASSERT_EQ(RunCloudRefresh(), 8);
 
     // A rescan finds them all backed up.
@@ -230,6 +247,19 @@ TEST_F(BackupWindowsTest, BackupWindowListsSearchesSelectsAndBacksUpEveryCompany
     Rows(local.get())[1]->findChild<QPushButton*>(names::kBakOp)->click();
     ASSERT_TRUE(WaitUntil([&] { return answerer.captions.size() == 1; }));
     EXPECT_EQ(answerer.captions[0], "备份,本地数据覆盖云端");
+
+    // A batch whose only row is cancelled in the question: once the batch is over the
+    // row reads as before, not "等待中...".
+    answerer.answers = {{names::kCancelBtn, false}};
+    QWidget* kept = Rows(local.get())[2];
+    kept->findChild<QCheckBox*>(names::kRowCheck)->setChecked(true);
+    batch->click();
+    ASSERT_TRUE(WaitUntil([&] { return answerer.captions.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return batch->isEnabled(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(CellText(kept, 11), "");
+    EXPECT_EQ(CellText(kept, 10), "已备份");
+    EXPECT_TRUE(kept->findChild<QPushButton*>(names::kBakOp)->isVisible());
 
     // Closing only hides the window.
     Control<QPushButton>(local.get(), names::kBakCloseBtn)->click();
@@ -288,6 +318,13 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     ASSERT_TRUE(asked(2));
     ASSERT_TRUE(WaitUntil([&] { return CellText(doomed, 10) == "已删除"; }));
     EXPECT_FALSE(doomed->isEnabled());
+    // The totals leave the deleted backup out at once.
+    EXPECT_EQ(sum->text(), "7");
+    double left = 0;
+    for (size_t i = 0; i < backups.size(); ++i)
+        if (i != 2) left += backups[i].fileSize / 1048576.0;
+    snprintf(size, sizeof(size), "%.2f", left);
+    EXPECT_EQ(sizeLabel->text(), size);
     EXPECT_TRUE(backuptest::Cell(doomed, 11)->styleSheet().contains("#ffffffff"));
     ASSERT_EQ(boxes.size(), 2u);
     for (const ShownMessageBox& box : boxes) {
