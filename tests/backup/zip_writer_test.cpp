@@ -128,7 +128,15 @@ TEST_F(ZipWriterTest, IndependentReadersSeeTheTreeAsPacked) {
         } else {
             EXPECT_EQ(e["method"].asInt(), 8) << name;     // deflate
             EXPECT_EQ(e["flags"].asInt() & 6, 0) << name;  // normal level
-            EXPECT_EQ(e["csize"].asInt(), e["level6"].asInt()) << name;
+            // A file of one block deflates exactly as zlib does in one piece; larger ones
+            // are cut into blocks, each ending with a 5-byte sync marker at most.
+            const int size = e["size"].asInt();
+            if (size <= 128 * 1024) {
+                EXPECT_EQ(e["csize"].asInt(), e["level6"].asInt()) << name;
+            } else {
+                EXPECT_LE(e["csize"].asInt(), e["level6"].asInt() + 6 * (size / 131072 + 1))
+                    << name;
+            }
             EXPECT_EQ(e["md5"].asString(), TextMd5(files_[rel])) << name;
         }
     }
