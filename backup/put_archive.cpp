@@ -33,6 +33,7 @@ struct UploadProgress {
     unsigned long long length = 0;
     obs_status status = OBS_STATUS_BUTT;  // set by the complete callback
     const PutProgress* report = nullptr;
+    int loggedPercent = -1;
 };
 
 struct Endpoint {
@@ -155,8 +156,12 @@ int OnData(int bufferSize, char* buffer, void* data) {
     const size_t got = want ? fread(buffer, 1, static_cast<size_t>(want), p->file) : 0;
     p->remaining -= got;
     if (p->remaining > 0) {
+        // Every log entry is flushed to the disk: one line per whole percent, not per buffer.
         const int percent = static_cast<int>((p->length - p->remaining) * 100 / p->length);
-        WriteLog("%llu bytes remaining (%d%% complete) ...\n", p->remaining, percent);
+        if (percent != p->loggedPercent) {
+            p->loggedPercent = percent;
+            WriteLog("%llu bytes remaining (%d%% complete) ...\n", p->remaining, percent);
+        }
     }
     if (*p->report && !(*p->report)(p->length - p->remaining, p->length)) {
         WriteLog("put object abandoned by the caller\n");
