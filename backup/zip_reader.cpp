@@ -281,6 +281,8 @@ private:
             return kArchiveOk;  // reported in order by Collect
         }
         created_.emplace_back(path, false);
+        // Failed until the worker says otherwise, even should it not finish.
+        job->result = kArchiveWriteFailed;
         job->done = pool_.Submit([this, job] { Fill(job); });
         return kArchiveOk;
     }

@@ -116,10 +116,10 @@ void DeflatePiece(Piece* piece, const std::atomic<bool>* cancelled) {
     }
     piece->rawLen = len;
     piece->crc = static_cast<uint32_t>(crc32(0L, data, static_cast<uInt>(len)));
-    if (!DeflateBlock(piece->input.data(), piece->dictLen, data, len, piece->last,
-                      &piece->output)) {
-        piece->result = kArchiveCreateFailed;
-    }
+    piece->result = DeflateBlock(piece->input.data(), piece->dictLen, data, len, piece->last,
+                                 &piece->output)
+                        ? kArchiveOk
+                        : kArchiveCreateFailed;
 }
 
 class Packer {
@@ -258,6 +258,8 @@ private:
         pieces_.push_back(std::move(piece));
         if (deflate) {
             Piece* queued = &pieces_.back();
+            // Failed until the worker says otherwise, even should it not finish.
+            queued->result = kArchiveCreateFailed;
             queued->done = pool_.Submit([queued, this] { DeflatePiece(queued, &cancelled_); });
         }
         return kArchiveOk;
