@@ -177,6 +177,9 @@ private:
 struct FileJob {
     const Entry* entry = nullptr;
     std::string path;
+    // Converted here: the local-time conversion is not one to run on many threads.
+    bool hasTime = false;
+    int64_t when = 0;
     std::unique_ptr<platform::OutputFile> out;
     int result = kArchiveOk;
     std::future<void> done;
@@ -274,6 +277,7 @@ private:
         FileJob* job = &jobs_.back();
         job->entry = &entry;
         job->path = path;
+        job->hasTime = UnixFromDosTime(entry.dosDate, &job->when);
         job->out = std::make_unique<platform::OutputFile>();
         if (!job->out->Create(path)) {
             ReportArchiveFault("无法打开输出文件 %s \n", path.c_str());
@@ -329,9 +333,7 @@ private:
         std::unique_ptr<ReaderSet::Reader> reader = readers_.Take();
         job->result = Inflate(*job, reader.get());
         if (job->result == kArchiveOk) {
-            int64_t when = 0;
-            if (UnixFromDosTime(job->entry->dosDate, &when) &&
-                !platform::SetWriteTime(job->path, when)) {
+            if (job->hasTime && !platform::SetWriteTime(job->path, job->when)) {
                 ReportArchiveFault("打开文件失败: %s", job->path.c_str());
             }
         } else {
