@@ -14,8 +14,8 @@ constexpr int kMemLevel = 8;
 class Compressor {
 public:
     Compressor() {
-        ok_ = deflateInit2(&strm_, kLevel, Z_DEFLATED, -MAX_WBITS, kMemLevel,
-                           Z_DEFAULT_STRATEGY) == Z_OK;
+        ok_ = deflateInit2(&strm_, kLevel, Z_DEFLATED, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY) ==
+              Z_OK;
     }
     ~Compressor() {
         if (ok_) deflateEnd(&strm_);
@@ -26,8 +26,7 @@ public:
     bool Run(const unsigned char* dict, size_t dictLen, const unsigned char* data, size_t len,
              bool last, std::vector<unsigned char>* out) {
         if (!ok_ || deflateReset(&strm_) != Z_OK) return false;
-        if (dictLen > 0 &&
-            deflateSetDictionary(&strm_, dict, static_cast<uInt>(dictLen)) != Z_OK) {
+        if (dictLen > 0 && deflateSetDictionary(&strm_, dict, static_cast<uInt>(dictLen)) != Z_OK) {
             return false;
         }
         // The bound covers a finished stream; a sync flush adds at most a few bytes.
@@ -61,8 +60,8 @@ private:
 
 }  // namespace
 
-bool DeflateBlock(const unsigned char* dict, size_t dictLen, const unsigned char* data,
-                  size_t len, bool last, std::vector<unsigned char>* out) {
+bool DeflateBlock(const unsigned char* dict, size_t dictLen, const unsigned char* data, size_t len,
+                  bool last, std::vector<unsigned char>* out) {
     thread_local std::unique_ptr<Compressor> compressor;
     if (!compressor) compressor.reset(new Compressor());
     return compressor->Run(dict, dictLen, data, len, last, out);

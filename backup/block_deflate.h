@@ -14,5 +14,5 @@ constexpr size_t kDeflateDictionary = 32 * 1024;
 // Deflates `len` bytes at `data` at level 6 (window 15, memory level 8) after the
 // `dictLen` bytes at `dict` into `out` (replaced). `last` finishes the stream. Uses one
 // compressor per thread. False when zlib fails.
-bool DeflateBlock(const unsigned char* dict, size_t dictLen, const unsigned char* data,
-                  size_t len, bool last, std::vector<unsigned char>* out);
+bool DeflateBlock(const unsigned char* dict, size_t dictLen, const unsigned char* data, size_t len,
+                  bool last, std::vector<unsigned char>* out);

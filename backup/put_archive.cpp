@@ -95,8 +95,8 @@ bool DigestOf(FILE* file, const EVP_MD* type, std::string* out, unsigned long lo
 // MD5 (base64, for Content-MD5) and SHA-256 (hex, for x-amz-content-sha256) of the
 // whole file, which the store checks the body against. The MD5 is read on a second
 // thread: the two digests take about as long as the slower one alone.
-bool DigestFile(const std::string& path, FILE* file, std::string* md5Base64,
-                std::string* sha256Hex, unsigned long long* size) {
+bool DigestFile(const std::string& path, FILE* file, std::string* md5Base64, std::string* sha256Hex,
+                unsigned long long* size) {
     std::string md5;
     unsigned long long md5Size = 0;
     bool md5Ok = false;
@@ -218,7 +218,8 @@ int PutArchive(const std::string& archivePath, const UploadTicket& ticket,
     std::string md5;
     std::string sha256;
     unsigned long long size = 0;
-    if (!DigestFile(archivePath, file.get(), &md5, &sha256, &size) || fseek(file.get(), 0, SEEK_SET) != 0) {
+    if (!DigestFile(archivePath, file.get(), &md5, &sha256, &size) ||
+        fseek(file.get(), 0, SEEK_SET) != 0) {
         WriteLog("read archive failed: %s\r\n", strerror(errno));
         return -1;
     }

@@ -59,9 +59,9 @@ struct EntryPlan {
 // whole, or one block of a large file.
 struct Piece {
     std::shared_ptr<const EntryPlan> entry;
-    bool first = true;  // opens the entry
-    bool last = true;   // closes it
-    bool readWhole = false;  // a small file the worker reads itself
+    bool first = true;                 // opens the entry
+    bool last = true;                  // closes it
+    bool readWhole = false;            // a small file the worker reads itself
     std::vector<unsigned char> input;  // dictionary, then the block (large files)
     size_t dictLen = 0;
     // Set by the worker.
@@ -116,19 +116,16 @@ void DeflatePiece(Piece* piece, const std::atomic<bool>* cancelled) {
     }
     piece->rawLen = len;
     piece->crc = static_cast<uint32_t>(crc32(0L, data, static_cast<uInt>(len)));
-    piece->result = DeflateBlock(piece->input.data(), piece->dictLen, data, len, piece->last,
-                                 &piece->output)
-                        ? kArchiveOk
-                        : kArchiveCreateFailed;
+    piece->result =
+        DeflateBlock(piece->input.data(), piece->dictLen, data, len, piece->last, &piece->output)
+            ? kArchiveOk
+            : kArchiveCreateFailed;
 }
 
 class Packer {
 public:
     Packer(zipFile zip, const PackProgress& progress)
-        : zip_(zip),
-          progress_(progress),
-          pool_(),
-          maxPieces_(pool_.size() * kPiecesPerWorker) {}
+        : zip_(zip), progress_(progress), pool_(), maxPieces_(pool_.size() * kPiecesPerWorker) {}
 
     // Pieces still queued must not outlive what they point to.
     ~Packer() {
@@ -229,7 +226,8 @@ private:
         bool first = true;
         for (;;) {
             std::vector<unsigned char> next(kDeflateBlock);
-            int64_t m = current.size() < kDeflateBlock ? 0 : ReadFull(&in, next.data(), next.size());
+            int64_t m =
+                current.size() < kDeflateBlock ? 0 : ReadFull(&in, next.data(), next.size());
             if (m < 0) return Unreadable(entry->path);
             next.resize(static_cast<size_t>(m));
             Piece piece;
@@ -280,19 +278,18 @@ private:
         zip_fileinfo zi = {};
         zi.dosDate = entry.dosDate;
         if (entry.isDir) {
-            int rc = zipOpenNewFileInZip4_64(zip_, name, &zi, nullptr, 0, nullptr, 0, nullptr, 0,
-                                             0, 0, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY,
-                                             nullptr, 0, 0, 0, 0);
+            int rc = zipOpenNewFileInZip4_64(zip_, name, &zi, nullptr, 0, nullptr, 0, nullptr, 0, 0,
+                                             0, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY, nullptr,
+                                             0, 0, 0, 0);
             if (rc != ZIP_OK) return EntryFailed("open", entry.name, rc);
             rc = zipCloseFileInZip(zip_);
             if (rc != ZIP_OK) return EntryFailed("close", entry.name, rc);
             return kArchiveOk;
         }
         if (piece.first) {
-            int rc = zipOpenNewFileInZip4_64(zip_, name, &zi, nullptr, 0, nullptr, 0, nullptr,
-                                             Z_DEFLATED, kDeflateLevel, 1, -MAX_WBITS, kMemLevel,
-                                             Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0,
-                                             entry.zip64 ? 1 : 0);
+            int rc = zipOpenNewFileInZip4_64(
+                zip_, name, &zi, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, kDeflateLevel, 1,
+                -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0, entry.zip64 ? 1 : 0);
             if (rc != ZIP_OK) return EntryFailed("open", entry.name, rc);
             entryCrc_ = piece.crc;
             entryRaw_ = piece.rawLen;

@@ -10,7 +10,8 @@
 
 int main(int argc, char** argv) {
     if (argc != 4 || (std::strcmp(argv[1], "pack") != 0 && std::strcmp(argv[1], "unpack") != 0)) {
-        std::fprintf(stderr, "usage: talvora_archive_bench pack FOLDER ARCHIVE | unpack ARCHIVE FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: talvora_archive_bench pack FOLDER ARCHIVE | unpack ARCHIVE FOLDER\n");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();

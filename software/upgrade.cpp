@@ -267,7 +267,8 @@ int Upgrade::download_package_file() {
         result = JobTransferOptions(h.get(), packageUrl);
         if (result != 0) break;
         Sink sink{file.get(), this, Digest(EVP_MD_CTX_new())};
-        if (sink.md5 && EVP_DigestInit_ex(sink.md5.get(), EVP_md5(), nullptr) != 1) sink.md5.reset();
+        if (sink.md5 && EVP_DigestInit_ex(sink.md5.get(), EVP_md5(), nullptr) != 1)
+            sink.md5.reset();
         sink.checkReply = sizeFromTransfer;
         // Large packages arrive in large writes.
         setvbuf(file.get(), nullptr, _IOFBF, kFileBuffer);
