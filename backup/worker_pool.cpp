@@ -8,10 +8,8 @@ unsigned WorkerPool::DefaultThreads() {
     return n > 8 ? 8 : n;
 }
 
-WorkerPool::WorkerPool(unsigned threads) {
-    if (threads == 0) threads = DefaultThreads();
-    threads_.reserve(threads);
-    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back(&WorkerPool::Run, this);
+WorkerPool::WorkerPool(unsigned threads) : limit_(threads == 0 ? DefaultThreads() : threads) {
+    threads_.reserve(limit_);
 }
 
 WorkerPool::~WorkerPool() {
@@ -29,6 +27,10 @@ std::future<void> WorkerPool::Submit(std::function<void()> task) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         queue_.push_back(std::move(job));
+        // Small archives need few threads; a worker is started only when none waits.
+        if (idle_ < queue_.size() && threads_.size() < limit_) {
+            threads_.emplace_back(&WorkerPool::Run, this);
+        }
     }
     wake_.notify_one();
     return done;
@@ -39,7 +41,9 @@ void WorkerPool::Run() {
         std::packaged_task<void()> job;
         {
             std::unique_lock<std::mutex> lock(lock_);
+            ++idle_;
             wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+            --idle_;
             if (queue_.empty()) return;
             job = std::move(queue_.front());
             queue_.pop_front();

@@ -11,7 +11,7 @@
 
 class WorkerPool {
 public:
-    // `threads` workers; 0 takes one per core.
+    // Up to `threads` workers (0: one per core), started as tasks arrive and none is idle.
     explicit WorkerPool(unsigned threads = 0);
     // Runs what is still queued, then joins the workers.
     ~WorkerPool();
@@ -20,7 +20,8 @@ public:
 
     // Queues a task; the future is ready once it has run.
     std::future<void> Submit(std::function<void()> task);
-    unsigned size() const { return static_cast<unsigned>(threads_.size()); }
+    // The most workers it runs.
+    unsigned size() const { return limit_; }
 
     // One per core, at least 1, at most 8.
     static unsigned DefaultThreads();
@@ -32,5 +33,7 @@ private:
     std::condition_variable wake_;
     std::deque<std::packaged_task<void()>> queue_;
     bool closing_ = false;
+    unsigned idle_ = 0;
+    unsigned limit_;
     std::vector<std::thread> threads_;
 };
