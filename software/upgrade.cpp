@@ -410,10 +410,18 @@ void Upgrade::StopTicker() {
     tickerWake_.notify_all();
 }
 
+void Upgrade::TickNow() {
+    std::lock_guard<std::mutex> guard(tickerLock_);
+    tickNow_ = true;
+    tickerWake_.notify_all();
+}
+
 bool Upgrade::WaitTickerStop(unsigned milliseconds) {
     std::unique_lock<std::mutex> lock(tickerLock_);
-    return tickerWake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                [this] { return tickerStop_; });
+    tickerWake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                         [this] { return tickerStop_ || tickNow_; });
+    tickNow_ = false;
+    return tickerStop_;
 }
 
 void Upgrade::MarkFinished(int result) {
@@ -457,7 +465,8 @@ int RunDownloadJob(Upgrade* job) {
         WriteLog("download over\r\n");
         PostAppMessage(job->notifyWindow, job->notifyMessage,
                        static_cast<uintptr_t>(job->notifyParam), 100);
-        // The ticker ends by itself once it has seen 100.
+        // The ticker ends by itself once it has seen 100; it need not wait for its tick.
+        job->TickNow();
         ticker.join();
         job->MarkFinished(0);
         return 0;

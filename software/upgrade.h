@@ -107,7 +107,9 @@ public:
 
     // Ends the progress ticker early (a failed run).
     void StopTicker();
-    // Waits up to `milliseconds` for StopTicker; true when it was called.
+    // Has the ticker take its next turn now rather than at its next tick.
+    void TickNow();
+    // Waits up to `milliseconds` for StopTicker or TickNow; true when StopTicker was called.
     bool WaitTickerStop(unsigned milliseconds);
 
     // The end of RunDownloadJob (one run per object): its result is kept and every
@@ -121,6 +123,7 @@ private:
     std::mutex tickerLock_;
     std::condition_variable tickerWake_;
     bool tickerStop_ = false;
+    bool tickNow_ = false;
     bool finished_ = false;
     int finishedResult_ = -1;
     std::string transferMd5_;  // MD5 of the last complete transfer
