@@ -198,7 +198,14 @@ public:
     int Run(const std::vector<Entry>& entries) {
         for (const Entry& entry : entries) {
             int result = Unpack(entry);
-            if (result == kArchiveOk) result = Collect(maxJobs_);
+            if (result != kArchiveOk) {
+                // A file before this entry may have failed first; that is the cause then.
+                cancelled_ = true;
+                const int earlier = Collect(0);
+                Drain();
+                return earlier != kArchiveOk && earlier != kArchiveStopped ? earlier : result;
+            }
+            result = Collect(maxJobs_);
             if (result != kArchiveOk) {
                 Drain();
                 return result;
