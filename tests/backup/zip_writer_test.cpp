@@ -272,7 +272,7 @@ open(sys.argv[1], "wb").write(data)
     EXPECT_FALSE(Exists(work_ / "unpacked-broken"));
 
     // A small file a worker cannot read, or a large one, fails the whole archive.
-    for (const std::string victim : {src + "/many/f150", src + "/two.bin"}) {
+    for (const std::string& victim : {src + "/many/f150", src + "/two.bin"}) {
         SetPackReadRefusal([&](const std::string& path) { return path == victim; });
         std::string failed;
         EXPECT_EQ(ZipDirectory(archive, src, &failed), kArchiveReadFailed) << victim;
