@@ -18,7 +18,7 @@
 namespace {
 
 constexpr size_t kErrorBodyLimit = 64 * 1024;
-constexpr long kUploadBufferSize = 256 * 1024;
+constexpr long kUploadBufferSize = 512 * 1024;
 
 std::atomic<bool> g_initialized{false};
 

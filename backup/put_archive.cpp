@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "backup/obs_client.h"
 #include "core/local_settings.h"
@@ -33,6 +34,7 @@ struct UploadProgress {
     unsigned long long length = 0;
     obs_status status = OBS_STATUS_BUTT;  // set by the complete callback
     const PutProgress* report = nullptr;
+    int loggedPercent = -1;
 };
 
 struct Endpoint {
@@ -71,35 +73,48 @@ bool ReadEndpoint(Endpoint* e) {
     return true;
 }
 
-// MD5 (base64, for Content-MD5) and SHA-256 (hex, for x-amz-content-sha256) of the
-// whole file, read in blocks; the store checks the body against both.
-bool DigestFile(FILE* file, std::string* md5Base64, std::string* sha256Hex,
-                unsigned long long* size) {
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> md5(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!md5 || !sha || EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr) != 1 ||
-        EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr) != 1) {
-        return false;
-    }
+// One digest of a whole file, read in blocks: true with the digest bytes in `out`.
+bool DigestOf(FILE* file, const EVP_MD* type, std::string* out, unsigned long long* size) {
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), type, nullptr) != 1) return false;
     std::unique_ptr<char[]> block(new char[kDigestBlock]);
     *size = 0;
     size_t n = 0;
     while ((n = fread(block.get(), 1, kDigestBlock, file)) > 0) {
-        EVP_DigestUpdate(md5.get(), block.get(), n);
-        EVP_DigestUpdate(sha.get(), block.get(), n);
+        EVP_DigestUpdate(ctx.get(), block.get(), n);
         *size += n;
     }
     if (ferror(file)) return false;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    EVP_DigestFinal_ex(md5.get(), digest, &len);
-    *md5Base64 = Base64Encode(std::string(reinterpret_cast<char*>(digest), len));
-    EVP_DigestFinal_ex(sha.get(), digest, &len);
+    if (EVP_DigestFinal_ex(ctx.get(), digest, &len) != 1) return false;
+    out->assign(reinterpret_cast<char*>(digest), len);
+    return true;
+}
+
+// MD5 (base64, for Content-MD5) and SHA-256 (hex, for x-amz-content-sha256) of the
+// whole file, which the store checks the body against. The MD5 is read on a second
+// thread: the two digests take about as long as the slower one alone.
+bool DigestFile(const std::string& path, FILE* file, std::string* md5Base64, std::string* sha256Hex,
+                unsigned long long* size) {
+    std::string md5;
+    unsigned long long md5Size = 0;
+    bool md5Ok = false;
+    std::thread md5Reader([&] {
+        File again(fopen(path.c_str(), "rb"));
+        md5Ok = again && DigestOf(again.get(), EVP_md5(), &md5, &md5Size);
+    });
+    std::string sha;
+    const bool shaOk = DigestOf(file, EVP_sha256(), &sha, size);
+    md5Reader.join();
+    // Both must have read the same file to its end.
+    if (!md5Ok || !shaOk || md5Size != *size) return false;
+    *md5Base64 = Base64Encode(md5);
     static const char kHex[] = "0123456789abcdef";
     sha256Hex->clear();
-    for (unsigned int i = 0; i < len; ++i) {
-        *sha256Hex += kHex[digest[i] >> 4];
-        *sha256Hex += kHex[digest[i] & 0xF];
+    for (unsigned char c : sha) {
+        *sha256Hex += kHex[c >> 4];
+        *sha256Hex += kHex[c & 0xF];
     }
     return true;
 }
@@ -155,8 +170,12 @@ int OnData(int bufferSize, char* buffer, void* data) {
     const size_t got = want ? fread(buffer, 1, static_cast<size_t>(want), p->file) : 0;
     p->remaining -= got;
     if (p->remaining > 0) {
+        // Every log entry is flushed to the disk: one line per whole percent, not per buffer.
         const int percent = static_cast<int>((p->length - p->remaining) * 100 / p->length);
-        WriteLog("%llu bytes remaining (%d%% complete) ...\n", p->remaining, percent);
+        if (percent != p->loggedPercent) {
+            p->loggedPercent = percent;
+            WriteLog("%llu bytes remaining (%d%% complete) ...\n", p->remaining, percent);
+        }
     }
     if (*p->report && !(*p->report)(p->length - p->remaining, p->length)) {
         WriteLog("put object abandoned by the caller\n");
@@ -199,7 +218,8 @@ int PutArchive(const std::string& archivePath, const UploadTicket& ticket,
     std::string md5;
     std::string sha256;
     unsigned long long size = 0;
-    if (!DigestFile(file.get(), &md5, &sha256, &size) || fseek(file.get(), 0, SEEK_SET) != 0) {
+    if (!DigestFile(archivePath, file.get(), &md5, &sha256, &size) ||
+        fseek(file.get(), 0, SEEK_SET) != 0) {
         WriteLog("read archive failed: %s\r\n", strerror(errno));
         return -1;
     }

@@ -210,6 +210,7 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
     job->notifyWindow = g_cloudWindow.load();
     job->notifyMessage = WM_DOWNLOAD_PROGRESS;
     job->notifyParam = row;
+    job->sizeFromTransfer = true;
     progress.Report(kStageDownload, 0, 0);
     int rc = -1;
     std::thread worker(RunDownloadJob, job.get());
@@ -223,7 +224,8 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
         return MakeResult(row, ItemOutcome::kFailed,
                           digest ? "the download's MD5 differs" : "the download failed");
     }
-    if (FileMd5(*archive) != md5)
+    // The job digested the archive as it arrived; reading it again would only repeat that.
+    if (job->verifiedMd5.empty() || job->verifiedMd5 != md5)
         return MakeResult(row, ItemOutcome::kFailed, "the download's MD5 differs");
     progress.Report(kStageDownload, job->attemptTotal, job->attemptTotal);
     if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");

@@ -2,8 +2,12 @@
 
 #include <minizip/unzip.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -11,6 +15,7 @@
 #include "backup/archive_report.h"
 #include "backup/archive_result.h"
 #include "backup/entry_path.h"
+#include "backup/worker_pool.h"
 #include "backup/zip_time.h"
 #include "core/crash_hook.h"
 #include "core/log.h"
@@ -41,6 +46,7 @@ struct Entry {
     bool isDir = false;
     uint64_t size = 0;
     uint32_t dosDate = 0;
+    unz64_file_pos pos = {};
 };
 
 class ArchiveHandle {
@@ -104,6 +110,8 @@ int ReadCurrentEntry(unzFile zip, const std::string& topDir, bool first, Entry* 
     }
     entry->size = entry->isDir ? 0 : static_cast<uint64_t>(info.uncompressed_size);
     entry->dosDate = static_cast<uint32_t>(info.dosDate);
+    rc = unzGetFilePos64(zip, &entry->pos);
+    if (rc != UNZ_OK) return Damaged(entry->name, "position", rc);
     return kArchiveOk;
 }
 
@@ -124,18 +132,91 @@ int ReadIndex(unzFile zip, const std::string& topDir, std::vector<Entry>* entrie
     return kArchiveOk;
 }
 
+// Files waiting for or being written by a worker, per worker; bounds open files.
+constexpr size_t kFilesPerWorker = 2;
+// Unpacking mostly waits for the disk (every file is created and flushed), so many more
+// workers than cores keep it busy; their flushes share the file system's journal commits.
+constexpr unsigned kUnpackThreads = 16;
+
+// The archive opened once more for each worker: minizip handles are not shared
+// between threads.
+class ReaderSet {
+public:
+    explicit ReaderSet(const std::string& path) : path_(path) {}
+
+    struct Reader {
+        std::unique_ptr<ArchiveHandle> archive;
+        std::vector<char> buffer;
+    };
+
+    std::unique_ptr<Reader> Take() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (!free_.empty()) {
+                std::unique_ptr<Reader> reader = std::move(free_.back());
+                free_.pop_back();
+                return reader;
+            }
+        }
+        auto reader = std::make_unique<Reader>();
+        reader->archive = std::make_unique<ArchiveHandle>(path_);
+        reader->buffer.resize(kWriteBlock);
+        return reader;
+    }
+
+    void Give(std::unique_ptr<Reader> reader) {
+        std::lock_guard<std::mutex> guard(lock_);
+        free_.push_back(std::move(reader));
+    }
+
+private:
+    std::string path_;
+    std::mutex lock_;
+    std::vector<std::unique_ptr<Reader>> free_;
+};
+
+// One file entry handed to a worker: the file is already created, in archive order.
+struct FileJob {
+    const Entry* entry = nullptr;
+    std::string path;
+    // Converted here: the local-time conversion is not one to run on many threads.
+    bool hasTime = false;
+    int64_t when = 0;
+    std::unique_ptr<platform::OutputFile> out;
+    int result = kArchiveOk;
+    std::future<void> done;
+};
+
 class Unpacker {
 public:
-    Unpacker(unzFile zip, const std::string& target, uint64_t dataBytes)
-        : zip_(zip), target_(target), remaining_(dataBytes), buffer_(kWriteBlock) {}
+    Unpacker(const std::string& archivePath, const std::string& target, uint64_t dataBytes)
+        : readers_(archivePath),
+          target_(target),
+          remaining_(dataBytes),
+          maxJobs_(pool_.size() * kFilesPerWorker) {}
+
+    ~Unpacker() { Drain(); }
 
     int Run(const std::vector<Entry>& entries) {
-        int rc = unzGoToFirstFile(zip_);
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (rc != UNZ_OK) return Damaged(entries[i].name, "central directory", rc);
-            int result = Unpack(entries[i]);
-            if (result != kArchiveOk) return result;
-            rc = unzGoToNextFile(zip_);
+        for (const Entry& entry : entries) {
+            int result = Unpack(entry);
+            if (result != kArchiveOk) {
+                // A file before this entry may have failed first; that is the cause then.
+                cancelled_ = true;
+                const int earlier = Collect(0);
+                Drain();
+                return earlier != kArchiveOk && earlier != kArchiveStopped ? earlier : result;
+            }
+            result = Collect(maxJobs_);
+            if (result != kArchiveOk) {
+                Drain();
+                return result;
+            }
+        }
+        int result = Collect(0);
+        if (result != kArchiveOk) {
+            Drain();
+            return result;
         }
         // Deepest folders first, so that setting a time is the last change to each.
         for (auto it = dirTimes_.rbegin(); it != dirTimes_.rend(); ++it) {
@@ -143,12 +224,22 @@ public:
                 ReportArchiveFault("目录打开失败\r\n");
             }
         }
+        // The new folders' entries reach the disk together, as their files did.
+        std::vector<std::future<bool>> synced;
         for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
-            if (it->second && !platform::SyncPath(it->first)) {
-                WriteLog("unzip: flushing %s failed\r\n", it->first.c_str());
-                return kArchiveWriteFailed;
-            }
+            if (!it->second) continue;
+            const std::string* dir = &it->first;
+            auto task = std::make_shared<std::packaged_task<bool()>>([dir] {
+                if (platform::SyncPath(*dir)) return true;
+                WriteLog("unzip: flushing %s failed\r\n", dir->c_str());
+                return false;
+            });
+            synced.push_back(task->get_future());
+            pool_.Submit([task] { (*task)(); });
         }
+        bool allSynced = true;
+        for (std::future<bool>& done : synced) allSynced = done.get() && allSynced;
+        if (!allSynced) return kArchiveWriteFailed;
         if (!platform::SyncPath(target_)) {
             WriteLog("unzip: flushing %s failed\r\n", target_.c_str());
             return kArchiveWriteFailed;
@@ -157,6 +248,7 @@ public:
     }
 
     void RemoveCreated() {
+        Drain();
         for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
             platform::RemoveTree(it->first);
         }
@@ -166,6 +258,8 @@ public:
     void NoteCreatedTarget() { created_.emplace_back(target_, true); }
 
 private:
+    // Folders and new files are made here, in archive order, so that what an entry
+    // finds in its way is what the entries before it left; workers only fill files.
     int Unpack(const Entry& entry) {
         std::string path = target_;
         size_t dirCount = entry.isDir ? entry.parts.size() : entry.parts.size() - 1;
@@ -174,18 +268,134 @@ private:
             int rc = EnsureDir(path, entry.name);
             if (rc != kArchiveOk) return rc;
         }
-        int64_t when = 0;
-        bool hasTime = UnixFromDosTime(entry.dosDate, &when);
         if (entry.isDir) {
-            if (hasTime) dirTimes_.emplace_back(path, when);
+            int64_t when = 0;
+            if (UnixFromDosTime(entry.dosDate, &when)) dirTimes_.emplace_back(path, when);
             return kArchiveOk;
         }
         path += platform::kPathSep + entry.parts.back();
-        int rc = WriteFile(entry, path);
-        if (rc != kArchiveOk) return rc;
-        if (hasTime && !platform::SetWriteTime(path, when)) {
-            ReportArchiveFault("打开文件失败: %s", path.c_str());
+        platform::NodeInfo info;
+        if (!platform::QueryNode(path, &info)) return WriteFailed(path);
+        if (info.kind == platform::NodeKind::File) {
+            // Replaced by a new file, so that a hard link elsewhere is never written through.
+            if (!platform::RemoveFile(path)) return WriteFailed(path);
+        } else if (info.kind != platform::NodeKind::Missing) {
+            return Refuse(entry.name, "something other than a file is in the way");
         }
+        jobs_.emplace_back();
+        FileJob* job = &jobs_.back();
+        job->entry = &entry;
+        job->path = path;
+        job->hasTime = UnixFromDosTime(entry.dosDate, &job->when);
+        job->out = std::make_unique<platform::OutputFile>();
+        if (!job->out->Create(path)) {
+            ReportArchiveFault("无法打开输出文件 %s \n", path.c_str());
+            job->result = kArchiveWriteFailed;
+            return kArchiveOk;  // reported in order by Collect
+        }
+        created_.emplace_back(path, false);
+        // Failed until the worker says otherwise, even should it not finish.
+        job->result = kArchiveWriteFailed;
+        job->done = pool_.Submit([this, job] { Fill(job); });
+        return kArchiveOk;
+    }
+
+    // Waits for the oldest jobs until at most `keep` are in flight; the first failure in
+    // archive order ends the unpacking.
+    int Collect(size_t keep) {
+        while (jobs_.size() > keep) {
+            FileJob& job = jobs_.front();
+            if (job.done.valid()) job.done.wait();
+            int result = job.result;
+            jobs_.pop_front();
+            if (result != kArchiveOk) return FirstFailure(result);
+        }
+        return kArchiveOk;
+    }
+
+    // A failure stops the other workers, so a job before the failed one may end as
+    // stopped: the cause is the first result that is not that.
+    int FirstFailure(int result) {
+        cancelled_ = true;
+        while (!jobs_.empty()) {
+            FileJob& job = jobs_.front();
+            if (job.done.valid()) job.done.wait();
+            if (result == kArchiveStopped && job.result != kArchiveOk) result = job.result;
+            jobs_.pop_front();
+        }
+        return result;
+    }
+
+    void Drain() {
+        cancelled_ = true;
+        for (FileJob& job : jobs_) {
+            if (job.done.valid()) job.done.wait();
+        }
+        jobs_.clear();
+    }
+
+    void Fill(FileJob* job) {
+        if (cancelled_) {
+            job->result = kArchiveStopped;
+            return;
+        }
+        std::unique_ptr<ReaderSet::Reader> reader = readers_.Take();
+        job->result = Inflate(*job, reader.get());
+        if (job->result == kArchiveOk) {
+            if (job->hasTime && !platform::SetWriteTime(job->path, job->when)) {
+                ReportArchiveFault("打开文件失败: %s", job->path.c_str());
+            }
+        } else {
+            cancelled_ = true;
+        }
+        job->out.reset();
+        readers_.Give(std::move(reader));
+    }
+
+    int Inflate(const FileJob& job, ReaderSet::Reader* reader) {
+        const Entry& entry = *job.entry;
+        unzFile zip = reader->archive->get();
+        if (!zip) return Damaged(entry.name, "cannot reopen", 0);
+        int rc = unzGoToFilePos64(zip, &entry.pos);
+        if (rc != UNZ_OK) return Damaged(entry.name, "position", rc);
+        rc = unzOpenCurrentFile(zip);
+        if (rc != UNZ_OK) return Damaged(entry.name, "cannot open", rc);
+        std::vector<char>& buffer = reader->buffer;
+        uint64_t written = 0;
+        for (;;) {
+            int n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()));
+            if (n < 0) {
+                unzCloseCurrentFile(zip);
+                return Damaged(entry.name, "inflate", n);
+            }
+            if (n == 0) break;
+            written += static_cast<uint64_t>(n);
+            if (written > entry.size) {
+                unzCloseCurrentFile(zip);
+                return Damaged(entry.name, "longer than its size", 0);
+            }
+            uint64_t freeBytes = 0;
+            const uint64_t remaining = remaining_;
+            if (!FreeBytes(target_, &freeBytes) || freeBytes < remaining) {
+                unzCloseCurrentFile(zip);
+                return NoSpace(remaining, freeBytes);
+            }
+            if (!job.out->Write(buffer.data(), static_cast<size_t>(n))) {
+                unzCloseCurrentFile(zip);
+                return WriteFailed(job.path);
+            }
+            remaining_ -= static_cast<uint64_t>(n);
+            CrashAdvance("unpack", n);
+            if (cancelled_) {
+                unzCloseCurrentFile(zip);
+                return kArchiveStopped;
+            }
+        }
+        rc = unzCloseCurrentFile(zip);
+        if (rc == UNZ_CRCERROR) return Damaged(entry.name, "CRC mismatch", rc);
+        if (rc != UNZ_OK) return Damaged(entry.name, "close", rc);
+        if (written != entry.size) return Damaged(entry.name, "shorter than its size", 0);
+        if (!job.out->SyncAndClose()) return WriteFailed(job.path);
         return kArchiveOk;
     }
 
@@ -201,74 +411,27 @@ private:
         return kArchiveOk;
     }
 
-    int WriteFile(const Entry& entry, const std::string& path) {
-        platform::NodeInfo info;
-        if (!platform::QueryNode(path, &info)) return WriteFailed(path);
-        if (info.kind == platform::NodeKind::File) {
-            // Replaced by a new file, so that a hard link elsewhere is never written through.
-            if (!platform::RemoveFile(path)) return WriteFailed(path);
-        } else if (info.kind != platform::NodeKind::Missing) {
-            return Refuse(entry.name, "something other than a file is in the way");
-        }
-        platform::OutputFile out;
-        if (!out.Create(path)) {
-            ReportArchiveFault("无法打开输出文件 %s \n", path.c_str());
-            return kArchiveWriteFailed;
-        }
-        created_.emplace_back(path, false);
-        int rc = unzOpenCurrentFile(zip_);
-        if (rc != UNZ_OK) return Damaged(entry.name, "cannot open", rc);
-        uint64_t written = 0;
-        for (;;) {
-            int n = unzReadCurrentFile(zip_, buffer_.data(), static_cast<unsigned>(buffer_.size()));
-            if (n < 0) {
-                unzCloseCurrentFile(zip_);
-                return Damaged(entry.name, "inflate", n);
-            }
-            if (n == 0) break;
-            written += static_cast<uint64_t>(n);
-            if (written > entry.size) {
-                unzCloseCurrentFile(zip_);
-                return Damaged(entry.name, "longer than its size", 0);
-            }
-            uint64_t freeBytes = 0;
-            if (!FreeBytes(target_, &freeBytes) || freeBytes < remaining_) {
-                unzCloseCurrentFile(zip_);
-                return NoSpace(freeBytes);
-            }
-            if (!out.Write(buffer_.data(), static_cast<size_t>(n))) {
-                unzCloseCurrentFile(zip_);
-                return WriteFailed(path);
-            }
-            remaining_ -= static_cast<uint64_t>(n);
-            CrashAdvance("unpack", n);
-        }
-        rc = unzCloseCurrentFile(zip_);
-        if (rc == UNZ_CRCERROR) return Damaged(entry.name, "CRC mismatch", rc);
-        if (rc != UNZ_OK) return Damaged(entry.name, "close", rc);
-        if (written != entry.size) return Damaged(entry.name, "shorter than its size", 0);
-        if (!out.SyncAndClose()) return WriteFailed(path);
-        return kArchiveOk;
-    }
-
-    int WriteFailed(const std::string& path) {
+    static int WriteFailed(const std::string& path) {
         WriteLog("unzip: cannot write %s\r\n", path.c_str());
         return kArchiveWriteFailed;
     }
 
-    int NoSpace(uint64_t freeBytes) {
+    static int NoSpace(uint64_t remaining, uint64_t freeBytes) {
         WriteLog("unzip: %llu bytes still to write, %llu free\r\n",
-                 static_cast<unsigned long long>(remaining_),
+                 static_cast<unsigned long long>(remaining),
                  static_cast<unsigned long long>(freeBytes));
         return kArchiveNoSpace;
     }
 
-    unzFile zip_;
+    ReaderSet readers_;
     std::string target_;
-    uint64_t remaining_;
-    std::vector<char> buffer_;
+    std::atomic<uint64_t> remaining_;
+    std::atomic<bool> cancelled_{false};
     std::vector<std::pair<std::string, bool>> created_;  // path, is a folder
     std::vector<std::pair<std::string, int64_t>> dirTimes_;
+    std::deque<FileJob> jobs_;
+    WorkerPool pool_{kUnpackThreads};
+    const size_t maxJobs_;
 };
 
 std::string ParentOf(const std::string& path) {
@@ -320,7 +483,7 @@ int UnzipTo(const std::string& archivePath, const std::string& targetDir,
         return kArchiveNoSpace;
     }
 
-    Unpacker unpacker(archive.get(), targetDir, dataBytes);
+    Unpacker unpacker(archivePath, targetDir, dataBytes);
     if (!targetExists) {
         if (!platform::MakeNewDir(targetDir)) {
             WriteLog("unzip: cannot create %s\r\n", targetDir.c_str());

@@ -1,5 +1,7 @@
 #include "software/upgrade.h"
 
+#include <openssl/evp.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +24,8 @@ namespace {
 constexpr int kLengthAttempts = 3;
 constexpr int kDownloadAttempts = 5;
 constexpr int kTickMs = 200;
+constexpr long kTransferBuffer = 512 * 1024;
+constexpr size_t kFileBuffer = 1024 * 1024;
 
 struct CurlCleanup {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -65,17 +69,59 @@ size_t LogHeaderBytes(char* data, size_t size, size_t count, void*) {
     return n;
 }
 
+struct DigestFree {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+using Digest = std::unique_ptr<EVP_MD_CTX, DigestFree>;
+
+std::string HexOf(const unsigned char* bytes, unsigned len) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned i = 0; i < len; ++i) {
+        hex += kHex[bytes[i] >> 4];
+        hex += kHex[bytes[i] & 0xF];
+    }
+    return hex;
+}
+
+// The file being written and the MD5 of what went into it, so that the package is
+// never read back only to be digested.
 struct Sink {
     FILE* file;
     Upgrade* job;
+    Digest md5;
+    bool checkReply = false;  // refuse a reply without a known size at its first byte
+    bool checked = false;
+    bool sizeUnknown = false;
 };
 
 size_t WriteToFile(char* data, size_t size, size_t count, void* out) {
     Sink* sink = static_cast<Sink*>(out);
+    if (sink->checkReply && !sink->checked) {
+        sink->checked = true;
+        curl_off_t announced = -1;
+        long status = 0;
+        CURL* h = sink->job->transfer;
+        if (!h ||
+            curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
+            curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status < 200 ||
+            status > 299 || announced <= 0) {
+            sink->sizeUnknown = true;
+            return 0;
+        }
+    }
     size_t n = fwrite(data, size, count, sink->file);
+    if (sink->md5) EVP_DigestUpdate(sink->md5.get(), data, n * size);
     sink->job->receivedBytes += static_cast<long long>(n * size);
     CrashPoint("download", sink->job->receivedBytes);
     return n;
+}
+
+std::string FinishDigest(EVP_MD_CTX* ctx) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    if (EVP_DigestFinal_ex(ctx, digest, &len) != 1) return std::string();
+    return HexOf(digest, len);
 }
 
 // The share of the file received; 0 while the total is not known yet.
@@ -103,19 +149,27 @@ int Progress(void* data, curl_off_t total, curl_off_t now, curl_off_t, curl_off_
     return job->cancel ? 1 : 0;
 }
 
-// 0 when the MD5 of `path` equals `expectedMd5` exactly; -1 unreadable file.
-int VerifyFile(const std::string& path, const std::string& expectedMd5) {
+// 0 when `actual` equals `expectedMd5` exactly.
+int CompareDigest(const std::string& actual, const std::string& expectedMd5) {
+    WriteLog("json md5:%s <--> file md5:%s\r\n", expectedMd5.c_str(), actual.c_str());
+    // A file that cannot be read through never matches.
+    if (actual.empty()) return -1;
+    return actual.compare(expectedMd5);
+}
+
+// 0 when the MD5 of `path` equals `expectedMd5` exactly; -1 unreadable file. The
+// digest goes to `actual` when given.
+int VerifyFile(const std::string& path, const std::string& expectedMd5,
+               std::string* actual = nullptr) {
     FILE* raw = fopen(path.c_str(), "rb");
     if (!raw) {
         WriteLog("Failed to open %s\r\n", path.c_str());
         return -1;
     }
     fclose(raw);
-    std::string actual = FileMd5(path);
-    WriteLog("json md5:%s <--> file md5:%s\r\n", expectedMd5.c_str(), actual.c_str());
-    // A file that cannot be read through never matches.
-    if (actual.empty()) return -1;
-    return actual.compare(expectedMd5);
+    std::string digest = FileMd5(path);
+    if (actual) *actual = digest;
+    return CompareDigest(digest, expectedMd5);
 }
 
 }  // namespace
@@ -183,7 +237,8 @@ int Upgrade::get_download_file_length() {
 }
 
 int Upgrade::download_package_file() {
-    if (get_download_file_length() == 0) {
+    transferMd5_.clear();
+    if (!sizeFromTransfer && get_download_file_length() == 0) {
         WriteLog("%s: get_download_file_length return size 0\r\n",
                  "Upgrade::download_package_file");
         return 101;
@@ -214,7 +269,13 @@ int Upgrade::download_package_file() {
         }
         result = JobTransferOptions(h.get(), packageUrl);
         if (result != 0) break;
-        Sink sink{file.get(), this};
+        Sink sink{file.get(), this, Digest(EVP_MD_CTX_new())};
+        if (sink.md5 && EVP_DigestInit_ex(sink.md5.get(), EVP_md5(), nullptr) != 1)
+            sink.md5.reset();
+        sink.checkReply = sizeFromTransfer;
+        // Large packages arrive in large writes.
+        setvbuf(file.get(), nullptr, _IOFBF, kFileBuffer);
+        curl_easy_setopt(h.get(), CURLOPT_BUFFERSIZE, kTransferBuffer);
         curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, WriteToFile);
         curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &sink);
         curl_easy_setopt(h.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
@@ -227,8 +288,20 @@ int Upgrade::download_package_file() {
         attemptBytes = 0;
         attemptTotal = 0;
         CURLcode rc = curl_easy_perform(h.get());
+        if (rc == CURLE_OK && sink.checkReply && !sink.checked) {
+            // No body at all: judged like the first byte of one.
+            sink.checked = true;
+            sink.sizeUnknown = true;
+        }
         transfer = nullptr;
         result = static_cast<int>(rc);
+        if (sink.sizeUnknown) {
+            WriteLog("%s: get_download_file_length return size 0\r\n",
+                     "Upgrade::download_package_file");
+            file.reset();
+            platform::RemoveFile(part);
+            return 101;
+        }
         if (rc == CURLE_RANGE_ERROR) {
             WriteLog("server not support range, reset CURLOPT_RESUME_FROM 0\r\n");
             continue;
@@ -236,7 +309,10 @@ int Upgrade::download_package_file() {
         if (rc == CURLE_OK) {
             WriteLog("Download complete\r\n");
             // Buffered bytes that cannot be written make the download a failure.
-            if (fclose(file.release()) == 0) return 0;
+            if (fclose(file.release()) == 0) {
+                if (sink.md5) transferMd5_ = FinishDigest(sink.md5.get());
+                return 0;
+            }
             result = CURLE_WRITE_ERROR;
             continue;
         }
@@ -272,7 +348,11 @@ int Upgrade::download_package_file_and_verify() {
         WriteLog("iCanUpdate=%d\r\n", 0);
         return -1;
     }
-    if (verify_package_file() != 0) {
+    verifiedMd5.clear();
+    std::string present;
+    if (VerifyFile(packagePath, expectedMd5, &present) == 0) {
+        verifiedMd5 = present;
+    } else {
         remove_files();
         if (download_package_file() != 0) {
             state = 34;
@@ -283,7 +363,11 @@ int Upgrade::download_package_file_and_verify() {
         }
         // The package takes its name only once its digest matched, so neither a bad
         // copy nor a run that ends half-way is ever found there.
-        if (VerifyFile(PartPath(), expectedMd5) != 0) {
+        // Digested on the way in; read back only when that digest is missing.
+        std::string actual = transferMd5_;
+        const int verified = actual.empty() ? VerifyFile(PartPath(), expectedMd5, &actual)
+                                            : CompareDigest(actual, expectedMd5);
+        if (verified != 0) {
             platform::RemoveFile(PartPath());
             state = 63;
             rate = 0;
@@ -301,6 +385,7 @@ int Upgrade::download_package_file_and_verify() {
             errorKind = 1;
             return -2;
         }
+        verifiedMd5 = actual;
     }
     rate = 100;
     errorKind = 0;
@@ -330,10 +415,18 @@ void Upgrade::StopTicker() {
     tickerWake_.notify_all();
 }
 
+void Upgrade::TickNow() {
+    std::lock_guard<std::mutex> guard(tickerLock_);
+    tickNow_ = true;
+    tickerWake_.notify_all();
+}
+
 bool Upgrade::WaitTickerStop(unsigned milliseconds) {
     std::unique_lock<std::mutex> lock(tickerLock_);
-    return tickerWake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                [this] { return tickerStop_; });
+    tickerWake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                         [this] { return tickerStop_ || tickNow_; });
+    tickNow_ = false;
+    return tickerStop_;
 }
 
 void Upgrade::MarkFinished(int result) {
@@ -377,7 +470,8 @@ int RunDownloadJob(Upgrade* job) {
         WriteLog("download over\r\n");
         PostAppMessage(job->notifyWindow, job->notifyMessage,
                        static_cast<uintptr_t>(job->notifyParam), 100);
-        // The ticker ends by itself once it has seen 100.
+        // The ticker ends by itself once it has seen 100; it need not wait for its tick.
+        job->TickNow();
         ticker.join();
         job->MarkFinished(0);
         return 0;

@@ -77,6 +77,13 @@ public:
     // The running attempt's bytes and the size announced for it (0 while unknown).
     std::atomic<long long> attemptBytes{0};
     std::atomic<long long> attemptTotal{0};
+    // Takes the size gate from the transfer's own reply instead of a separate probe
+    // request, for callers that need no request beyond the download itself.
+    bool sizeFromTransfer = false;
+    // The MD5 the package was verified with: digested while it was received, or read
+    // from a matching file already there; empty until then.
+    std::string verifiedMd5;
+
     // Set by a waiter to abandon the download: the transfer stops at its next progress
     // call, no further attempt starts and the job fails, leaving nothing behind.
     std::atomic<bool> cancel{false};
@@ -100,7 +107,9 @@ public:
 
     // Ends the progress ticker early (a failed run).
     void StopTicker();
-    // Waits up to `milliseconds` for StopTicker; true when it was called.
+    // Has the ticker take its next turn now rather than at its next tick.
+    void TickNow();
+    // Waits up to `milliseconds` for StopTicker or TickNow; true when StopTicker was called.
     bool WaitTickerStop(unsigned milliseconds);
 
     // The end of RunDownloadJob (one run per object): its result is kept and every
@@ -114,8 +123,10 @@ private:
     std::mutex tickerLock_;
     std::condition_variable tickerWake_;
     bool tickerStop_ = false;
+    bool tickNow_ = false;
     bool finished_ = false;
     int finishedResult_ = -1;
+    std::string transferMd5_;  // MD5 of the last complete transfer
 };
 
 // Whether `candidate` is a newer version than `reference`: the first three dotted

@@ -177,6 +177,35 @@ TEST_F(UpgradeTest, MissingContentLengthFailsWith101AndLeavesNoFile) {
     for (const AppMessage& m : window_.Messages()) EXPECT_EQ(0, m.lParam);
 }
 
+// The restore's way: no probe before the transfer, the size gate taken from the transfer's
+// own reply, and the package digested as it arrives.
+TEST_F(UpgradeTest, SizeFromTheTransferMakesOneRequestAndDigestsOnTheWay) {
+    job_.sizeFromTransfer = true;
+    service_.ClearRequests();
+    ASSERT_EQ(0, RunDownloadJob(&job_));
+    EXPECT_EQ(1, Requests("GET"));
+    EXPECT_EQ(job_.expectedMd5, job_.verifiedMd5);
+    EXPECT_EQ(bytes_, ReadFile(job_.packagePath));
+    EXPECT_TRUE(LogHas("json md5:" + job_.expectedMd5 + " <--> file md5:" + job_.expectedMd5));
+
+    // Without a size, or with an error page, nothing is kept.
+    ASSERT_TRUE(platform::RemoveFile(job_.packagePath));
+    job_.packageUrl = service_.FileUrl("pkg.zip", true);
+    EXPECT_EQ(101, job_.download_package_file());
+    EXPECT_TRUE(NothingLeft());
+    job_.packageUrl = service_.FileUrl("absent.zip");
+    EXPECT_EQ(-1, RunDownloadJob(&job_));
+    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(job_.verifiedMd5.empty());
+
+    // A damaged transfer is caught by the digest taken on the way in.
+    job_.packageUrl = service_.FileUrl("pkg.zip");
+    job_.expectedMd5 = TextMd5(bytes_ + "x");
+    EXPECT_EQ(-1, RunDownloadJob(&job_));
+    EXPECT_EQ(63, job_.state);
+    EXPECT_TRUE(NothingLeft());
+}
+
 TEST_F(UpgradeTest, DroppedConnectionIsRetriedFromTheStart) {
     DevService::Fault drop;
     drop.dropAfter = 100000;
