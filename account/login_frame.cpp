@@ -151,7 +151,7 @@ void LoginFrame::InitWindow() {
     tipsPolicy.setRetainSizeWhenHidden(true);
     loginTips_->setSizePolicy(tipsPolicy);
     wxQrPanel_->installEventFilter(this);
-    header_->installEventFilter(this);
+    SetCaptionArea(header_);
 
     ConfigData config = g_config ? g_config->Snapshot() : ConfigData();
     if (config.role == 0) {
@@ -477,17 +477,6 @@ void LoginFrame::PaintQrPanel() {
 bool LoginFrame::eventFilter(QObject* watched, QEvent* event) {
     if (watched == wxQrPanel_ && event->type() == QEvent::Paint) {
         PaintQrPanel();
-    } else if (watched == header_) {
-        // The title area moves the frameless window.
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-            dragging_ = true;
-            dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
-        } else if (event->type() == QEvent::MouseMove && dragging_) {
-            move(mouse->globalPosition().toPoint() - dragOffset_);
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            dragging_ = false;
-        }
     }
     return WindowBase::eventFilter(watched, event);
 }

@@ -98,8 +98,6 @@ private:
     int focusIndex_ = 0;  // 0 account, 1 password, 2 sign-in button
     qint64 lastTabMs_ = 0;
     QPixmap qrImage_;
-    QPoint dragOffset_;
-    bool dragging_ = false;
 
     QrLoginSession qr_;
 };

@@ -183,7 +183,7 @@ void CMainFrame::InitWindow() {
         if (!c) return;
     }
     ready_ = true;
-    header_->installEventFilter(this);
+    SetCaptionArea(header_);
     appListView_->viewport()->installEventFilter(this);
     appList_ = std::make_unique<AppListPanel>(appListView_, handle());
     // The drop-down's selection is the user's area, whether picked by hand or chosen
@@ -302,28 +302,12 @@ void CMainFrame::OnSystemClose() {
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (ready_ && watched == header_) {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        switch (event->type()) {
-            case QEvent::MouseButtonDblClick:
-                // No maximising from the title area.
-                return true;
-            case QEvent::MouseButtonPress:
-                if (mouse->button() == Qt::LeftButton) {
-                    dragging_ = true;
-                    dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
-                } else if (mouse->button() == Qt::RightButton) {
-                    // The tray's menu, for desktops that show no tray.
-                    ShowExitMenu(mouse->globalPosition().toPoint());
-                    return true;
-                }
-                break;
-            case QEvent::MouseMove:
-                if (dragging_) move(mouse->globalPosition().toPoint() - dragOffset_);
-                break;
-            case QEvent::MouseButtonRelease:
-                dragging_ = false;
-                break;
-            default:
-                break;
+        // No maximising from the title area.
+        if (event->type() == QEvent::MouseButtonDblClick) return true;
+        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton) {
+            // The tray's menu, for desktops that show no tray.
+            ShowExitMenu(mouse->globalPosition().toPoint());
+            return true;
         }
     } else if (ready_ && appListView_ && watched == appListView_->viewport() &&
                event->type() == QEvent::MouseButtonPress) {

@@ -118,6 +118,4 @@ private:
     MemoryGaugeFeed memoryFeed_;
     std::thread autoSignIn_;
     std::thread scan_;
-    QPoint dragOffset_;
-    bool dragging_ = false;
 };

@@ -94,7 +94,7 @@ void CloudFrame::InitWindow() {
             PostAppMessage(handle(), WM_CLOUD_DELETE, 1, row);
         }
     };
-    header_->installEventFilter(this);
+    SetCaptionArea(header_);
     ShowSignInLabels();
     SetTotalLabel(sumLabel_, QStringLiteral("0"));
     SetTotalLabel(sizeLabel_, QStringLiteral("0.00"));
@@ -301,21 +301,6 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
 
 void CloudFrame::OnSystemClose() {
     hide();
-}
-
-bool CloudFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == header_ && header_) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-            dragging_ = true;
-            dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
-        } else if (event->type() == QEvent::MouseMove && dragging_) {
-            move(mouse->globalPosition().toPoint() - dragOffset_);
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            dragging_ = false;
-        }
-    }
-    return WindowBase::eventFilter(watched, event);
 }
 
 void CloudFrame::ShowSignInLabels() {

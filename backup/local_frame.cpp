@@ -86,7 +86,7 @@ void LocalFrame::InitWindow() {
     rows_->onRowClick = [this](const QString& name, int row) {
         if (name == names::kBakOp) OnRowButton(row);
     };
-    header_->installEventFilter(this);
+    SetCaptionArea(header_);
     ShowSignInLabels();
     SetTotalLabel(totalLabel_, QStringLiteral("0"));
     SetTotalLabel(bakInfoLabel_, QStringLiteral("0"));
@@ -251,22 +251,6 @@ void LocalFrame::HandleCustomMessage(const AppMessage& message) {
 
 void LocalFrame::OnSystemClose() {
     hide();
-}
-
-bool LocalFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == header_ && header_) {
-        // The title area moves the frameless window.
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-            dragging_ = true;
-            dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
-        } else if (event->type() == QEvent::MouseMove && dragging_) {
-            move(mouse->globalPosition().toPoint() - dragOffset_);
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            dragging_ = false;
-        }
-    }
-    return WindowBase::eventFilter(watched, event);
 }
 
 void LocalFrame::ShowSignInLabels() {

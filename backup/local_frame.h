@@ -33,7 +33,6 @@ protected:
     void Notify(const QString& type, const QString& sender) override;
     void HandleCustomMessage(const AppMessage& message) override;
     void OnSystemClose() override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -69,6 +68,4 @@ private:
     // The batch context: the choice dialog's remembered answer.
     bool rememberChoice_ = false;
     int rememberedChoice_ = 0;
-    QPoint dragOffset_;
-    bool dragging_ = false;
 };

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -120,7 +121,24 @@ void WindowBase::ReportMissingControl(const char* name, const char* type) const 
     if (MissingHandler()) MissingHandler()(layout, QString::fromUtf8(name));
 }
 
+void WindowBase::SetCaptionArea(QWidget* area) {
+    if (!area) return;
+    caption_ = area;
+    area->installEventFilter(this);
+}
+
 bool WindowBase::eventFilter(QObject* watched, QEvent* event) {
+    if (caption_ && watched == caption_) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+            dragging_ = true;
+            dragOffset_ = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
+        } else if (event->type() == QEvent::MouseMove && dragging_) {
+            move(mouse->globalPosition().toPoint() - dragOffset_);
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            dragging_ = false;
+        }
+    }
     switch (event->type()) {
         case QEvent::KeyPress: {
             // A key the focus widget ignores climbs to its parents; look at it once.

@@ -48,6 +48,8 @@ public:
     // Closes the window; a running ShowModal returns `result`.
     void Close(int result = 1);
     void Minimize();
+    // The frameless window moves when the left button drags `area` (its title area).
+    void SetCaptionArea(QWidget* area);
     // Hides the window, or minimises it where the desktop has no tray to bring it back from.
     void HideWindow();
     void ShowAndBringToFront();
@@ -94,6 +96,9 @@ private:
     std::unique_ptr<MessageTarget> target_;
     QWidget* root_ = nullptr;
     QPointer<QEventLoop> modalLoop_;
+    QPointer<QWidget> caption_;
+    bool dragging_ = false;
+    QPoint dragOffset_;
     int modalResult_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -117,6 +118,32 @@ TEST_F(WindowBaseTest, ControlsNotifyByTypeAndName) {
     // A user's choice in the drop-down list.
     emit combo->activated(1);
     EXPECT_TRUE(w.notes.contains("itemselect:pickCombo"));
+}
+
+TEST_F(WindowBaseTest, DraggingTheCaptionAreaMovesTheWindow) {
+    ProbeWindow w;
+    ASSERT_EQ(w.Create(), 0);
+    w.move(100, 100);
+    ShowActive(&w);
+    QWidget* caption = w.FindControl<QWidget>("probeRoot");
+    w.SetCaptionArea(caption);
+    const QPoint start = w.pos();
+    auto send = [&](QEvent::Type type, QPoint global, Qt::MouseButton button,
+                    Qt::MouseButtons held) {
+        QMouseEvent event(type, caption->mapFromGlobal(global), global, button, held,
+                          Qt::NoModifier);
+        QApplication::sendEvent(caption, &event);
+    };
+    const QPoint grip = caption->mapToGlobal(QPoint(5, 5));
+    send(QEvent::MouseButtonPress, grip, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, grip + QPoint(30, 20), Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grip + QPoint(30, 20), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(w.pos(), start + QPoint(30, 20));
+    // Moving after the release, or with the right button, leaves it where it is.
+    send(QEvent::MouseMove, grip + QPoint(90, 90), Qt::NoButton, Qt::NoButton);
+    send(QEvent::MouseButtonPress, grip, Qt::RightButton, Qt::RightButton);
+    send(QEvent::MouseMove, grip + QPoint(60, 60), Qt::NoButton, Qt::RightButton);
+    EXPECT_EQ(w.pos(), start + QPoint(30, 20));
 }
 
 TEST_F(WindowBaseTest, LayoutsCanDeclareTheCircleGauge) {
