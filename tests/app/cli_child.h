@@ -7,15 +7,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_support.h"
 
 extern char** environ;
 
@@ -139,6 +143,19 @@ inline Json::Value ParseJson(const std::string& text) {
     std::string errors;
     EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errors)) << text;
     return v;
+}
+
+// Copies talvora-cli into the test's program folder `appDir`, pointed at the local
+// service and the object store; returns the copy's path.
+inline std::string InstallCli(const std::string& appDir, const std::string& serviceUrl,
+                              const std::string& storeUrl) {
+    const std::string exe = appDir + "/talvora-cli";
+    std::filesystem::copy_file(std::string(TALVORA_BIN_DIR) + "/talvora-cli", exe);
+    chmod(exe.c_str(), 0755);
+    EXPECT_TRUE(testsupport::WriteFile(appDir + "/url", serviceUrl + "\n"));
+    EXPECT_TRUE(testsupport::WriteFile(
+        appDir + "/settings.json", "{\"obsEndpoint\":\"" + storeUrl + "\",\"obsPathStyle\":true}"));
+    return exe;
 }
 
 }  // namespace clitest

@@ -51,13 +51,7 @@ protected:
         ASSERT_TRUE(service_.ok());
         std::string error;
         ASSERT_TRUE(testsupport::WriteDemoPrefix(prefix_.path(), false, &error)) << error;
-        exe_ = app_ / "talvora-cli";
-        std::filesystem::copy_file(std::string(TALVORA_BIN_DIR) + "/talvora-cli", exe_);
-        chmod(exe_.c_str(), 0755);
-        ASSERT_TRUE(testsupport::WriteFile(app_ / "url", service_.url() + "\n"));
-        ASSERT_TRUE(testsupport::WriteFile(
-            app_ / "settings.json",
-            "{\"obsEndpoint\":\"" + store_.url() + "\",\"obsPathStyle\":true}"));
+        exe_ = clitest::InstallCli(app_.path(), service_.url(), store_.url());
     }
     // Runs the tool to its end, signed in as the demo agency unless `env` says otherwise.
     int Cli(const std::vector<std::string>& args, std::string* out = nullptr,
