@@ -148,10 +148,12 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
     }
     WriteLog("[%d]已打包\r\n", row + 1);
     progress.Report(kStagePack, dataSize, dataSize);
-    rec.fileMD5 = FileMd5(rec.archivePath);
+    // One read of the archive gives the backup's MD5 and the upload's signed digests.
+    ArchiveDigests digests;
     platform::NodeInfo packed;
-    if (rec.fileMD5.empty() || !platform::QueryNode(rec.archivePath, &packed))
+    if (!DigestArchive(rec.archivePath, &digests) || !platform::QueryNode(rec.archivePath, &packed))
         return MakeResult(row, ItemOutcome::kFailed, "the archive cannot be read");
+    rec.fileMD5 = digests.md5Hex;
 
     platform::FileLock uploadLock;
     switch (AcquireJobLock(UploadLockPath(), &uploadLock, hooks,
@@ -171,11 +173,14 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
         return MakeResult(row, ItemOutcome::kFailed,
                           "the service refused the upload (" + std::to_string(rc) + ")");
     }
-    rc = PutArchive(rec.archivePath, ticket, [&](uint64_t sent, uint64_t total) {
-        progress.Report(kStageUpload, static_cast<int64_t>(sent), static_cast<int64_t>(total));
-        CrashPoint("upload", static_cast<long long>(sent));
-        return !hooks.Stopped();
-    });
+    rc = PutArchive(
+        rec.archivePath, ticket,
+        [&](uint64_t sent, uint64_t total) {
+            progress.Report(kStageUpload, static_cast<int64_t>(sent), static_cast<int64_t>(total));
+            CrashPoint("upload", static_cast<long long>(sent));
+            return !hooks.Stopped();
+        },
+        &digests);
     if (rc != 0) {
         if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
         return MakeResult(row, ItemOutcome::kFailed, "the upload failed");
@@ -296,9 +301,9 @@ ItemResult BackupItem(int row, const JobHooks& hooks) {
         // Held until the archive is gone: a tidy-up elsewhere waits for it.
         JobInProgress job(hooks);
         if (!job.ok()) {
-            result = hooks.Stopped() ? MakeResult(row, ItemOutcome::kStopped, "stopped")
-                                     : MakeResult(row, ItemOutcome::kFailed,
-                                                  "the jobs lock cannot be taken");
+            result = hooks.Stopped()
+                         ? MakeResult(row, ItemOutcome::kStopped, "stopped")
+                         : MakeResult(row, ItemOutcome::kFailed, "the jobs lock cannot be taken");
         } else {
             result = BackupSteps(row, rec, hooks, &archive);
         }

@@ -92,32 +92,44 @@ bool DigestOf(FILE* file, const EVP_MD* type, std::string* out, unsigned long lo
     return true;
 }
 
-// MD5 (base64, for Content-MD5) and SHA-256 (hex, for x-amz-content-sha256) of the
-// whole file, which the store checks the body against. The MD5 is read on a second
-// thread: the two digests take about as long as the slower one alone.
-bool DigestFile(const std::string& path, FILE* file, std::string* md5Base64, std::string* sha256Hex,
-                unsigned long long* size) {
+std::string Hex(const std::string& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : bytes) {
+        text += kHex[c >> 4];
+        text += kHex[c & 0xF];
+    }
+    return text;
+}
+
+}  // namespace
+
+// MD5 (base64 for Content-MD5) and SHA-256 (hex for x-amz-content-sha256) of the whole
+// file, which the store checks the body against. The MD5 is read on a second thread: the
+// two digests take about as long as the slower one alone.
+bool DigestArchive(const std::string& archivePath, ArchiveDigests* digests) {
     std::string md5;
     unsigned long long md5Size = 0;
     bool md5Ok = false;
     std::thread md5Reader([&] {
-        File again(fopen(path.c_str(), "rb"));
-        md5Ok = again && DigestOf(again.get(), EVP_md5(), &md5, &md5Size);
+        File file(fopen(archivePath.c_str(), "rb"));
+        md5Ok = file && DigestOf(file.get(), EVP_md5(), &md5, &md5Size);
     });
     std::string sha;
-    const bool shaOk = DigestOf(file, EVP_sha256(), &sha, size);
+    unsigned long long size = 0;
+    File file(fopen(archivePath.c_str(), "rb"));
+    const bool shaOk = file && DigestOf(file.get(), EVP_sha256(), &sha, &size);
     md5Reader.join();
     // Both must have read the same file to its end.
-    if (!md5Ok || !shaOk || md5Size != *size) return false;
-    *md5Base64 = Base64Encode(md5);
-    static const char kHex[] = "0123456789abcdef";
-    sha256Hex->clear();
-    for (unsigned char c : sha) {
-        *sha256Hex += kHex[c >> 4];
-        *sha256Hex += kHex[c & 0xF];
-    }
+    if (!md5Ok || !shaOk || md5Size != size) return false;
+    digests->md5Hex = Hex(md5);
+    digests->md5Base64 = Base64Encode(md5);
+    digests->sha256Hex = Hex(sha);
+    digests->size = size;
     return true;
 }
+
+namespace {
 
 // "%Y-%m-%dT%H:%M:%SZ" of a time in seconds since the epoch, computed here because
 // gmtime is not thread-safe and gmtime_r is not everywhere.
@@ -187,7 +199,7 @@ int OnData(int bufferSize, char* buffer, void* data) {
 }  // namespace
 
 int PutArchive(const std::string& archivePath, const UploadTicket& ticket,
-               const PutProgress& report) {
+               const PutProgress& report, const ArchiveDigests* digests) {
     std::lock_guard<std::mutex> guard(g_uploadLock);
     Endpoint endpoint;
     if (!ReadEndpoint(&endpoint)) return -1;
@@ -215,17 +227,18 @@ int PutArchive(const std::string& archivePath, const UploadTicket& ticket,
         WriteLog("open archive failed: %s\r\n", strerror(errno));
         return -1;
     }
-    std::string md5;
-    std::string sha256;
-    unsigned long long size = 0;
-    if (!DigestFile(archivePath, file.get(), &md5, &sha256, &size) ||
-        fseek(file.get(), 0, SEEK_SET) != 0) {
-        WriteLog("read archive failed: %s\r\n", strerror(errno));
-        return -1;
+    ArchiveDigests computed;
+    if (!digests) {
+        if (!DigestArchive(archivePath, &computed)) {
+            WriteLog("read archive failed: %s\r\n", strerror(errno));
+            return -1;
+        }
+        digests = &computed;
     }
+    const unsigned long long size = digests->size;
     WriteLog("content_length = %llu\n", size);
-    properties.md5 = md5.c_str();
-    properties.content_sha256 = sha256.c_str();
+    properties.md5 = digests->md5Base64.c_str();
+    properties.content_sha256 = digests->sha256Hex.c_str();
 
     UploadProgress progress;
     progress.file = file.get();

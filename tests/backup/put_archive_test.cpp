@@ -189,6 +189,18 @@ TEST_F(CloudBackupTest, UploadConfirmListDownloadDelete) {
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_FALSE(pending[0].isMember("bakEndTime"));
 
+    // The digests a backup takes once are those the tools give; an archive changed after
+    // they were taken is refused, not stored under them.
+    ArchiveDigests digests;
+    ASSERT_TRUE(DigestArchive(path, &digests));
+    EXPECT_EQ(digests.md5Hex, TextMd5(bytes));
+    EXPECT_EQ(digests.sha256Hex, RunCommand("sha256sum '" + path + "'").substr(0, 64));
+    EXPECT_EQ(digests.size, bytes.size());
+    std::string altered = bytes;
+    altered[1000] = static_cast<char>(altered[1000] ^ 1);
+    EXPECT_EQ(PutArchive(WriteArchive("altered.zip", altered), ticket, nullptr, &digests), -1);
+    EXPECT_FALSE(DigestArchive(app / "missing.zip", &digests));
+
     ASSERT_EQ(PutArchive(path, ticket), 0) << app.Log() << store.Log();
     const std::string log = app.Log();
     EXPECT_NE(log.find("Bucket name is == talvora-backup"), std::string::npos);
