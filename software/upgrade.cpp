@@ -25,7 +25,6 @@ constexpr int kLengthAttempts = 3;
 constexpr int kDownloadAttempts = 5;
 constexpr int kTickMs = 200;
 constexpr long kTransferBuffer = 512 * 1024;
-constexpr size_t kFileBuffer = 1024 * 1024;
 
 struct CurlCleanup {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -273,8 +272,6 @@ int Upgrade::download_package_file() {
         if (sink.md5 && EVP_DigestInit_ex(sink.md5.get(), EVP_md5(), nullptr) != 1)
             sink.md5.reset();
         sink.checkReply = sizeFromTransfer;
-        // Large packages arrive in large writes.
-        setvbuf(file.get(), nullptr, _IOFBF, kFileBuffer);
         curl_easy_setopt(h.get(), CURLOPT_BUFFERSIZE, kTransferBuffer);
         curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, WriteToFile);
         curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &sink);
