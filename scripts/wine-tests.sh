@@ -30,6 +30,11 @@ fi
 
 prefix=$(bash scripts/cross-deps.sh | tail -n 1)
 echo "Windows libraries ready: $(($(date +%s) - started)) s"
+# A build folder of the older layout (configured from tests/win32) cannot be reused.
+if [ -f "$build/CMakeCache.txt" ] &&
+  ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$root/cmake/windows" "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
 cmake -S cmake/windows -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DTALVORA_CROSS_PREFIX="$prefix" >/dev/null
 cmake --build "$build" -j "$(nproc)"
