@@ -1,10 +1,6 @@
 #include "backup/cloud_frame.h"
 
-#include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QShowEvent>
 #include <chrono>
@@ -59,31 +55,21 @@ QString CloudFrame::GetSkinFile() const {
 }
 
 void CloudFrame::InitWindow() {
-    loading_ = FindControl<QWidget>(names::kLoading);
-    loadingTips_ = FindControl<QLabel>(names::kLoadingTips);
-    auto* list = FindControl<QListWidget>(names::kList);
-    allCheck_ = FindControl<QCheckBox>(names::kAllCheck);
+    const bool shared = chrome_.Find(*this);
     sumLabel_ = FindControl<QLabel>(names::kSumLabel);
     sizeLabel_ = FindControl<QLabel>(names::kSizeLabel);
-    searchEdit_ = FindControl<QLineEdit>(names::kSearchEdit);
     batchSyncBtn_ = FindControl<QPushButton>(names::kBatchSyncBtn);
     updateBtn_ = FindControl<QPushButton>(names::kSyncUpdateBtn);
     batchDelBtn_ = FindControl<QPushButton>(names::kBatchDelBtn);
-    account_ = FindControl<QLabel>(names::kAccount);
-    pc_ = FindControl<QLabel>(names::kPc);
-    appVer_ = FindControl<QLabel>(names::kAppVer);
-    select_ = FindControl<QLabel>(names::kSelect);
-    header_ = FindControl<QWidget>(names::kHeader);
     QWidget* minBtn = FindControl<QPushButton>(names::kSyncMinBtn);
     QWidget* closeBtn = FindControl<QPushButton>(names::kSyncCloseBtn);
-    for (QObject* c : std::initializer_list<QObject*>{
-             loading_, loadingTips_, list, allCheck_, sumLabel_, sizeLabel_, searchEdit_,
-             batchSyncBtn_, updateBtn_, batchDelBtn_, account_, pc_, appVer_, select_, header_,
-             minBtn, closeBtn}) {
+    if (!shared) return;
+    for (QObject* c : std::initializer_list<QObject*>{sumLabel_, sizeLabel_, batchSyncBtn_,
+                                                      updateBtn_, batchDelBtn_, minBtn, closeBtn}) {
         if (!c) return;
     }
     ready_ = true;
-    rows_ = std::make_unique<DataRowList>(list, RowKind::kCloud);
+    rows_ = std::make_unique<DataRowList>(chrome_.list(), RowKind::kCloud);
     rows_->onCheckChanged = [this] {
         Notify(kNotifySelectChanged, QStringLiteral("kpsjCheckBox"));
     };
@@ -94,24 +80,14 @@ void CloudFrame::InitWindow() {
             PostAppMessage(handle(), WM_CLOUD_DELETE, 1, row);
         }
     };
-    SetCaptionArea(header_);
-    ShowSignInLabels();
+    SetCaptionArea(chrome_.header());
+    chrome_.ShowSignInLabels();
     SetTotalLabel(sumLabel_, QStringLiteral("0"));
     SetTotalLabel(sizeLabel_, QStringLiteral("0.00"));
 }
 
 void CloudFrame::Refresh() {
     if (ready_) PostAppMessage(handle(), WM_CLOUD_LIST, 0, 0);
-}
-
-void CloudFrame::ShowLoading(const QString& text) {
-    loadingTips_->setText(text);
-    loading_->show();
-    loading_->raise();
-}
-
-void CloudFrame::HideLoading() {
-    loading_->hide();
 }
 
 // The backups the service holds: a deleted one keeps its row but is no longer counted.
@@ -136,18 +112,15 @@ void CloudFrame::AppendRows() {
         return;
     }
     ShowTotals();
-    if (!searchEdit_->text().isEmpty())
-        rows_->Filter(WideToAnsi(searchEdit_->text().toStdWString()));
+    chrome_.ApplySearch(rows_.get());
 }
 
 void CloudFrame::RebuildList() {
     rows_->Rebuild(CloudSnapshot());
     ShowTotals();
-    allCheck_->setChecked(false);
-    if (!searchEdit_->text().isEmpty())
-        rows_->Filter(WideToAnsi(searchEdit_->text().toStdWString()));
+    chrome_.AfterRebuild(rows_.get());
     Notify(kNotifySelectChanged, QString::fromLatin1(names::kAllCheck));
-    HideLoading();
+    chrome_.HideLoading();
 }
 
 void CloudFrame::Notify(const QString& type, const QString& sender) {
@@ -164,18 +137,9 @@ void CloudFrame::Notify(const QString& type, const QString& sender) {
             StartBatchRestore();
         } else if (sender == names::kBatchDelBtn) {
             PostAppMessage(handle(), WM_CLOUD_DELETE, 0, 0);
-        } else if (sender == names::kAllCheck) {
-            rows_->SetAllChecked(allCheck_->isChecked());
         }
-    } else if (type == kNotifyTextChanged || type == kNotifyReturn) {
-        if (sender == names::kSearchEdit) {
-            const std::string text = WideToAnsi(searchEdit_->text().toStdWString());
-            WriteLog("searchStr:%s\r\n", text.c_str());
-            rows_->Filter(text);
-        }
-    } else if (type == kNotifySelectChanged) {
-        select_->setText(QStringLiteral("%1个已选中").arg(rows_->CheckedCount()));
     }
+    chrome_.Notify(type, sender, rows_.get());
 }
 
 bool CloudFrame::RowsCurrent(const std::vector<int>& rows) {
@@ -226,16 +190,16 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
     switch (message.id) {
         case WM_BAK_PROGRESS_TEXT:
             if (message.wParam == 1) {
-                ShowLoading(QString::fromStdWString(message.text));
+                chrome_.ShowLoading(QString::fromStdWString(message.text));
             } else {
-                HideLoading();
+                chrome_.HideLoading();
             }
             break;
         case WM_CLOUD_LIST:
             switch (message.wParam) {
                 case 0:
                     if (message.lParam == 0) {
-                        ShowLoading(QStringLiteral("正在获取云端备份列表..."));
+                        chrome_.ShowLoading(QStringLiteral("正在获取云端备份列表..."));
                         const AppWindow window = handle();
                         jobs_->Start([window](const JobHooks& hooks) {
                             for (int i = 0; i < kRefreshTries && !hooks.Stopped(); ++i) {
@@ -303,14 +267,8 @@ void CloudFrame::OnSystemClose() {
     hide();
 }
 
-void CloudFrame::ShowSignInLabels() {
-    account_->setText(SignedInAccountText());
-    pc_->setText(ComputerNameText());
-    appVer_->setText(KpVersionText());
-}
-
 void CloudFrame::showEvent(QShowEvent* event) {
     // The window outlives sign-ins and detections: show who and what is there now.
-    if (ready_) ShowSignInLabels();
+    if (ready_) chrome_.ShowSignInLabels();
     WindowBase::showEvent(event);
 }

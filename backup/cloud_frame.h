@@ -7,13 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "backup/frame_chrome.h"
 #include "ui/window_base.h"
 
 class DataRowList;
 class FrameJobs;
-class QCheckBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -36,32 +35,21 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void ShowSignInLabels();
     void RebuildList();
     void AppendRows();
     void ShowTotals();
-    void ShowLoading(const QString& text);
-    void HideLoading();
     void StartBatchRestore();
     void StartRowRestore(int row);
     void ConfirmDelete(bool batch, int row);
     void MarkDeleted(int row);
     bool RowsCurrent(const std::vector<int>& rows);
 
-    QWidget* loading_ = nullptr;
-    QLabel* loadingTips_ = nullptr;
-    QCheckBox* allCheck_ = nullptr;
+    FrameChrome chrome_;
     QLabel* sumLabel_ = nullptr;
     QLabel* sizeLabel_ = nullptr;
-    QLineEdit* searchEdit_ = nullptr;
     QPushButton* batchSyncBtn_ = nullptr;
     QPushButton* updateBtn_ = nullptr;
     QPushButton* batchDelBtn_ = nullptr;
-    QLabel* account_ = nullptr;
-    QLabel* pc_ = nullptr;
-    QLabel* appVer_ = nullptr;
-    QLabel* select_ = nullptr;
-    QWidget* header_ = nullptr;
     bool ready_ = false;
 
     std::unique_ptr<DataRowList> rows_;

@@ -1,10 +1,6 @@
 #include "backup/local_frame.h"
 
-#include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QShowEvent>
 #include <chrono>
@@ -57,37 +53,28 @@ QString LocalFrame::GetSkinFile() const {
 }
 
 void LocalFrame::InitWindow() {
-    loading_ = FindControl<QWidget>(names::kLoading);
-    loadingTips_ = FindControl<QLabel>(names::kLoadingTips);
-    auto* list = FindControl<QListWidget>(names::kList);
-    allCheck_ = FindControl<QCheckBox>(names::kAllCheck);
+    const bool shared = chrome_.Find(*this);
     totalLabel_ = FindControl<QLabel>(names::kTotalLabel);
     bakInfoLabel_ = FindControl<QLabel>(names::kBakInfoLabel);
-    searchEdit_ = FindControl<QLineEdit>(names::kSearchEdit);
     batchBtn_ = FindControl<QPushButton>(names::kBatchBakBtn);
     scanBtn_ = FindControl<QPushButton>(names::kAllScanBtn);
-    account_ = FindControl<QLabel>(names::kAccount);
-    pc_ = FindControl<QLabel>(names::kPc);
-    appVer_ = FindControl<QLabel>(names::kAppVer);
-    select_ = FindControl<QLabel>(names::kSelect);
-    header_ = FindControl<QWidget>(names::kHeader);
     QWidget* minBtn = FindControl<QPushButton>(names::kBakMinBtn);
     QWidget* closeBtn = FindControl<QPushButton>(names::kBakCloseBtn);
-    for (QObject* c : std::initializer_list<QObject*>{
-             loading_, loadingTips_, list, allCheck_, totalLabel_, bakInfoLabel_, searchEdit_,
-             batchBtn_, scanBtn_, account_, pc_, appVer_, select_, header_, minBtn, closeBtn}) {
+    if (!shared) return;
+    for (QObject* c : std::initializer_list<QObject*>{totalLabel_, bakInfoLabel_, batchBtn_,
+                                                      scanBtn_, minBtn, closeBtn}) {
         if (!c) return;
     }
     ready_ = true;
-    rows_ = std::make_unique<DataRowList>(list, RowKind::kLocal);
+    rows_ = std::make_unique<DataRowList>(chrome_.list(), RowKind::kLocal);
     rows_->onCheckChanged = [this] {
         Notify(kNotifySelectChanged, QStringLiteral("kpsjCheckBox"));
     };
     rows_->onRowClick = [this](const QString& name, int row) {
         if (name == names::kBakOp) OnRowButton(row);
     };
-    SetCaptionArea(header_);
-    ShowSignInLabels();
+    SetCaptionArea(chrome_.header());
+    chrome_.ShowSignInLabels();
     SetTotalLabel(totalLabel_, QStringLiteral("0"));
     SetTotalLabel(bakInfoLabel_, QStringLiteral("0"));
 }
@@ -98,7 +85,7 @@ void LocalFrame::Rescan() {
 }
 
 void LocalFrame::StartScan(bool rescan) {
-    ShowLoading(QStringLiteral("正在扫描本机开票数据..."));
+    chrome_.ShowLoading(QStringLiteral("正在扫描本机开票数据..."));
     const AppWindow window = handle();
     jobs_->Start([rescan, window](const JobHooks& hooks) {
         for (int i = 0; i < kScanTries && !hooks.Stopped(); ++i) {
@@ -110,26 +97,14 @@ void LocalFrame::StartScan(bool rescan) {
     });
 }
 
-void LocalFrame::ShowLoading(const QString& text) {
-    loadingTips_->setText(text);
-    loading_->show();
-    loading_->raise();
-}
-
-void LocalFrame::HideLoading() {
-    loading_->hide();
-}
-
 void LocalFrame::RebuildList() {
     const std::vector<BackupRecord> records = LocalSnapshot();
     rows_->Rebuild(records);
     SetTotalLabel(totalLabel_, QString::number(static_cast<int>(records.size())));
     ShowNeedBackup(records);
-    allCheck_->setChecked(false);
-    if (!searchEdit_->text().isEmpty())
-        rows_->Filter(WideToAnsi(searchEdit_->text().toStdWString()));
+    chrome_.AfterRebuild(rows_.get());
     Notify(kNotifySelectChanged, QString::fromLatin1(names::kAllCheck));
-    HideLoading();
+    chrome_.HideLoading();
 }
 
 void LocalFrame::ShowNeedBackup(const std::vector<BackupRecord>& records) {
@@ -151,18 +126,9 @@ void LocalFrame::Notify(const QString& type, const QString& sender) {
             Rescan();
         } else if (sender == names::kBatchBakBtn) {
             PostAppMessage(handle(), WM_LOCAL_START, 0, 0);
-        } else if (sender == names::kAllCheck) {
-            rows_->SetAllChecked(allCheck_->isChecked());
         }
-    } else if (type == kNotifyTextChanged || type == kNotifyReturn) {
-        if (sender == names::kSearchEdit) {
-            const std::string text = WideToAnsi(searchEdit_->text().toStdWString());
-            WriteLog("searchStr:%s\r\n", text.c_str());
-            rows_->Filter(text);
-        }
-    } else if (type == kNotifySelectChanged) {
-        select_->setText(QStringLiteral("%1个已选中").arg(rows_->CheckedCount()));
     }
+    chrome_.Notify(type, sender, rows_.get());
 }
 
 void LocalFrame::OnRowButton(int row) {
@@ -203,9 +169,9 @@ void LocalFrame::HandleCustomMessage(const AppMessage& message) {
     switch (message.id) {
         case WM_BAK_PROGRESS_TEXT:
             if (message.wParam == 1) {
-                ShowLoading(QString::fromStdWString(message.text));
+                chrome_.ShowLoading(QString::fromStdWString(message.text));
             } else {
-                HideLoading();
+                chrome_.HideLoading();
             }
             break;
         case WM_LOCAL_LIST:
@@ -253,14 +219,8 @@ void LocalFrame::OnSystemClose() {
     hide();
 }
 
-void LocalFrame::ShowSignInLabels() {
-    account_->setText(SignedInAccountText());
-    pc_->setText(ComputerNameText());
-    appVer_->setText(KpVersionText());
-}
-
 void LocalFrame::showEvent(QShowEvent* event) {
     // The window outlives sign-ins and detections: show who and what is there now.
-    if (ready_) ShowSignInLabels();
+    if (ready_) chrome_.ShowSignInLabels();
     WindowBase::showEvent(event);
 }

@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "backup/backup_record.h"
+#include "backup/frame_chrome.h"
 #include "ui/window_base.h"
 
 class DataRowList;
 class FrameJobs;
 class QLabel;
-class QLineEdit;
 class QPushButton;
-class QCheckBox;
 class QWidget;
 
 class LocalFrame : public WindowBase {
@@ -36,30 +35,19 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void ShowSignInLabels();
     void StartScan(bool rescan);
     void RebuildList();
     void ShowNeedBackup(const std::vector<BackupRecord>& records);
-    void ShowLoading(const QString& text);
-    void HideLoading();
     void StartBatch();
     void StartRow(int row);
     void OnRowButton(int row);
     bool RowsCurrent(const std::vector<int>& rows);
 
-    QWidget* loading_ = nullptr;
-    QLabel* loadingTips_ = nullptr;
-    QCheckBox* allCheck_ = nullptr;
+    FrameChrome chrome_;
     QLabel* totalLabel_ = nullptr;
     QLabel* bakInfoLabel_ = nullptr;
-    QLineEdit* searchEdit_ = nullptr;
     QPushButton* batchBtn_ = nullptr;
     QPushButton* scanBtn_ = nullptr;
-    QLabel* account_ = nullptr;
-    QLabel* pc_ = nullptr;
-    QLabel* appVer_ = nullptr;
-    QLabel* select_ = nullptr;
-    QWidget* header_ = nullptr;
     bool ready_ = false;
     bool batchRunning_ = false;  // the batch button stays off until it ends
 
