@@ -236,15 +236,10 @@ ItemResult BackupCompared(int row, const BackupRecord& local, const JobHooks& ho
     }
     if (choice->answer != kChoiceLocal)
         return MakeResult(row, ItemOutcome::kSkipped, "the cloud copy was kept");
-    // A remembered choice of the local side backs up once for every cloud copy.
-    ItemResult result;
-    for (size_t i = 0; i < copies.size(); ++i) {
-        WriteLog("select iteam [%d]\r\n", row);
-        ItemResult one = BackupItem(row, hooks);
-        if (i == 0 || one.outcome != ItemOutcome::kDone) result = one;
-        if (one.outcome == ItemOutcome::kStopped) break;
-    }
-    return result;
+    // One backup of the company whatever the number of its cloud copies: a backup per
+    // copy would double them with every batch.
+    WriteLog("select iteam [%d]\r\n", row);
+    return BackupItem(row, hooks);
 }
 
 }  // namespace
@@ -397,6 +392,9 @@ ItemResult RunRowBackup(int row, const JobHooks& hooks) {
         result = MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed");
     } else if (!CopyRecord(RecordList::kLocal, row, &local)) {
         result = MakeResult(row, ItemOutcome::kFailed, "no such row");
+    } else if (GuardRefuses(g_localWindow.load())) {
+        // Packing a database the invoicing software writes gives a broken backup.
+        result = MakeResult(row, ItemOutcome::kNotRun, "the invoicing software is running");
     } else {
         const std::vector<BackupRecord> copies = CloudCopiesOf(local);
         if (copies.empty()) {

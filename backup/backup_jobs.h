@@ -32,9 +32,10 @@ ItemResult BackupItem(int row, const JobHooks& hooks);
 // shown), then the sign-in is renewed and each row is compared with its cloud copies
 // and backed up, one after another. A cloud copy that is larger, newer and of the same
 // version leaves the row alone without a question; any other asks kBackupChoiceCaption.
+// A row is backed up at most once, however many cloud copies it has.
 // A row the batch does not back up gets back the opState it had before the batch.
 JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks);
 
-// One row as its own button does it: the same comparison and question, no guard and no
-// renewal of the sign-in.
+// One row as its own button does it: the guard, then the same comparison and question
+// (no renewal of the sign-in).
 ItemResult RunRowBackup(int row, const JobHooks& hooks);

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "backup/archive_name.h"
 #include "core/globals.h"
 #include "core/http_client.h"
 #include "core/log.h"
@@ -60,6 +61,8 @@ bool ParseStrict(const std::string& text, Json::Value* root) {
 
 int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicket* ticket) {
     *ticket = UploadTicket();
+    // The identifier of an earlier upload must never be confirmed for this one.
+    record.fileId = 0;
     if (reply.empty()) return -1;
     Json::Value root;
     // An answer that is not a JSON object carries no slot: no upload can follow it.
@@ -75,7 +78,7 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
     ticket->bucketName = StringMember(root, "bucketName");
     ticket->fileCloudPath = StringMember(root, "fileCloudPath");
     int64_t fileId = 0;
-    if (Int64Member(root, "fileId", &fileId)) record.fileId = fileId;
+    if (Int64Member(root, "fileId", &fileId) && fileId > 0) record.fileId = fileId;
     // The upload's buffers hold a bucket name and credentials of under 2048 bytes and a
     // key of under 1024; longer ones are no ticket.
     if (ticket->bucketName.empty() || ticket->fileCloudPath.empty() ||
@@ -83,7 +86,14 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
         WriteLog("get OBS auth err\r\n");
         return -2;
     }
-    if (!root.isMember("auth") || (!root["auth"].isObject() && !root["auth"].isNull())) return 0;
+    // Without an identifier the upload could never be confirmed.
+    auto granted = [&record] {
+        if (record.fileId > 0) return 0;
+        WriteLog("get OBS auth err: no fileId\r\n");
+        return -5;
+    };
+    if (!root.isMember("auth") || (!root["auth"].isObject() && !root["auth"].isNull()))
+        return granted();
     const Json::Value& auth = root["auth"];
     if (auth.isNull()) {
         WriteLog("get OBS auth err\r\n");
@@ -99,7 +109,7 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
         WriteLog("get OBS auth err\r\n");
         return -4;
     }
-    return 0;
+    return granted();
 }
 
 int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
@@ -138,6 +148,17 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
             r.PCName = StringMember(info, "PCName");
             r.typeStrEn = StringMember(info, "typeStrEn");
             r.typeStr = EditionLabel(r.typeStrEn);
+        }
+        // Without a description naming them, the archive's name gives folder and edition
+        // (a restore unpacks it only when its first entry is that folder).
+        std::string dirName, edition;
+        if ((r.dirName.empty() || r.typeStr.empty()) &&
+            ParseArchiveName(r.fileName, &dirName, &edition)) {
+            r.dirName = dirName;
+            r.typeStrEn = edition;
+            r.typeStr = EditionLabel(edition);
+            WriteLog("fileInfo of %lld unusable: folder and edition from %s\r\n",
+                     static_cast<long long>(r.fileId), r.fileName.c_str());
         }
         if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(r);
     }

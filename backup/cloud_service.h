@@ -11,9 +11,10 @@
 
 // Registers the upload of `record`'s archive (fileName, fileSize, fileMD5, fileTime,
 // bakTime and the company fields) and fills the ticket; record.fileId gets the
-// service's identifier. 0 success; -1 no answer, a refusal or an unreadable answer;
-// -2 no bucket or key (or one too long: a bucket of 2048 bytes, a key of 1024); -3 null
-// credentials; -4 incomplete credentials (or one of 2048 bytes or more).
+// service's identifier (0 unless the answer gives a positive one). 0 success; -1 no
+// answer, a refusal or an unreadable answer; -2 no bucket or key (or one too long: a
+// bucket of 2048 bytes, a key of 1024); -3 null credentials; -4 incomplete credentials
+// (or one of 2048 bytes or more); -5 no positive "fileId".
 int RequestUpload(BackupRecord& record, UploadTicket* ticket);
 
 // Tells the service that the object of record.fileId is stored. 0 only for a reply
