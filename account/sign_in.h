@@ -17,7 +17,7 @@ const char* SignInPath(int role);
 std::string BuildSignInRequest(const std::string& mobile, const std::string& passwordMd5,
                                const std::string& secretCode);
 
-// The adapter text sent as "secretCode" (empty without an Ethernet adapter).
+// The adapter text sent as "secretCode" (empty without a hardware Ethernet adapter).
 std::string SignInSecretCode();
 
 // What a sign-in answer holds; the members are filled only from a JSON object.
