@@ -12,6 +12,8 @@
 # updates, so the pins are versions whose sources are really served.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=apt.sh
+. "$root/scripts/apt.sh"
 
 PIN_ZLIB="1:1.2.13.dfsg-1"          # minizip lives in zlib's contrib/
 PIN_JSONCPP="1.9.5-4"               # source package libjsoncpp
@@ -68,7 +70,8 @@ APT::Sandbox::User "root";
 EOF
   export APT_CONFIG="$aptdir/apt.conf"
   log "reading the source lists"
-  apt-get update -qq
+  # Its own lists: no privileges needed.
+  APT_SUDO="" apt_refresh >&2
   apt_ready=1
 }
 
@@ -86,8 +89,8 @@ fetch() {
     local orig
     orig=$(ls "$dl"/*.orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -1 || true)
     if [ -z "$orig" ]; then
-      cat "$dl/apt.err" >&2
-      log "cannot fetch $pkg $version"
+      cp "$dl/apt.err" "$apt_log"
+      apt_give_up "fetch the source of" "$pkg $version"
       exit 1
     fi
     log "$pkg $version: only $(basename "$orig") is served, building it without Debian's changes"
