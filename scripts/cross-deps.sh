@@ -28,6 +28,13 @@ prefix="$cache/$host"
 jobs=${CROSS_JOBS:-2}
 export CC=$host-gcc-posix CXX=$host-g++-posix AR=$host-ar RANLIB=$host-ranlib
 mkdir -p "$prefix/include" "$prefix/lib" "$cache/stamps"
+# Checkouts on one machine share the cache: a second run waits for the first instead of
+# removing the source tree it is building from.
+exec 9>"$cache/lock"
+if ! flock -n 9; then
+  log "waiting for another build of the libraries"
+  flock 9
+fi
 
 log() { echo "cross-deps: $*" >&2; }
 # quiet COMMAND...: its output only when it fails.
