@@ -254,11 +254,11 @@ void CMainFrame::InitMainWindow() {
     }
     // In this order: the scan's cloud list goes out with the sign-in's token.
     scan_ = std::thread([autoSignIn] {
-        if (autoSignIn) {
+        RunMainScan([autoSignIn] {
+            if (!autoSignIn) return;
             std::string access, refresh;
             RequestToken(access, refresh);
-        }
-        RunMainScan();
+        });
     });
     memoryFeed_.Start(handle());
 }

@@ -250,9 +250,10 @@ ItemResult BackupCompared(int row, const BackupRecord& local, const JobHooks& ho
 
 }  // namespace
 
-int RunMainScan() {
+int RunMainScan(const std::function<void()>& first) {
     ListUse use(ListUse::kScan);
     if (!use.ok()) return -1;
+    if (first) first();
     TidyInterruptedJobs();
     ScanJsp();
     ScanSkp();

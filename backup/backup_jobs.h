@@ -5,13 +5,16 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 #include "backup/job_report.h"
 
 // ScanJsp, ScanSkp, ScanUk and the cloud list; WM_BAK_COUNTS_CHANGED to the main window.
-// The number of local records, or -1 (nothing done) while a job uses the lists.
-int RunMainScan();
+// `first` (the start-up's sign-in, whose token the list needs) runs before, already
+// holding the lists, so no job meets a cloud list not yet read. The number of local
+// records, or -1 (nothing done) while a job uses the lists.
+int RunMainScan(const std::function<void()>& first = nullptr);
 
 // The backup window's scan, replacing the local list: the three editions with a progress
 // text each, the company

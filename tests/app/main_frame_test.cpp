@@ -381,7 +381,9 @@ TEST(MainFrameCountsTest, CountsFollowBackupRestoreAndDeleteWithoutARefresh) {
         if (settled(backup)) break;
         SpinUntil([] { return false; }, 50);
     }
-    ASSERT_EQ(backup.Count(ItemOutcome::kDone), 2);
+    std::string notes;
+    for (const ItemResult& item : backup.items) notes += item.note + "; ";
+    ASSERT_EQ(backup.Count(ItemOutcome::kDone), 2) << notes << env.Log();
     int64_t bytes = 0;
     long long first = 0;
     {
