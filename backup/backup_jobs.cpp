@@ -19,6 +19,7 @@
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/messages.h"
+#include "core/settings.h"
 #include "core/text.h"
 #include "platform/file_tree.h"
 #include "platform/fs.h"
@@ -260,7 +261,8 @@ int RunMainScan(const std::function<void()>& first) {
     ScanUk();
     const bool listed = ListBackups() >= 0;
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
-    if (!listed) ShowListUnread(g_hMainWnd.load());
+    // Signed out there is no list to read; that is no failure to report.
+    if (!listed && g_config && g_config->Snapshot().signedIn) ShowListUnread(g_hMainWnd.load());
     std::lock_guard<std::mutex> guard(recordsLock);
     return static_cast<int>(localRecords.size());
 }
