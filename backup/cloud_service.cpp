@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <memory>
 
 #include "backup/archive_name.h"
@@ -48,6 +49,16 @@ bool Int64Member(const Json::Value& object, const char* name, int64_t* out) {
 std::string Path(const char* path) {
     return g_url + path;
 }
+
+// Every catalogue call's reply passes here, so all follow the envelope rule alike: an
+// "invalid_token" answer renews the sign-in, tells the user and fails the call.
+bool TokenExpired(const std::string& reply) {
+    Json::Value root;
+    return ParseReply(reply, &root) && HandleInvalidToken(root);
+}
+
+// Whether the last ListBackups read the service's list.
+std::atomic<bool> g_listRead{false};
 
 bool ParseStrict(const std::string& text, Json::Value* root) {
     Json::CharReaderBuilder builder;
@@ -118,10 +129,7 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
     // No list is no answer: an empty list would tell the user there are no backups.
     if (!ParseReply(reply, &root) || !root.isObject()) return -1;
     const Json::Value& list = root["list"];
-    if (!list.isArray()) {
-        HandleInvalidToken(root);
-        return -1;
-    }
+    if (!list.isArray()) return -1;
     WriteLog("backuped list len:%d\r\n", static_cast<int>(list.size()));
     std::vector<BackupRecord> records;
     for (const Json::Value& item : list) {
@@ -172,10 +180,7 @@ int ReadDownload(const std::string& reply, std::string* fileUrl, std::string* fi
     fileUrl->clear();
     if (root["fileUrl"].isString()) *fileUrl = root["fileUrl"].asString();
     if (root["fileMd5"].isString()) *fileMd5 = root["fileMd5"].asString();
-    if (root["error"].isString()) {
-        HandleInvalidToken(root);
-        return -1;
-    }
+    if (root["error"].isString()) return -1;
     // Without an address there is nothing to download: no success to report.
     return fileUrl->empty() ? -1 : 0;
 }
@@ -210,6 +215,7 @@ int RequestUpload(BackupRecord& record, UploadTicket* ticket) {
                                  BearerHeader(), kCallTimeoutMs);
     WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     return ReadUploadTicket(reply, record, ticket);
 }
 
@@ -221,6 +227,7 @@ int ConfirmUpload(const BackupRecord& record) {
                                  BearerHeader(), kCallTimeoutMs);
     WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     Json::Value root;
     int code = -1;
     // Only a reply that says so confirms: the service may not hold the backup otherwise.
@@ -231,19 +238,29 @@ int ConfirmUpload(const BackupRecord& record) {
 int ListBackups() {
     const std::string url = Path("/v1/elec/archives/common/list/invoiceInfoBackups?needPage=false");
     WriteLog("reqstr=%s\r\n", url.c_str());
-    {
-        std::lock_guard<std::mutex> guard(recordsLock);
-        cloudRecords.clear();
-    }
     std::string reply = HttpGet(url, BearerHeader(), 0);
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
     std::vector<BackupRecord> records;
-    const int count = ReadBackupList(reply, &records);
-    {
-        std::lock_guard<std::mutex> guard(recordsLock);
-        cloudRecords = std::move(records);
+    const int count = TokenExpired(reply) ? -1 : ReadBackupList(reply, &records);
+    g_listRead = count >= 0;
+    if (count < 0) {
+        // An unread list is no empty cloud: what was listed before stays.
+        WriteLog("backup list not read\r\n");
+        return -1;
     }
+    std::lock_guard<std::mutex> guard(recordsLock);
+    cloudRecords = std::move(records);
     return count;
+}
+
+bool CloudListRead() {
+    return g_listRead.load();
+}
+
+void ForgetCloudList() {
+    g_listRead = false;
+    std::lock_guard<std::mutex> guard(recordsLock);
+    cloudRecords.clear();
 }
 
 int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
@@ -251,6 +268,7 @@ int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
     std::string reply = HttpGet(url, BearerHeader(), kCallTimeoutMs);
     WriteLog("url=%s\r\n", url.c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     return ReadDownload(reply, fileUrl, fileMd5);
 }
 
@@ -259,6 +277,7 @@ int DeleteBackup(long long fileId) {
     std::string reply = HttpDelete(url, BearerHeader());
     WriteLog("reqStr:%s\r\n", url.c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     Json::Value root;
     int code = -1;
     if (!ParseReply(reply, &root) || !root.isObject()) return -1;

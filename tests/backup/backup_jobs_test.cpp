@@ -8,17 +8,22 @@
 namespace {
 
 TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
-    // The rescan told the backup window how far it got, then to rebuild its list.
+    // The rescan told the backup window how far it got, the company lookup included,
+    // then to rebuild its list; the restore window heard nothing of it.
     const std::vector<AppMessage> scan = localWindow_.Take();
     std::vector<std::wstring> texts;
     for (const AppMessage& m : scan)
         if (m.id == WM_BAK_PROGRESS_TEXT && m.wParam == 1) texts.push_back(m.text);
-    ASSERT_EQ(texts.size(), 4u);
-    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i].find(L"已找到"), 0u) << i;
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[0].find(L"已找到"), 0u);
     EXPECT_NE(texts[0].find(L"个金税盘开票数据"), std::wstring::npos);
     EXPECT_NE(texts[1].find(L"个税控盘开票数据"), std::wstring::npos);
     EXPECT_NE(texts[2].find(L"个UK开票数据"), std::wstring::npos);
-    EXPECT_EQ(texts[3], texts[2]);
+    EXPECT_EQ(texts[3], L"共已找到8个税盘开票数据");
+    EXPECT_EQ(texts[4], L"正在同步税盘信息");
+    EXPECT_EQ(texts[5], texts[2]);
+    for (const AppMessage& m : cloudWindow_.Take())
+        EXPECT_NE(m.id, static_cast<unsigned>(WM_BAK_PROGRESS_TEXT));
     ASSERT_FALSE(scan.empty());
     EXPECT_EQ(scan.back().id, static_cast<unsigned>(WM_LOCAL_LIST));
     EXPECT_EQ(scan.back().wParam, 0u);
@@ -176,9 +181,13 @@ TEST_F(JobsTest, LargerNewerCloudCopyOfTheSameVersionIsLeftAloneUnasked) {
     EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
     EXPECT_EQ(Cloud(CloudRows(x)[0]).opState, kJobNone);
     EXPECT_TRUE(lastRowState(cloudWindow_.Take(), WM_CLOUD_LIST, CloudRows(x)[0]));
+    EXPECT_TRUE(questions_.captions.empty());
+    // The row's own 恢复 is an explicit request: it asks; kept local, nothing changes.
+    questions_.answers = {{kChoiceCancel, false}};
     EXPECT_EQ(RunRowRestore(CloudRows(x)[0], hooks_).outcome, ItemOutcome::kSkipped);
     EXPECT_EQ(Cloud(CloudRows(x)[0]).opState, kJobNone);
-    EXPECT_TRUE(questions_.captions.empty());
+    ASSERT_EQ(questions_.captions.size(), 1u);
+    EXPECT_EQ(questions_.captions[0], kRestoreChoiceCaption);
     EXPECT_TRUE(questions_.versionTexts.empty());
     EXPECT_EQ(RequestsTo(kSlotPath), 0);
     EXPECT_EQ(RequestsTo(kDownloadPath), 0);
@@ -602,6 +611,135 @@ TEST_F(JobsTest, UnconfirmedUploadAndRefusedDeleteAreFailures) {
     EXPECT_FALSE(marked(0, 3));
     RunCloudRefresh();
     EXPECT_EQ(cloudRecords.size(), listed - 1);
+}
+
+// A token that expired while the user worked: the call that meets it renews the
+// sign-in once and says "连接异常,请重试"; the step fails as it should, and the same
+// click again goes through with the new token.
+TEST_F(JobsTest, ExpiredTokenAtEachServiceCallRenewsOnceAndTheNextTryWorks) {
+    InstallTokenRenewal();
+    const int row = LocalRow(testsupport::kLargeDemoCompany);
+    const char kSignIn[] = "/v1/account/agency/login";
+    auto expectOneRenewal = [&](const char* step) {
+        const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u) << step;
+        EXPECT_EQ(boxes[0].text, L"连接异常,请重试") << step;
+        EXPECT_EQ(boxes[0].flags, kMbOk | kMbIconError) << step;
+        EXPECT_EQ(RequestsTo(kSignIn), 1) << step;
+    };
+    // The upload slot: every token issued so far has expired.
+    ASSERT_TRUE(service_.ExpireTokens());
+    service_.ClearRequests();
+    ItemResult r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kFailed) << r.note;
+    EXPECT_EQ(Local(row).opState, kJobUploadError);
+    EXPECT_EQ(RequestsTo(kDonePath), 0);
+    expectOneRenewal("slot");
+    EXPECT_TRUE(WorkFiles().empty());
+    r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kDone) << r.note;
+    EXPECT_EQ(Local(row).opState, kJobSucceeded);
+
+    // The confirmation: the token expires between the upload and its confirmation.
+    DevService::Fault expired;
+    expired.replaceBody = true;
+    expired.status = 401;
+    expired.body = R"({"error":"invalid_token","error_description":"expired"})";
+    expired.times = 1;
+    ASSERT_TRUE(service_.SetFault(kDonePath, expired));
+    service_.ClearRequests();
+    questions_.answers = {{kChoiceLocal, false}, {kChoiceLocal, false}};
+    r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kFailed) << r.note;
+    EXPECT_EQ(Local(row).opState, kJobUploadError);
+    expectOneRenewal("confirmation");
+    r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kDone) << r.note;
+    TakeShownMessageBoxes();
+
+    // The delete: the backup stays until the next try deletes it.
+    ASSERT_GE(RunCloudRefresh(), 1);
+    const long long fileId = Local(row).fileId;
+    int c = -1;
+    for (size_t i = 0; i < cloudRecords.size(); ++i)
+        if (cloudRecords[i].fileId == fileId) c = static_cast<int>(i);
+    ASSERT_GE(c, 0);
+    ASSERT_TRUE(service_.ExpireTokens());
+    service_.ClearRequests();
+    JobReport report = RunBatchDelete({c}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1);
+    EXPECT_EQ(Cloud(c).opState, kJobDeleteFailed);
+    EXPECT_FALSE(Cloud(c).deleted);
+    expectOneRenewal("delete");
+    EXPECT_EQ(RunBatchDelete({c}, hooks_).Count(ItemOutcome::kDone), 1);
+    EXPECT_TRUE(TakeShownMessageBoxes().empty());
+    ASSERT_GE(RunCloudRefresh(), 0);
+    for (const BackupRecord& listed : cloudRecords) EXPECT_NE(listed.fileId, fileId);
+}
+
+// A cloud list that cannot be read is said to be so; nothing takes it for an empty
+// cloud: the states stay, and no batch uploads past copies it cannot see.
+TEST_F(JobsTest, UnreadableCloudListIsAFailureThatKeepsTheStatesAndStopsTheBatch) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    const int row = LocalRow(x);
+    ASSERT_EQ(RunBatchBackup({row}, hooks_).Count(ItemOutcome::kDone), 1);
+    ASSERT_EQ(RunCloudRefresh(), 1);
+    TakeShownMessageBoxes();
+    auto failureShown = [](AppWindow owner) {
+        const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+        return boxes.size() == 1 && boxes[0].text == L"获取云端备份列表失败,请重试" &&
+               boxes[0].owner == owner;
+    };
+    DevService::Fault broken;
+    broken.replaceBody = true;
+    broken.status = 500;
+    broken.body = "<html>busy</html>";
+    broken.contentType = "text/html";
+    ASSERT_TRUE(service_.SetFault(kListPath, broken));
+
+    // The restore window's refresh: the list as it was, and the text.
+    EXPECT_EQ(RunCloudRefresh(), -1);
+    EXPECT_TRUE(failureShown(cloudWindow_.handle()));
+    ASSERT_EQ(CloudRows(x).size(), 1u);
+    // The backup window's rescan: the company still reads backed up.
+    ASSERT_EQ(RunRescan(), 8);
+    EXPECT_TRUE(failureShown(localWindow_.handle()));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(Local(i).bakState, Local(i).dirName == x ? kBackedUp : kNotBackedUp) << i;
+    // The batch stops before its first comparison, and says why.
+    service_.ClearRequests();
+    JobReport report = RunBatchBackup(Rows(8), hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kNotRun), 8);
+    EXPECT_TRUE(failureShown(localWindow_.handle()));
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    EXPECT_TRUE(questions_.captions.empty());
+    EXPECT_EQ(RunRowBackup(LocalRow(x), hooks_).outcome, ItemOutcome::kNotRun);
+    EXPECT_TRUE(failureShown(localWindow_.handle()));
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+
+    // Read again, the list is what the service holds, and the batch compares with it.
+    ASSERT_TRUE(service_.ClearFaults());
+    ASSERT_EQ(RunCloudRefresh(), 1);
+    questions_.answers = {{kChoiceCancel, false}};
+    report = RunBatchBackup({LocalRow(x)}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
+    EXPECT_EQ(questions_.captions.size(), 1u);
+
+    // While a scan holds the lists, a job says so instead of doing nothing.
+    {
+        ListUse scan(ListUse::kScan);
+        ASSERT_TRUE(scan.ok());
+        TakeShownMessageBoxes();
+        EXPECT_EQ(RunRowBackup(row, hooks_).note, "the lists are being refreshed");
+        EXPECT_EQ(RunBatchRestore({0}, hooks_).Count(ItemOutcome::kFailed), 1);
+        EXPECT_EQ(RunBatchDelete({0}, hooks_).Count(ItemOutcome::kFailed), 1);
+        const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+        ASSERT_EQ(boxes.size(), 3u);
+        for (const ShownMessageBox& box : boxes) EXPECT_EQ(box.text, L"列表正在刷新,请稍后再试");
+        EXPECT_EQ(boxes[0].owner, localWindow_.handle());
+        EXPECT_EQ(boxes[1].owner, cloudWindow_.handle());
+    }
+    EXPECT_FALSE(Cloud(0).deleted);
 }
 
 TEST_F(JobsTest, NothingRunsWhileTheInvoicingSoftwareRuns) {

@@ -100,7 +100,7 @@ TEST_F(BackupRoundTripTest, PackUploadListDownloadRestore) {
     ScanSkp();
     ScanUk();
     ASSERT_EQ(localRecords.size(), 8u);
-    EXPECT_EQ(SyncTaxerNames(), 0);
+    EXPECT_EQ(SyncTaxerNames(0), 0);
     BackupRecord& record = Local("91440300MA5F8QRS3P.0");
     EXPECT_FALSE(record.taxerName.empty());
 
