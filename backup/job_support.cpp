@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "core/globals.h"
+#include "core/data_dir.h"
 #include "core/log.h"
 #include "core/message_box.h"
 #include "core/messages.h"
@@ -116,8 +116,12 @@ bool GuardRefuses(AppWindow owner) {
     return true;
 }
 
+std::string WorkDirPath() {
+    return JoinPath(DataDir(), "taxDataTmp");
+}
+
 std::string EnsureWorkDir() {
-    std::string dir = JoinPath(g_appDir, "taxDataTmp");
+    std::string dir = WorkDirPath();
     if (!platform::CreatePrivateDir(dir)) {
         WriteLog("mkdir '%s' failed ret=%d:%d\r\n", dir.c_str(), -1, errno);
         return std::string();
