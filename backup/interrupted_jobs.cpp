@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "backup/folder_lock.h"
+#include "backup/job_support.h"
 #include "backup/restore_archive.h"
 #include "backup/tax_data_scan.h"
-#include "core/globals.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/file_tree.h"
@@ -72,7 +72,7 @@ int TidyInterruptedJobs() {
         return -1;
     }
     int tidied = 0;
-    const std::string work = JoinPath(g_appDir, "taxDataTmp");
+    const std::string work = WorkDirPath();
     if (platform::IsDirectory(work)) {
         tidied += RemoveArchives(work);
         for (const char* edition : {"JSP", "SKP", "UK"})

@@ -8,6 +8,9 @@
 //   --s3 URL      the object store for backups: address of its verifying proxy
 //                 (devservice/objectstore), e.g. http://127.0.0.1:9000
 //   --bucket NAME bucket that holds the backups (default talvora-backup)
+//   --latency PATH=MS   requests to PATH and below it wait MS first (repeatable; "/" is
+//                       every path, the longest match wins)
+//   --token-lifetime S  access tokens expire S seconds after issue (default: never)
 //
 // The first line on standard output is "listening 127.0.0.1:PORT" once the port is
 // bound; SIGTERM or SIGINT stop the service.
@@ -34,6 +37,7 @@ struct Options {
     std::string key;
     std::string s3Url;
     std::string bucket = "talvora-backup";
+    devservice::ServiceTiming* timing = nullptr;
 };
 
 // "Sun, 06 Nov 1994 08:49:37 GMT", independent of the locale.
@@ -52,12 +56,17 @@ std::string HttpDate(std::time_t when) {
 const char kUsage[] =
     "usage: talvora-devservice [--port N] [--data DIR] [--static DIR]\n"
     "                          [--cert FILE --key FILE] [--s3 URL] [--bucket NAME]\n"
+    "                          [--latency PATH=MS]... [--token-lifetime SECONDS]\n"
     "  --port N       port on 127.0.0.1; 0 (default) picks a free one\n"
     "  --data DIR     folder that keeps the state (default ./devservice-data)\n"
     "  --static DIR   folder served under /files/\n"
     "  --cert FILE --key FILE  serve HTTPS with this certificate and key (PEM)\n"
     "  --s3 URL       object store for backups: its verifying proxy, http://HOST:PORT\n"
-    "  --bucket NAME  bucket that holds the backups (default talvora-backup)\n";
+    "  --bucket NAME  bucket that holds the backups (default talvora-backup)\n"
+    "  --latency PATH=MS  answers for PATH and the paths below it wait MS milliseconds\n"
+    "                 (repeatable; \"/\" is every path, the longest match wins)\n"
+    "  --token-lifetime SECONDS  access tokens expire this long after issue and are then\n"
+    "                 answered {\"error\":\"invalid_token\"} (default: they last)\n";
 
 // --help answers on standard output with success; bad usage goes to standard error.
 int Usage(FILE* out, int status) {
@@ -84,7 +93,14 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->s3Url = value;
         else if (name == "--bucket")
             o->bucket = value;
-        else
+        else if (name == "--latency") {
+            if (!o->timing->SetLatencySpec(value)) return false;
+        } else if (name == "--token-lifetime") {
+            char* end = nullptr;
+            double seconds = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(seconds >= 0)) return false;
+            o->timing->SetTokenLifetimeMs(static_cast<long long>(seconds * 1000.0));
+        } else
             return false;
     }
     return o->cert.empty() == o->key.empty() && o->port >= 0 && o->port < 65536;
@@ -93,7 +109,9 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    devservice::ServiceTiming timing;
     Options o;
+    o.timing = &timing;
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]) == "--help") return Usage(stdout, 0);
     if (!ParseOptions(argc, argv, &o)) return Usage(stderr, 2);
@@ -128,6 +146,7 @@ int main(int argc, char** argv) {
     ctx.state = &state;
     ctx.faults = &faults;
     ctx.journal = &journal;
+    ctx.timing = &timing;
     ctx.staticDir = o.staticDir;
     ctx.s3Url = o.s3Url;
     ctx.bucket = o.bucket;
@@ -135,6 +154,7 @@ int main(int argc, char** argv) {
     devservice::SeedDemoEnterprises(state);
 
     server->set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        timing.Wait(req.path);
         return faults.PreRoute(req, res);
     });
     server->set_post_routing_handler([&](const httplib::Request& req, httplib::Response& res) {

@@ -89,8 +89,13 @@ node devservice/objectstore/objectstore.js --port 0 --data "$store_data" --bucke
 store=$!
 store_url="http://$(wait_listening "$store_out" "$store" "The object store" build/objectstore.log)"
 
+# Latency and token lifetime as a user meets them with the real service: a sign-in and
+# the list take a noticeable moment, and a program left open for hours renews its token.
 "$bin/talvora-devservice" --port 0 --data "$data" --static "$files" --s3 "$store_url" \
-  --bucket "$bucket" >"$service_out" 2>build/devservice.log &
+  --bucket "$bucket" --latency /=50 --latency /v1/account/agency/login=400 \
+  --latency /v1/account/login=400 \
+  --latency /v1/elec/archives/common/list=200 --token-lifetime 7200 \
+  >"$service_out" 2>build/devservice.log &
 service=$!
 url="http://$(wait_listening "$service_out" "$service" "The local Talvora service" build/devservice.log)"
 echo "$url" >"$bin/url"

@@ -34,9 +34,11 @@
 #include "browser/web_app.h"
 #include "core/app_message.h"
 #include "core/globals.h"
+#include "core/local_settings.h"
 #include "core/message_box.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "core/shutdown.h"
 #include "core/text.h"
 #include "software/app_list_panel.h"
 #include "software/kp_info.h"
@@ -601,6 +603,38 @@ TEST_F(MainFrameTest, ClosingMinimisesOrHidesAndOnlyTheTrayMenuEndsTheProgram) {
     Click(frame, "mainClosebtn");
     ASSERT_TRUE(SpinUntil([&] { return frame.isMinimized(); }));
     EXPECT_TRUE(frame.isVisible());
+}
+
+// The program ends while the start-up scan waits on a list call that the service holds
+// far longer than this test may run and than the stall limit: the shutdown stop ends
+// the call and the window's destructor, which joins the scan, returns.
+TEST_F(MainFrameTest, ExitDoesNotWaitForAStalledListCall) {
+    std::string settings = testsupport::ReadFile(env_.app() / "settings.json");
+    ASSERT_EQ(settings.back(), '}');
+    settings.back() = ',';
+    ASSERT_TRUE(testsupport::WriteFile(env_.app() / "settings.json",
+                                       settings + " \"httpStallSeconds\": 3600}"));
+    ReloadLocalSettings();
+    testsupport::DevService::Fault stalled;
+    stalled.delayMs = 600000;
+    ASSERT_TRUE(
+        env_.service().SetFault("/v1/elec/archives/common/list/invoiceInfoBackups", stalled));
+    env_.RememberDemoAccount();
+    {
+        TestFrame frame;
+        frame.InitMainWindow();
+        ASSERT_TRUE(
+            SpinUntil([&] { return Logged(env_, "invoiceInfoBackups?needPage=false\r\n"); }));
+        QTest::qWait(500);
+        SetShuttingDown(true);
+    }
+    EXPECT_EQ(g_hMainWnd.load(), 0u);
+    const std::string log = env_.Log();
+    const size_t asked = log.find("invoiceInfoBackups?needPage=false\r\n");
+    ASSERT_NE(asked, std::string::npos);
+    EXPECT_NE(log.find("http get error;res=0, res_code=0 \r\n", asked), std::string::npos)
+        << log.substr(asked);
+    SetShuttingDown(false);
 }
 
 TEST(MainFrameSoftwareTest, SoftwareTabListsTheCatalogueAndInstallsAMissingEdition) {
