@@ -245,6 +245,13 @@ TEST(MainFrameAutoBackupTest, RunsDailyRetriesWhileTheSoftwareRunsAndReportsFrom
     EXPECT_TRUE(TakeTrayNotices().empty());
     EXPECT_EQ(cloudCount(), 8);
     EXPECT_NE(env.Log().find("auto backup: 1 old backups deleted, 0 not"), std::string::npos);
+
+    // The tests after this one start from empty lists and no schedule.
+    check->click();
+    EXPECT_FALSE(g_config->Snapshot().autoBak);
+    std::lock_guard<std::mutex> guard(recordsLock);
+    localRecords.clear();
+    cloudRecords.clear();
 }
 
 }  // namespace
