@@ -8,6 +8,8 @@
 //   --s3 URL      the object store for backups: address of its verifying proxy
 //                 (devservice/objectstore), e.g. http://127.0.0.1:9000
 //   --bucket NAME bucket that holds the backups (default talvora-backup)
+//   --seed-backups M  lists M made-up backups for the demo agency (in memory, no
+//                 archives), over --seed-companies N companies (default 300)
 //
 // The first line on standard output is "listening 127.0.0.1:PORT" once the port is
 // bound; SIGTERM or SIGINT stop the service.
@@ -33,17 +35,25 @@ struct Options {
     std::string key;
     std::string s3Url;
     std::string bucket = "talvora-backup";
+    int seedBackups = 0;
+    int seedCompanies = 300;
 };
 
 const char kUsage[] =
     "usage: talvora-devservice [--port N] [--data DIR] [--static DIR]\n"
     "                          [--cert FILE --key FILE] [--s3 URL] [--bucket NAME]\n"
+    "                          [--seed-backups M [--seed-companies N]]\n"
     "  --port N       port on 127.0.0.1; 0 (default) picks a free one\n"
     "  --data DIR     folder that keeps the state (default ./devservice-data)\n"
     "  --static DIR   folder served under /files/\n"
     "  --cert FILE --key FILE  serve HTTPS with this certificate and key (PEM)\n"
     "  --s3 URL       object store for backups: its verifying proxy, http://HOST:PORT\n"
-    "  --bucket NAME  bucket that holds the backups (default talvora-backup)\n";
+    "  --bucket NAME  bucket that holds the backups (default talvora-backup)\n"
+    "  --seed-backups M    list M made-up backups (no archives) for the demo agency\n"
+    "  --seed-companies N  spread them over N companies (default 300)\n";
+
+// The demo agency of SeedDemoAccounts.
+const char kSeedAgency[] = "13800000001";
 
 // --help answers on standard output with success; bad usage goes to standard error.
 int Usage(FILE* out, int status) {
@@ -70,10 +80,15 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->s3Url = value;
         else if (name == "--bucket")
             o->bucket = value;
+        else if (name == "--seed-backups")
+            o->seedBackups = std::atoi(value.c_str());
+        else if (name == "--seed-companies")
+            o->seedCompanies = std::atoi(value.c_str());
         else
             return false;
     }
-    return o->cert.empty() == o->key.empty() && o->port >= 0 && o->port < 65536;
+    return o->cert.empty() == o->key.empty() && o->port >= 0 && o->port < 65536 &&
+           o->seedBackups >= 0 && o->seedCompanies > 0;
 }
 
 }  // namespace
@@ -110,7 +125,10 @@ int main(int argc, char** argv) {
     devservice::ServiceState state(o.dataDir);
     devservice::Faults faults;
     devservice::RequestJournal journal;
+    devservice::SeededBackups seeded;
+    if (o.seedBackups > 0) seeded.Seed(kSeedAgency, o.seedBackups, o.seedCompanies);
     devservice::ServiceContext ctx;
+    ctx.seeded = &seeded;
     ctx.state = &state;
     ctx.faults = &faults;
     ctx.journal = &journal;
