@@ -117,7 +117,8 @@ void AutoBackup::Tick() {
             return;
         case AutoBackupPlan::Step::kRun:
             if (guardRefuses()) {
-                WriteLog("auto backup: the invoicing software is running, next try in 10 minutes\r\n");
+                WriteLog(
+                    "auto backup: the invoicing software is running, next try in 10 minutes\r\n");
                 plan_.Refused(now);
                 return;
             }
@@ -139,7 +140,8 @@ void AutoBackup::Run(int keep) {
             // A job of the user's holds the lists: the run waits for the next try.
             refused = true;
         } else {
-            const JobReport report = RunChangedBackup(RowsInState({kNotBackedUp, kNeedsBackup}), hooks);
+            const JobReport report =
+                RunChangedBackup(RowsInState({kNotBackedUp, kNeedsBackup}), hooks);
             refused = report.refused;
             if (!refused)
                 failed = report.Count(ItemOutcome::kFailed) + report.Count(ItemOutcome::kNotRun);
