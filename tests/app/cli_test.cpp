@@ -114,7 +114,14 @@ TEST_F(CliTest, UsageAndSignInHaveTheirOwnExitStatuses) {
                                                {"frobnicate"},
                                                {"list", "--overwrite", "sometimes"},
                                                {"list", "--overwrite", "ask"},  // no terminal
-                                               {"--password-stdin", "list"}}) {
+                                               {"--password-stdin", "list"},
+                                               {"prune"},
+                                               {"prune", "--keep-last", "x"},
+                                               {"verify"},
+                                               {"verify", "--all", "12"},
+                                               {"backup", "--changed", "--all"},
+                                               {"backup", "--all", "--keep-last", "2"},
+                                               {"list", "--dry-run"}}) {
         EXPECT_EQ(Cli(bad, &out, &err), 2) << (bad.empty() ? "" : bad[0]);
         EXPECT_TRUE(out.empty());
         EXPECT_NE(err.find("talvora-cli: "), std::string::npos);
