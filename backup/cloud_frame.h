@@ -58,6 +58,7 @@ private:
     QPushButton* batchDelBtn_ = nullptr;
     QPushButton* pruneBtn_ = nullptr;
     bool ready_ = false;
+    bool batchRunning_ = false;  // the batch buttons stay off until it ends
 
     std::unique_ptr<DataRowList> rows_;
     std::unique_ptr<FrameJobs> jobs_;
