@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what is missing first.
-.PHONY: run test build deps package fuzz windows
+.PHONY: run run-agency test build deps package fuzz windows
 
 JOBS ?= $(shell nproc)
 
@@ -11,6 +11,11 @@ build: deps
 
 run: build
 	bash scripts/run.sh
+
+# `make run` as an agency of 300 companies with 20,000 cloud backups sees it
+# (DEMO_COMPANIES and DEMO_BACKUPS set any other size: make run DEMO_BACKUPS=5000).
+run-agency: build
+	DEMO_COMPANIES=300 DEMO_BACKUPS=20000 bash scripts/run.sh
 
 # The Debian package, build/Talvora_v<version>_<arch>.deb.
 package: build

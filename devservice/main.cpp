@@ -11,6 +11,8 @@
 //   --latency PATH=MS   requests to PATH and below it wait MS first (repeatable; "/" is
 //                       every path, the longest match wins)
 //   --token-lifetime S  access tokens expire S seconds after issue (default: never)
+//   --seed-backups M  lists M made-up backups for the demo agency (in memory, no
+//                 archives), over --seed-companies N companies (default 300)
 //
 // The first line on standard output is "listening 127.0.0.1:PORT" once the port is
 // bound; SIGTERM or SIGINT stop the service.
@@ -38,6 +40,8 @@ struct Options {
     std::string s3Url;
     std::string bucket = "talvora-backup";
     devservice::ServiceTiming* timing = nullptr;
+    int seedBackups = 0;
+    int seedCompanies = 300;
 };
 
 // "Sun, 06 Nov 1994 08:49:37 GMT", independent of the locale.
@@ -57,6 +61,7 @@ const char kUsage[] =
     "usage: talvora-devservice [--port N] [--data DIR] [--static DIR]\n"
     "                          [--cert FILE --key FILE] [--s3 URL] [--bucket NAME]\n"
     "                          [--latency PATH=MS]... [--token-lifetime SECONDS]\n"
+    "                          [--seed-backups M [--seed-companies N]]\n"
     "  --port N       port on 127.0.0.1; 0 (default) picks a free one\n"
     "  --data DIR     folder that keeps the state (default ./devservice-data)\n"
     "  --static DIR   folder served under /files/\n"
@@ -66,7 +71,12 @@ const char kUsage[] =
     "  --latency PATH=MS  answers for PATH and the paths below it wait MS milliseconds\n"
     "                 (repeatable; \"/\" is every path, the longest match wins)\n"
     "  --token-lifetime SECONDS  access tokens expire this long after issue and are then\n"
-    "                 answered {\"error\":\"invalid_token\"} (default: they last)\n";
+    "                 answered {\"error\":\"invalid_token\"} (default: they last)\n"
+    "  --seed-backups M    list M made-up backups (no archives) for the demo agency\n"
+    "  --seed-companies N  spread them over N companies (default 300)\n";
+
+// The demo agency of SeedDemoAccounts.
+const char kSeedAgency[] = "13800000001";
 
 // --help answers on standard output with success; bad usage goes to standard error.
 int Usage(FILE* out, int status) {
@@ -100,10 +110,15 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             double seconds = std::strtod(value.c_str(), &end);
             if (end == value.c_str() || *end != '\0' || !(seconds >= 0)) return false;
             o->timing->SetTokenLifetimeMs(static_cast<long long>(seconds * 1000.0));
+        } else if (name == "--seed-backups") {
+            o->seedBackups = std::atoi(value.c_str());
+        } else if (name == "--seed-companies") {
+            o->seedCompanies = std::atoi(value.c_str());
         } else
             return false;
     }
-    return o->cert.empty() == o->key.empty() && o->port >= 0 && o->port < 65536;
+    return o->cert.empty() == o->key.empty() && o->port >= 0 && o->port < 65536 &&
+           o->seedBackups >= 0 && o->seedCompanies > 0;
 }
 
 }  // namespace
@@ -142,7 +157,10 @@ int main(int argc, char** argv) {
     devservice::ServiceState state(o.dataDir);
     devservice::Faults faults;
     devservice::RequestJournal journal;
+    devservice::SeededBackups seeded;
+    if (o.seedBackups > 0) seeded.Seed(kSeedAgency, o.seedBackups, o.seedCompanies);
     devservice::ServiceContext ctx;
+    ctx.seeded = &seeded;
     ctx.state = &state;
     ctx.faults = &faults;
     ctx.journal = &journal;

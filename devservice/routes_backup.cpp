@@ -247,8 +247,26 @@ void List(ServiceContext& ctx, const httplib::Request& req, httplib::Response& r
             list.append(item);
         }
     }
-    body["total"] = list.size();
-    SendJson(res, body);
+    int seeded = 0;
+    const std::string seededText =
+        ctx.seeded ? ctx.seeded->ItemsText(token["mobile"].asString(), &seeded) : std::string();
+    if (seeded == 0) {
+        body["total"] = list.size();
+        SendJson(res, body);
+        return;
+    }
+    // The seeded records join the list as the text they were written to once.
+    body["total"] = list.size() + static_cast<Json::ArrayIndex>(seeded);
+    std::string listText = WriteCompact(list);
+    listText.pop_back();
+    if (list.size() > 0) listText += ',';
+    listText += seededText;
+    listText += ']';
+    body.removeMember("list");
+    std::string text = WriteCompact(body);
+    text.insert(1, "\"list\":" + listText + ",");
+    res.status = 200;
+    res.set_content(text, "application/json;charset=UTF-8");
 }
 
 void Download(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res) {
@@ -367,6 +385,19 @@ void RegisterBackupRoutes(httplib::Server& server, ServiceContext& ctx) {
     server.Get(kDownloadPath, bind(Download));
     server.Delete(kDeletePath, bind(Delete));
     server.Post(kEnterprisePath, bind(Enterprises));
+    // Control path for scale runs: {"mobile","count","companies"} replaces the account's
+    // seeded backups (count 0 removes them).
+    server.Post("/test/backups/seed", [&ctx](const httplib::Request& req, httplib::Response& res) {
+        Json::Value in;
+        if (!ctx.seeded || !ParseJsonBody(req, &in) || !in["mobile"].isString() ||
+            !in["count"].isInt() || in["count"].asInt() < 0 || !in.get("companies", 300).isInt()) {
+            Refuse(res, 400, "seed needs mobile and count");
+            return;
+        }
+        ctx.seeded->Seed(in["mobile"].asString(), in["count"].asInt(),
+                         in.get("companies", 300).asInt());
+        SendJson(res, Answer(0, "success"));
+    });
     // Control path for tests: {"creditCode","name"} adds a company to the lookup.
     server.Post("/test/enterprises", [&ctx](const httplib::Request& req, httplib::Response& res) {
         Json::Value in;

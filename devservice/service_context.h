@@ -9,6 +9,7 @@
 
 #include "devservice/faults.h"
 #include "devservice/request_journal.h"
+#include "devservice/seeded_backups.h"
 #include "devservice/service_state.h"
 #include "devservice/service_timing.h"
 
@@ -19,10 +20,11 @@ struct ServiceContext {
     Faults* faults = nullptr;
     RequestJournal* journal = nullptr;
     ServiceTiming* timing = nullptr;
-    std::string staticDir;  // --static
-    std::string baseUrl;    // scheme://127.0.0.1:port, known once bound
-    std::string s3Url;      // --s3: the object store (its verifying proxy); empty: none
-    std::string bucket;     // --bucket: where backups go
+    SeededBackups* seeded = nullptr;  // listed with the real backups
+    std::string staticDir;            // --static
+    std::string baseUrl;              // scheme://127.0.0.1:port, known once bound
+    std::string s3Url;                // --s3: the object store (its verifying proxy); empty: none
+    std::string bucket;               // --bucket: where backups go
 };
 
 // JSON answers and request bodies.

@@ -91,11 +91,15 @@ store_url="http://$(wait_listening "$store_out" "$store" "The object store" buil
 
 # Latency and token lifetime as a user meets them with the real service: a sign-in and
 # the list take a noticeable moment, and a program left open for hours renews its token.
+# DEMO_BACKUPS=M: the demo agency also lists M made-up nightly backups of 300 companies
+# (listed only: they have no archives), as a long-standing agency sees its cloud.
+seed=()
+[ "${DEMO_BACKUPS:-0}" -gt 0 ] && seed=(--seed-backups "$DEMO_BACKUPS")
 "$bin/talvora-devservice" --port 0 --data "$data" --static "$files" --s3 "$store_url" \
   --bucket "$bucket" --latency /=50 --latency /v1/account/agency/login=400 \
   --latency /v1/account/login=400 \
   --latency /v1/elec/archives/common/list=200 --token-lifetime 7200 \
-  >"$service_out" 2>build/devservice.log &
+  "${seed[@]}" >"$service_out" 2>build/devservice.log &
 service=$!
 url="http://$(wait_listening "$service_out" "$service" "The local Talvora service" build/devservice.log)"
 echo "$url" >"$bin/url"
@@ -134,9 +138,16 @@ TEXT
 
 # The invoicing software lives in a Wine prefix. Unless WINEPREFIX names one, a generated
 # demo prefix stands in: the three editions, an unrelated program and company data.
+# DEMO_COMPANIES=N: a prefix of its own with N generated companies over the three editions.
 if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX="$PWD/build/demo-prefix"
-  [ -f "$WINEPREFIX/system.reg" ] || "$bin/talvora-demo-prefix" "$WINEPREFIX" --large 96 >/dev/null
+  if [ "${DEMO_COMPANIES:-0}" -gt 0 ]; then
+    export WINEPREFIX="$PWD/build/demo-prefix-$DEMO_COMPANIES"
+    [ -f "$WINEPREFIX/system.reg" ] ||
+      "$bin/talvora-demo-prefix" "$WINEPREFIX" --companies "$DEMO_COMPANIES" >/dev/null
+  else
+    export WINEPREFIX="$PWD/build/demo-prefix"
+    [ -f "$WINEPREFIX/system.reg" ] || "$bin/talvora-demo-prefix" "$WINEPREFIX" --large 96 >/dev/null
+  fi
   # As in every Wine prefix, Z: is the root folder: an installer started from the
   # program's folder then sees a drive path for itself.
   [ -e "$WINEPREFIX/dosdevices/z:" ] || ln -s / "$WINEPREFIX/dosdevices/z:"

@@ -32,6 +32,33 @@ std::string Trim(std::string text) {
     return text;
 }
 
+// The nightly backup's user units: they run the installed talvora-cli and pass
+// systemd-analyze verify, pointed at the unpacked program (verify wants the command to
+// exist; the package's path is checked as text, and its manual page is in the package,
+// not on this machine).
+void CheckBackupUnits(const std::string& root, const std::string& work) {
+    const std::string units = root + "/usr/lib/systemd/user/";
+    const std::string service = ReadFile(units + "talvora-backup.service");
+    const std::string timer = ReadFile(units + "talvora-backup.timer");
+    EXPECT_NE(std::string::npos,
+              service.find("\nExecStart=/usr/bin/talvora-cli backup --changed\n"))
+        << service;
+    EXPECT_NE(std::string::npos, timer.find("\nWantedBy=timers.target")) << timer;
+    testsupport::MakeDirs(work + "/run");
+    chmod((work + "/run").c_str(), 0700);
+    std::string local = service;
+    local.replace(local.find("/usr/bin/talvora-cli"), 20, root + "/usr/bin/talvora-cli");
+    ASSERT_TRUE(testsupport::WriteFile(work + "/talvora-backup.service", local));
+    ASSERT_TRUE(testsupport::WriteFile(work + "/talvora-backup.timer", timer));
+    int rc = -1;
+    const std::string out =
+        RunCommand("XDG_RUNTIME_DIR='" + work + "/run' systemd-analyze --user verify --man=no '" +
+                       work + "/talvora-backup.timer' '" + work + "/talvora-backup.service' 2>&1",
+                   &rc);
+    EXPECT_EQ(0, rc) << out;
+    EXPECT_EQ("", Trim(out));
+}
+
 TEST(Package, DebianPackageHoldsTheProgramAndRunsWithPerUserFiles) {
     TempDir scratch("package");
     chmod(scratch.path().c_str(), 0755);
@@ -83,6 +110,7 @@ TEST(Package, DebianPackageHoldsTheProgramAndRunsWithPerUserFiles) {
     ASSERT_TRUE(store.ok()) << store.Log();
     DevService service(store.ServiceOptions());
     ASSERT_TRUE(service.ok());
+    CheckBackupUnits(root, scratch / "units");
     // Its instance lock stays apart from a program running on this machine.
     const std::string instance = home + "/instance";
     testsupport::MakeDirs(instance);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 
 #include "core/service_reply.h"
 #include "core/text.h"
@@ -264,6 +265,49 @@ TEST(DevServiceBackup, EnterpriseNamesByTaxNumber) {
     EXPECT_EQ(none.json.size(), 0u);
     EXPECT_EQ(Call(service, "POST", kEnterprise, "", R"({"list":"x"})").json["code"].asInt(), 400);
     EXPECT_EQ(Call(service, "POST", kEnterprise, "", "{").json["code"].asInt(), 400);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DevServiceBackup, SeededBackupsAreListedAfterTheRealOnes) {
+    ObjectStore store;
+    ASSERT_TRUE(store.ok()) << store.Log();
+    DevService service(store.ServiceOptions());
+    ASSERT_TRUE(service.ok());
+    const std::string token = SignIn(service, testsupport::kDemoAgencyMobile, true);
+    Answer slot = Call(service, "POST", kSlot, token, SlotBody("real.zip"));
+    ASSERT_EQ(slot.json["code"].asInt(), 0) << slot.text;
+
+    EXPECT_EQ(Call(service, "POST", "/test/backups/seed", "", R"({"count":3})").status, 400);
+    ASSERT_EQ(Call(service, "POST", "/test/backups/seed", "",
+                   R"({"mobile":"13800000001","count":450,"companies":150})")
+                  .json["code"]
+                  .asInt(),
+              0);
+    Answer list = Call(service, "GET", kList + "?needPage=false", token);
+    ASSERT_TRUE(list.json["list"].isArray()) << list.text.substr(0, 200);
+    ASSERT_EQ(list.json["list"].size(), 451u);
+    EXPECT_EQ(list.json["total"].asInt(), 451);
+    EXPECT_EQ(list.json["list"][0]["fileName"].asString(), "real.zip");
+    std::set<std::string> folders;
+    for (Json::ArrayIndex i = 1; i < list.json["list"].size(); ++i) {
+        const Json::Value& item = list.json["list"][i];
+        Json::Value info;
+        ASSERT_TRUE(ParseReply(item["fileInfo"].asString(), &info)) << item["fileInfo"];
+        folders.insert(info["dirName"].asString());
+        EXPECT_EQ(info["account"].asString(), testsupport::kDemoAgencyMobile);
+        EXPECT_FALSE(item["bakEndTime"].asString().empty());
+        EXPECT_TRUE(item["fileSize"].isIntegral());
+        EXPECT_EQ(item["fileName"].asString().rfind(
+                      info["dirName"].asString() + "_" + info["typeStrEn"].asString() + "_", 0),
+                  0u);
+    }
+    // Three nights of 150 companies; another account sees none of them.
+    EXPECT_EQ(folders.size(), 150u);
+    EXPECT_EQ(
+        Call(service, "GET", kList, SignIn(service, "13900000002", false)).json["list"].size(), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// talvora-demo-prefix DIR [--win64] [--large MB]: writes a demo Wine prefix with the
-// three editions of the invoicing software and company data into DIR.
+// talvora-demo-prefix DIR [--win64] [--large MB] [--companies N]: writes a demo Wine
+// prefix with the three editions of the invoicing software and company data into DIR;
+// with --companies, N generated companies spread over the three editions.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const char kUsage[] = "usage: talvora-demo-prefix DIR [--win64] [--large MB]\n";
+const char kUsage[] = "usage: talvora-demo-prefix DIR [--win64] [--large MB] [--companies N]\n";
 
 }  // namespace
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     }
     bool win64 = false;
     size_t largeBytes = 0;
+    int companies = 0;
     bool ok = argc >= 2 && argv[1][0] != '-';
     for (int i = 2; ok && i < argc; ++i) {
         if (std::strcmp(argv[i], "--win64") == 0) {
@@ -29,6 +31,11 @@ int main(int argc, char** argv) {
             long mb = std::strtol(argv[++i], &end, 10);
             ok = *end == '\0' && mb > 0 && mb <= 4096;
             largeBytes = static_cast<size_t>(mb) << 20;
+        } else if (std::strcmp(argv[i], "--companies") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            long n = std::strtol(argv[++i], &end, 10);
+            ok = *end == '\0' && n > 0 && n <= 100000;
+            companies = static_cast<int>(n);
         } else {
             ok = false;
         }
@@ -38,7 +45,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string error;
-    if (!testsupport::WriteDemoPrefix(argv[1], win64, &error, largeBytes)) {
+    if (!testsupport::WriteDemoPrefix(argv[1], win64, &error, largeBytes, companies)) {
         std::fprintf(stderr, "talvora-demo-prefix: %s\n", error.c_str());
         return 1;
     }

@@ -254,6 +254,14 @@ bool DevService::AddAccount(const std::string& mobile, const std::string& passwo
     return Succeeded(*this, "/test/accounts", v);
 }
 
+bool DevService::SeedBackups(const std::string& mobile, int count, int companies) {
+    Json::Value v(Json::objectValue);
+    v["mobile"] = mobile;
+    v["count"] = count;
+    v["companies"] = companies;
+    return Succeeded(*this, "/test/backups/seed", v);
+}
+
 bool DevService::AddEnterprise(const std::string& creditCode, const std::string& name) {
     Json::Value v(Json::objectValue);
     v["creditCode"] = creditCode;

@@ -105,6 +105,9 @@ public:
     // role: "AGENCY" or "MEMBER".
     bool AddAccount(const std::string& mobile, const std::string& password,
                     const std::string& role);
+    // Lists `count` made-up backups (no archives) of `companies` companies for `mobile`
+    // after its real ones; 0 removes them.
+    bool SeedBackups(const std::string& mobile, int count, int companies);
     // Adds a company to the name lookup by tax number.
     bool AddEnterprise(const std::string& creditCode, const std::string& name);
     // Requests received since the last ClearRequests, oldest first: objects with

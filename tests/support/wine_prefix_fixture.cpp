@@ -180,6 +180,17 @@ std::vector<DemoCompany> DemoCompanies() {
     };
 }
 
+std::vector<DemoCompany> AgencyCompanies(int count) {
+    static const char* const kEditions[] = {"JSP", "SKP", "UK"};
+    std::vector<DemoCompany> companies;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        snprintf(name, sizeof(name), "91440300MA%07dA.0", i + 1);
+        companies.push_back({kEditions[i % 3], name});
+    }
+    return companies;
+}
+
 std::vector<UninstallEntry> DemoUninstallEntries() {
     return {
         {"增值税发票税控开票软件(税控盘版)",
@@ -206,7 +217,8 @@ std::vector<UninstallEntry> DemoUninstallEntries() {
     };
 }
 
-bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes) {
+bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes,
+                     int companies) {
     if (!WritePrefixSkeleton(dir, SystemRegText(DemoUninstallEntries(), win64))) {
         if (error) *error = "cannot write the prefix skeleton into " + dir;
         return false;
@@ -226,7 +238,8 @@ bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, siz
         return false;
     }
     unsigned seed = 1;
-    for (const DemoCompany& company : DemoCompanies()) {
+    for (const DemoCompany& company :
+         companies > 0 ? AgencyCompanies(companies) : DemoCompanies()) {
         for (const DemoEdition& e : kDemoEditions) {
             if (company.edition != e.key) continue;
             fs::path data = c / e.dataRoot / company.dirName;

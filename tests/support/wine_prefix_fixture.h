@@ -43,6 +43,9 @@ struct DemoCompany {
 };
 // The company data directories the demo prefix holds.
 std::vector<DemoCompany> DemoCompanies();
+// `count` companies of an agency, round robin over the three editions: tax numbers
+// "91440300MA<index, 7 digits>A", extension number 0.
+std::vector<DemoCompany> AgencyCompanies(int count);
 
 // The uninstall entries of the demo prefix: the three editions and one unrelated program.
 std::vector<UninstallEntry> DemoUninstallEntries();
@@ -52,8 +55,10 @@ extern const char kLargeDemoCompany[];
 
 // Writes the complete demo prefix into `dir` (created when missing). False with a
 // reason in `error` when something could not be written. With `largeBytes`, one
-// company holds that much more data (a backup that takes a while).
-bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes = 0);
+// company holds that much more data (a backup that takes a while). With `companies`
+// above 0 the data folders are those of AgencyCompanies(companies) instead.
+bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes = 0,
+                     int companies = 0);
 
 // Points WINEPREFIX at `dir` for the life of the object.
 class ScopedWinePrefix {
