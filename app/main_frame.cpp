@@ -350,21 +350,6 @@ void CMainFrame::ShowRowPanel(QObject* control) {
     if (const AppListPanel::Row* row = appList_->RowAt(tag.toInt())) row->more->show();
 }
 
-void CMainFrame::WireRowPanels() {
-    // A row's action panel uninstalls that row, as the uninstall button does for the
-    // selected one.
-    for (int i = 0; i < appList_->RowCount(); ++i) {
-        QPushButton* more = appList_->RowAt(i)->more;
-        more->setText(QStringLiteral("卸载"));
-        more->setCursor(Qt::PointingHandCursor);
-        connect(more, &QPushButton::clicked, this, [this, i] {
-            appListView_->setCurrentRow(i);
-            appList_->Notify(QString::fromLatin1(kNotifyClick),
-                             QString::fromLatin1(app_list_controls::kUninstallBtn));
-        });
-    }
-}
-
 void CMainFrame::ShowExitMenu(const QPoint& globalPos) {
     activateWindow();
     const int chosen = TrackPopupMenu({{kExitMenuId, QStringLiteral("退出")}}, globalPos);
@@ -493,7 +478,7 @@ void CMainFrame::OnClick(const QString& sender) {
         SelectTab(kPageBackup, backupTab_);
     } else if (sender == kSoftwareTab) {
         SelectTab(kPageSoftware, softwareTab_);
-        appList_->BuildAppList([this] { WireRowPanels(); });
+        appList_->BuildAppList();
     } else if (sender == app_list_controls::kUninstallBtn) {
         appList_->Notify(QString::fromLatin1(kNotifyClick), sender);
     } else if (sender == kTvrWebBtn) {
@@ -553,7 +538,12 @@ void CMainFrame::OpenWebAppTab() {
 void CMainFrame::OnKpButton(KpEditionIndex edition) {
     const KpInfo info = GetKpInfo();
     if (info.editions[edition].installed) {
-        LaunchKpSoftware(AnsiDisplayName(edition), kKpEditions[edition].exeName);
+        const int started =
+            LaunchKpSoftware(AnsiDisplayName(edition), kKpEditions[edition].exeName);
+        if (started != 0) {
+            AppMessageBox(handle(), L"开票软件无法启动：" + StartFailureText(started), kAppTitle,
+                          kMbOk | kMbIconWarning);
+        }
         return;
     }
     SelectTab(kPageSoftware, softwareTab_);

@@ -78,7 +78,6 @@ private:
     void OnKpButton(KpEditionIndex edition);
     void ShowExitMenu(const QPoint& globalPos);
     void ShowRowPanel(QObject* control);
-    void WireRowPanels();
     void ShowSignedIn(const QString& account);
     void ShowSignedOut();
     void RefreshEditions();

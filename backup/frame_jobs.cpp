@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "backup/select_frame.h"
 #include "core/message_box.h"
@@ -26,13 +28,8 @@ FrameJobs::~FrameJobs() {
 }
 
 void FrameJobs::Start(std::function<void(const JobHooks&)> work, std::function<void()> done) {
-    ReapFinished();
-    auto finished = std::make_shared<std::atomic<bool>>(false);
     QPointer<WindowBase> window = window_;
-    std::lock_guard<std::mutex> guard(lock_);
-    Worker worker;
-    worker.finished = finished;
-    worker.thread = std::thread([this, work, done, finished, window] {
+    workers_.Start([this, work, done, window] {
         JobHooks hooks;
         hooks.questions = this;
         hooks.stop = &stop_;
@@ -41,42 +38,16 @@ void FrameJobs::Start(std::function<void(const JobHooks&)> work, std::function<v
             // Queued to the window: dropped by Qt if it is gone by then.
             QMetaObject::invokeMethod(window.data(), done, Qt::QueuedConnection);
         }
-        finished->store(true);
     });
-    workers_.push_back(std::move(worker));
-}
-
-void FrameJobs::ReapFinished() {
-    std::vector<Worker> ended;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        for (auto it = workers_.begin(); it != workers_.end();) {
-            if (it->finished->load()) {
-                ended.push_back(std::move(*it));
-                it = workers_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (Worker& w : ended) JoinWorker(w.thread);
 }
 
 void FrameJobs::Stop() {
     stop_ = true;
-    std::vector<Worker> workers;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        workers.swap(workers_);
-    }
-    for (Worker& w : workers) JoinWorker(w.thread);
+    workers_.Wait();
 }
 
 bool FrameJobs::Busy() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const Worker& w : workers_)
-        if (!w.finished->load()) return true;
-    return false;
+    return workers_.Busy();
 }
 
 int FrameJobs::Choose(const BackupRecord& cloud, const BackupRecord& local,

@@ -6,13 +6,10 @@
 #include <QPointer>
 #include <atomic>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include "backup/job_choice.h"
 #include "backup/job_report.h"
+#include "core/worker_set.h"
 #include "ui/window_base.h"
 
 class FrameJobs : public JobQuestions {
@@ -35,15 +32,8 @@ public:
     bool ConfirmVersion(const BackupRecord& cloud, const std::wstring& text) override;
 
 private:
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> finished;
-    };
-    void ReapFinished();
-
     QPointer<WindowBase> window_;
     AppWindow handle_;
     std::atomic<bool> stop_{false};
-    mutable std::mutex lock_;
-    std::vector<Worker> workers_;
+    WorkerSet workers_;
 };

@@ -22,13 +22,18 @@ bool EndsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// A download's partial file: the archive's name, the job's tag, ".part".
+bool IsPartialArchive(const std::string& name) {
+    return EndsWith(name, ".part") && name.find(".zip.") != std::string::npos;
+}
+
 // Archives and partial archives directly in `dir`; every one is a job's leftover.
 int RemoveArchives(const std::string& dir) {
     std::vector<std::string> names;
     if (!platform::ListNames(dir, &names)) return 0;
     int removed = 0;
     for (const std::string& name : names) {
-        if (!EndsWith(name, ".zip") && !EndsWith(name, ".zip.part")) continue;
+        if (!EndsWith(name, ".zip") && !IsPartialArchive(name)) continue;
         const std::string path = JoinPath(dir, name);
         platform::NodeInfo info;
         if (!platform::QueryNode(path, &info) || info.kind != platform::NodeKind::File) continue;

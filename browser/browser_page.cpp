@@ -77,6 +77,12 @@ BrowserPage::BrowserPage(CBrowserClient* client, QObject* parent)
 }
 
 void BrowserPage::triggerAction(WebAction action, bool checked) {
+    // Reloading the error page would only show it again: the failed address is tried.
+    if ((action == Reload || action == ReloadAndBypassCache) && showsErrorPage_ &&
+        errorPageFor_.isValid()) {
+        load(errorPageFor_);
+        return;
+    }
     // The context menu's inspect command opens the program's developer-tools window.
     if (action == InspectElement && client_) {
         if (auto* view = qobject_cast<BrowserView*>(QWebEngineView::forPage(this))) {
@@ -114,7 +120,24 @@ bool BrowserPage::RedirectSignIn(const QUrl& url) {
 }
 
 void BrowserPage::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
-    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus) return;
+    switch (info.status()) {
+        case QWebEngineLoadingInfo::LoadStartedStatus:
+            // The error page starts as a data address and ends under the failed one.
+            loadingData_ = info.url().scheme() == QLatin1String("data");
+            loadSucceeded_ = false;
+            showsErrorPage_ = false;
+            return;
+        case QWebEngineLoadingInfo::LoadSucceededStatus:
+            loadSucceeded_ = !loadingData_;
+            showsErrorPage_ = loadingData_ && errorPageFor_.isValid();
+            return;
+        case QWebEngineLoadingInfo::LoadStoppedStatus:
+            loadSucceeded_ = false;
+            return;
+        case QWebEngineLoadingInfo::LoadFailedStatus:
+            loadSucceeded_ = false;
+            break;
+    }
     // An HTTP error status still brings the server's page; an aborted load (a
     // redirect, a stop, a download) leaves the page as it is.
     if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) return;
@@ -122,6 +145,7 @@ void BrowserPage::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     const QUrl failed = info.url();
     WriteLog("load error %d %s: %s\r\n", info.errorCode(),
              info.errorString().toLocal8Bit().constData(), ForLog(failed).c_str());
+    errorPageFor_ = failed;
     setHtml(LoadErrorHtml(failed.toString(), info.errorString(), info.errorCode()), failed);
 }
 

@@ -27,6 +27,10 @@ class BrowserPage : public QWebEnginePage {
 public:
     BrowserPage(CBrowserClient* client, QObject* parent);
     CBrowserClient* client() const { return client_; }
+    // True once the main frame's last load has ended well: not while one runs, not
+    // after a failed one, and not for the error page that replaced it.
+    bool LoadSucceeded() const { return loadSucceeded_; }
+    // A reload of the error page loads the failed address again.
     void triggerAction(WebAction action, bool checked = false) override;
 
 protected:
@@ -41,6 +45,10 @@ private:
     bool RedirectSignIn(const QUrl& url);
 
     QPointer<CBrowserClient> client_;
+    bool loadingData_ = false;  // the load running began at a data address
+    bool loadSucceeded_ = false;
+    bool showsErrorPage_ = false;
+    QUrl errorPageFor_;  // the address the last error page stands for
 };
 
 class BrowserView : public QWebEngineView {

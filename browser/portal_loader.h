@@ -2,8 +2,8 @@
 // the IP-geolocation endpoint where the user is; then tells the main window.
 #pragma once
 
-#include "browser/worker_set.h"
 #include "core/app_message.h"
+#include "core/worker_set.h"
 
 // The whole worker: LoadFpdkPortals, LoadEtaxPortals, the IP lookup when
 // g_config.area is -1 (logged "area:%s"), then WM_PORTALS_READY to `window` with the

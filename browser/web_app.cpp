@@ -30,10 +30,14 @@ void RenewSignIn() {
 }
 
 // Loads the web application as a new document. Asking for the address already shown
-// would only scroll to its fragment, so the page is reloaded instead.
+// would only scroll to its fragment, so a page of the application that loaded well is
+// reloaded instead; anything else (the error page, which carries the failed address, a
+// load that failed or still runs, another site) makes way for a new load.
 void LoadFresh(BrowserView* view, const QUrl& url) {
     const QUrl current = view->url();
-    if (current == url) {
+    if (!view->browserPage()->LoadSucceeded()) {
+        view->load(url);
+    } else if (current == url) {
         view->page()->triggerAction(QWebEnginePage::Reload);
     } else if (current.adjusted(QUrl::RemoveFragment) == url.adjusted(QUrl::RemoveFragment)) {
         // Same document, another in-page route: go to the route, then reload it.

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "browser/browser_client.h"
-#include "browser/worker_set.h"
 #include "core/app_message.h"
+#include "core/worker_set.h"
 
 // Where the main window shows the browser (left, top, right, bottom).
 constexpr int kWebAppShowRect[4] = {150, 40, 1000, 640};

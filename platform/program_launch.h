@@ -17,6 +17,14 @@ namespace platform {
 void SetWindowsProgramLauncher(const std::string& command);
 std::string WindowsProgramLauncher();
 
+// Why a program could not be started.
+enum class StartFailure {
+    kNone,
+    kNoProgram,   // the program file is not there
+    kNoLauncher,  // the Windows program launcher (wine) cannot be run
+    kRefused,     // the system refused for another reason (LastSystemError)
+};
+
 // A started program. The destructor releases the handle; it never ends the program.
 class ChildProcess {
 public:
@@ -29,6 +37,8 @@ public:
     // the caller's) with its window shown normally. False when it could not be
     // started; LastSystemError() then tells why.
     bool Start(const std::string& path, const std::string& workDir);
+    // Why the last Start failed; kNone after a start.
+    StartFailure Failure() const;
     // Waits up to `milliseconds` for the program to end; true when it has ended.
     bool Wait(unsigned milliseconds);
     // The exit code of an ended program; false while it runs or when unknown.

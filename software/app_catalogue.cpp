@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "core/data_dir.h"
@@ -29,6 +30,38 @@ std::mutex g_loadLock;  // one load at a time, so the list is always the last on
 std::mutex g_lock;
 std::vector<AppEntry> g_entries;
 unsigned g_generation = 0;  // counts replacements of the list
+
+std::mutex g_installLock;
+std::set<std::string> g_installing;  // installer paths of the installs running
+
+// One install per installer at a time: a second would replace or delete the file the
+// first verified and runs.
+class InstallClaim {
+public:
+    explicit InstallClaim(const std::string& path) : path_(path) {
+        std::lock_guard<std::mutex> guard(g_installLock);
+        held_ = g_installing.insert(path_).second;
+    }
+    ~InstallClaim() {
+        if (!held_) return;
+        std::lock_guard<std::mutex> guard(g_installLock);
+        g_installing.erase(path_);
+    }
+    InstallClaim(const InstallClaim&) = delete;
+    InstallClaim& operator=(const InstallClaim&) = delete;
+    bool held() const { return held_; }
+
+private:
+    std::string path_;
+    bool held_ = false;
+};
+
+// Tells the row that its install ended without a running installer.
+void PostRowFailed(AppWindow window, uintptr_t row, const std::wstring& text) {
+    PostAppMessageText(window, WM_CATALOG_ROW_FAILED, row, text);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    PostAppMessage(window, WM_CATALOG_ROW_END, row, 0);
+}
 
 std::string Text(const Json::Value& item, const char* name) {
     const Json::Value& v = item[name];
@@ -187,9 +220,13 @@ int InstallApp(int index, AppWindow window, const std::atomic<bool>* stop) {
     const std::string path = known ? InstallerPath(entry.name) : std::string();
     if (path.empty() || !platform::CreatePrivateDir(JoinPath(DataDir(), "exe"))) {
         WriteLog("no installer path for row %d\r\n", index);
-        PostAppMessageText(window, WM_CATALOG_ROW_FAILED, row, L"新版本下载校验失败");
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        PostAppMessage(window, WM_CATALOG_ROW_END, row, 0);
+        PostRowFailed(window, row, L"新版本下载校验失败");
+        return -1;
+    }
+    InstallClaim claim(path);
+    if (!claim.held()) {
+        // The running install reports to the row; this one leaves it alone.
+        WriteLog("install of [%s] already running\r\n", path.c_str());
         return -1;
     }
 
@@ -212,12 +249,16 @@ int InstallApp(int index, AppWindow window, const std::atomic<bool>* stop) {
         PostAppMessage(window, WM_CATALOG_ROW_PROGRESS, row, 100);
         ticker.join();  // ends by itself once it has seen 100
         if (stop && *stop) return -1;
-        return RunProgram(path, true, stop);
+        const int started = RunProgram(path, true, stop);
+        if (started != 0) {
+            // A verified installer that cannot run is no install: the row says what is missing.
+            PostRowFailed(window, row, StartFailureText(started));
+            return -1;
+        }
+        return 0;
     }
     job.StopTicker();
     ticker.join();
-    PostAppMessageText(window, WM_CATALOG_ROW_FAILED, row, status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    PostAppMessage(window, WM_CATALOG_ROW_END, row, 0);
+    PostRowFailed(window, row, status);
     return -1;
 }

@@ -52,5 +52,8 @@ std::string InstallerPath(const std::string& utf8Name);
 // Thread function of one install: downloads and verifies the entry's installer with
 // progress messages to `window` (WM_CATALOG_ROW_PROGRESS, then on failure
 // WM_CATALOG_ROW_FAILED with "新版本下载校验失败" and WM_CATALOG_ROW_END), then
-// runs it and waits for it. `*stop` ends it early. 0, or -1 when nothing was run.
+// runs it and waits for it; an installer that cannot start ends the same way with the
+// text of StartFailureText. One install per entry runs at a time: a second one for the
+// same entry returns -1 at once and posts nothing. `*stop` ends it early. 0, or -1
+// when nothing was run.
 int InstallApp(int index, AppWindow window, const std::atomic<bool>* stop);

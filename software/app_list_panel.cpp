@@ -7,7 +7,6 @@
 #include <QWidget>
 
 #include "core/log.h"
-#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/text.h"
 #include "software/app_catalogue.h"
@@ -55,17 +54,11 @@ AppListPanel::AppListPanel(QListWidget* list, AppWindow host) : list_(list), hos
 
 AppListPanel::~AppListPanel() {
     stop_ = true;
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard<std::mutex> guard(workersLock_);
-        workers.swap(workers_);
-    }
-    for (std::thread& t : workers) JoinWorker(t);
+    workers_.Wait();
 }
 
 void AppListPanel::StartWorker(std::function<void()> work) {
-    std::lock_guard<std::mutex> guard(workersLock_);
-    workers_.emplace_back(std::move(work));
+    workers_.Start(std::move(work));
 }
 
 void AppListPanel::BuildAppList(std::function<void()> then) {
@@ -130,11 +123,23 @@ void AppListPanel::ShowRows(unsigned generation) {
             row.version->setText(QStringLiteral("未安装"));
             SetBar(row.progress, QStringLiteral("未安装"), nullptr);
         }
+        row.entryName = e.name;
+        const auto running = installing_.find(e.name);
+        if (running != installing_.end()) {
+            // Rebuilt while its install runs: the same install, not a new one.
+            row.install->setEnabled(false);
+            row.progress->setValue(running->second);
+            SetBar(row.progress, QString("%1/100").arg(running->second), "green.png");
+        }
         connect(row.startup, &QPushButton::clicked, this,
                 [this, b = row.startup] { OnStartup(b); });
         connect(row.install, &QPushButton::clicked, this,
                 [this, b = row.install] { OnInstall(b); });
-        // The upgrade button has no action of its own.
+        // The upgrade button has no action of its own. The fourth is the row's panel,
+        // shown by the host on a right click: it uninstalls this row.
+        row.more->setText(QStringLiteral("卸载"));
+        row.more->setCursor(Qt::PointingHandCursor);
+        connect(row.more, &QPushButton::clicked, this, [this, index] { OnMore(index); });
 
         auto* item = new QListWidgetItem();
         item->setSizeHint(widget->sizeHint());
@@ -182,12 +187,16 @@ bool AppListPanel::HandleMessage(const AppMessage& message) {
                 const int percent = static_cast<int>(message.lParam);
                 row->progress->setValue(percent);
                 SetBar(row->progress, QString("%1/100").arg(percent), "green.png");
+                const auto running = installing_.find(row->entryName);
+                if (running != installing_.end()) running->second = percent;
             }
             return true;
         case WM_CATALOG_ROW_FAILED:
             WriteLog("msg:%s\r\n", WideToAnsi(message.text).c_str());
             if (Row* row = RowFor(message.wParam)) {
                 SetBar(row->progress, QString::fromStdWString(message.text), "red.png");
+                // The whole text, should the bar be too narrow for it.
+                row->progress->setToolTip(QString::fromStdWString(message.text));
             }
             return true;
         case WM_CATALOG_ROW_END:
@@ -209,9 +218,31 @@ void AppListPanel::OnStartup(QObject* button) {
 void AppListPanel::OnInstall(QObject* button) {
     const int index = button->property(kTag).toInt();
     WriteLog("当前选中第%d行\r\n", index);
-    if (Row* row = RowFor(static_cast<uintptr_t>(index))) row->install->setEnabled(false);
+    Row* row = RowFor(static_cast<uintptr_t>(index));
+    if (!row) return;
+    row->install->setEnabled(false);
+    const std::string name = row->entryName;
+    // One install per entry: a second would download over the first one's installer.
+    if (!installing_.emplace(name, 0).second) {
+        WriteLog("install of row %d already running\r\n", index);
+        return;
+    }
     AppWindow host = host_;
-    StartWorker([this, index, host] { InstallApp(index, host, &stop_); });
+    StartWorker([this, index, host, name] {
+        InstallApp(index, host, &stop_);
+        // Queued behind the install's own messages; dropped by Qt if the panel is gone.
+        QMetaObject::invokeMethod(
+            this, [this, name] { InstallEnded(name); }, Qt::QueuedConnection);
+    });
+}
+
+void AppListPanel::InstallEnded(const std::string& entryName) {
+    installing_.erase(entryName);
+}
+
+void AppListPanel::OnMore(int index) {
+    if (list_) list_->setCurrentRow(index);
+    OnUninstall();
 }
 
 void AppListPanel::OnUninstall() {

@@ -11,11 +11,12 @@
 #include <QString>
 #include <atomic>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "core/app_message.h"
+#include "core/worker_set.h"
 #include "software/kp_info.h"
 
 class QLabel;
@@ -36,7 +37,8 @@ public:
         QPushButton* startup = nullptr;
         QPushButton* upgrade = nullptr;
         QPushButton* install = nullptr;
-        QPushButton* more = nullptr;
+        QPushButton* more = nullptr;  // the row's panel: uninstalls the row ("卸载")
+        std::string entryName;        // UTF-8, as in the catalogue
     };
 
     AppListPanel(QListWidget* list, AppWindow host);
@@ -44,7 +46,8 @@ public:
     ~AppListPanel() override;
 
     // Reloads the catalogue on a worker, then replaces the rows; `then` runs on the UI
-    // thread once the new rows are in.
+    // thread once the new rows are in. A row whose entry is being installed keeps its
+    // install button off and its progress.
     void BuildAppList(std::function<void()> then = nullptr);
 
     // The host's notifications about "appList" and "appUninstallBtn"; true when taken.
@@ -59,6 +62,8 @@ public:
     int RowCount() const { return static_cast<int>(rows_.size()); }
     // Null when out of range.
     const Row* RowAt(int index) const;
+    // Worker threads held: running, or finished and not yet joined.
+    size_t WorkerThreads() const { return workers_.Held(); }
 
 private:
     void ShowRows(unsigned generation);
@@ -66,14 +71,17 @@ private:
     void OnStartup(QObject* button);
     void OnInstall(QObject* button);
     void OnUninstall();
+    void OnMore(int index);
+    void InstallEnded(const std::string& entryName);
     Row* RowFor(uintptr_t index);
 
     QPointer<QListWidget> list_;
     AppWindow host_;
     std::vector<Row> rows_;
     std::atomic<bool> stop_{false};
-    std::mutex workersLock_;
-    std::vector<std::thread> workers_;
+    WorkerSet workers_;
     unsigned requested_ = 0;                      // catalogue loads asked for (UI thread)
     std::vector<std::function<void()>> pending_;  // continuations of the loads
+    // Entries whose install runs, with the percent their row last showed (UI thread).
+    std::map<std::string, int> installing_;
 };

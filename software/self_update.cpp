@@ -4,8 +4,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "core/data_dir.h"
 #include "core/globals.h"
@@ -16,6 +14,7 @@
 #include "core/notice_box.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/worker_set.h"
 #include "platform/program_launch.h"
 #include "software/upgrade.h"
 
@@ -30,7 +29,7 @@ std::mutex g_checkLock;  // one check at a time: they share the list and install
 std::mutex g_stateLock;
 std::condition_variable g_wake;
 std::atomic<bool> g_stop{false};
-std::vector<std::thread> g_threads;
+WorkerSet g_checks;
 
 std::string WithoutTrailingSlash(std::string url) {
     while (!url.empty() && url.back() == '/') url.pop_back();
@@ -112,18 +111,20 @@ void upgradeThread(bool manual) {
 void StartUpgradeCheck(bool manual) {
     std::lock_guard<std::mutex> guard(g_stateLock);
     g_stop = false;
-    g_threads.emplace_back(upgradeThread, manual);
+    g_checks.Start([manual] { upgradeThread(manual); });
 }
 
 void StopUpgradeChecks() {
-    std::vector<std::thread> threads;
     {
         std::lock_guard<std::mutex> guard(g_stateLock);
         g_stop = true;
-        threads.swap(g_threads);
     }
     g_wake.notify_all();
-    for (std::thread& t : threads) JoinWorker(t);
+    g_checks.Wait();
     WaitSelfClosingNotices();
     g_stop = false;
+}
+
+size_t UpgradeCheckThreads() {
+    return g_checks.Held();
 }

@@ -9,6 +9,7 @@
 // A plain-HTTP base is used only when settings.json names one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The release base without a trailing "/".
@@ -29,3 +30,7 @@ void StartUpgradeCheck(bool manual);
 // Ends running checks early (no installer is opened any more) and joins them, and the
 // notices they showed. From the UI thread at shutdown; later checks may start again.
 void StopUpgradeChecks();
+
+// Threads of checks not yet joined: those still running, and finished ones until the
+// next check starts.
+size_t UpgradeCheckThreads();

@@ -26,6 +26,17 @@ constexpr int kDownloadAttempts = 5;
 constexpr int kTickMs = 200;
 constexpr long kTransferBuffer = 512 * 1024;
 
+std::atomic<unsigned> g_jobCount{0};
+
+// A name part no other job of this or another running process uses: the clock at its
+// making and the job's number.
+std::string NewPartTag() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const unsigned long long ns = static_cast<unsigned long long>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    return std::to_string(ns) + "-" + std::to_string(++g_jobCount);
+}
+
 struct CurlCleanup {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
@@ -325,8 +336,10 @@ int Upgrade::verify_package_file() {
     return VerifyFile(packagePath, expectedMd5);
 }
 
+Upgrade::Upgrade() : partTag_(NewPartTag()) {}
+
 std::string Upgrade::PartPath() const {
-    return packagePath + ".part";
+    return packagePath + "." + partTag_ + ".part";
 }
 
 int Upgrade::remove_files() {

@@ -32,7 +32,7 @@ struct UpdateInfo {
 // and `cancel`, which the progress ticker and waiters use while it runs.
 class Upgrade {
 public:
-    Upgrade() = default;
+    Upgrade();
     Upgrade(const Upgrade&) = delete;
     Upgrade& operator=(const Upgrade&) = delete;
 
@@ -93,7 +93,8 @@ public:
     // Fetches packageUrl into PartPath(). 0 success, 100 the local file cannot be
     // created, 101 size unknown, otherwise the last transfer error (nothing is left).
     int download_package_file();
-    // packagePath with ".part" appended: where the transfer writes until verified.
+    // packagePath with ".<tag>.part" appended, the tag this job's own: where the
+    // transfer writes until verified, so jobs for one package never share a file.
     std::string PartPath() const;
     // 0 when the MD5 of packagePath equals expectedMd5 exactly; -1 unreadable file.
     int verify_package_file();
@@ -127,6 +128,7 @@ private:
     bool finished_ = false;
     int finishedResult_ = -1;
     std::string transferMd5_;  // MD5 of the last complete transfer
+    const std::string partTag_;
 };
 
 // Whether `candidate` is a newer version than `reference`: the first three dotted

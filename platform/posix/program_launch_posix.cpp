@@ -21,6 +21,7 @@ struct ChildProcess::Impl {
     pid_t pid = -1;
     bool ended = false;
     int status = 0;
+    StartFailure failure = StartFailure::kNone;
 };
 
 namespace {
@@ -130,6 +131,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::string& path, const std::string& workDir) {
+    impl_->failure = StartFailure::kRefused;
     if (impl_->pid > 0) {
         t_lastError = EBUSY;
         return false;
@@ -138,6 +140,7 @@ bool ChildProcess::Start(const std::string& path, const std::string& workDir) {
     // As CreateProcess does, refuse a program that is not there before starting anything.
     if (host.empty() || !FileExists(host) || IsDirectory(host)) {
         t_lastError = host.empty() || !FileExists(host) ? ENOENT : EACCES;
+        impl_->failure = StartFailure::kNoProgram;
         return false;
     }
     std::string dir = workDir.empty() ? std::string() : WindowsPathToHost(workDir);
@@ -145,11 +148,25 @@ bool ChildProcess::Start(const std::string& path, const std::string& workDir) {
         t_lastError = ENOENT;
         return false;
     }
-    pid_t pid = Spawn(CommandFor(host, IsWindowsProgram(path)), dir);
-    if (pid < 0) return false;
+    const bool windowsProgram = IsWindowsProgram(path);
+    pid_t pid = Spawn(CommandFor(host, windowsProgram), dir);
+    if (pid < 0) {
+        // The program is there, so a launcher that cannot be found or run is what fails
+        // (Wine is only recommended by the package).
+        if (windowsProgram && (t_lastError == ENOENT || t_lastError == EACCES ||
+                               t_lastError == ENOEXEC || t_lastError == EINVAL)) {
+            impl_->failure = StartFailure::kNoLauncher;
+        }
+        return false;
+    }
     impl_->pid = pid;
     impl_->ended = false;
+    impl_->failure = StartFailure::kNone;
     return true;
+}
+
+StartFailure ChildProcess::Failure() const {
+    return impl_->failure;
 }
 
 bool ChildProcess::Wait(unsigned milliseconds) {

@@ -13,6 +13,7 @@ namespace platform {
 
 struct ChildProcess::Impl {
     PROCESS_INFORMATION info = {};
+    StartFailure failure = StartFailure::kNone;
 };
 
 namespace {
@@ -41,6 +42,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::string& path, const std::string& workDir) {
+    impl_->failure = StartFailure::kRefused;
     if (impl_->info.hProcess) {
         SetLastError(ERROR_BUSY);
         return false;
@@ -52,10 +54,18 @@ bool ChildProcess::Start(const std::string& path, const std::string& workDir) {
     PROCESS_INFORMATION info = {};
     if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                         workDir.empty() ? nullptr : workDir.c_str(), &si, &info)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            impl_->failure = StartFailure::kNoProgram;
         return false;
     }
     impl_->info = info;
+    impl_->failure = StartFailure::kNone;
     return true;
+}
+
+StartFailure ChildProcess::Failure() const {
+    return impl_->failure;
 }
 
 bool ChildProcess::Wait(unsigned milliseconds) {

@@ -796,6 +796,17 @@ TEST(MainFrameSoftwareTest, SoftwareTabListsTheCatalogueAndInstallsAMissingEditi
     ASSERT_TRUE(SpinUntil([&] { return uk->progress->value() == 100; }));
     EXPECT_EQ(uk->progress->format(), QString("100/100"));
 
+    // The rows built for that install offer their panels too: the first one uninstalls
+    // the tax control disk edition.
+    const QRect first = view->visualItemRect(view->item(0));
+    QTest::mouseClick(view->viewport(), Qt::RightButton, Qt::NoModifier,
+                      first.topLeft() + QPoint(20, first.height() / 2));
+    const AppListPanel::Row* skp = list.RowAt(0);
+    ASSERT_TRUE(skp->more->isVisibleTo(view));
+    EXPECT_EQ(skp->more->text(), QStringLiteral("卸载"));
+    skp->more->click();
+    ASSERT_TRUE(SpinUntil([&] { return env.Launched().find("UNWISE.EXE") != std::string::npos; }));
+
     // The home tab's refresh finds an edition installed since.
     ASSERT_TRUE(testsupport::WriteFile(
         env.prefixDir() + "/system.reg",
@@ -808,6 +819,28 @@ TEST(MainFrameSoftwareTest, SoftwareTabListsTheCatalogueAndInstallsAMissingEditi
     // An installed edition starts from its home button.
     Click(frame, "kp_skp");
     ASSERT_TRUE(SpinUntil([&] { return env.Launched().find("newskkp.exe") != std::string::npos; }));
+}
+
+TEST(MainFrameSoftwareTest, AnEditionThatCannotStartSaysWhatIsMissing) {
+    MainWindowEnv::Options options;
+    options.wineMissing = true;
+    MainWindowEnv env(options);
+    ASSERT_TRUE(env.ok()) << env.error();
+    DetectKpSoftware();
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    TakeShownMessageBoxes();
+    Click(frame, "kp_skp");
+    std::vector<ShownMessageBox> failures;
+    for (ShownMessageBox& box : TakeShownMessageBoxes())
+        if (box.text.find(L"开票软件") == 0) failures.push_back(box);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].text, L"开票软件无法启动：缺少Wine，无法运行Windows程序");
+    EXPECT_EQ(failures[0].title, std::wstring(kAppTitle));
+    EXPECT_EQ(failures[0].owner, frame.handle());
+    EXPECT_EQ(failures[0].flags & 0xF0, static_cast<unsigned>(kMbIconWarning));
+    EXPECT_TRUE(Logged(env, "cannot run"));
 }
 
 namespace {

@@ -79,10 +79,12 @@ MainWindowEnv::MainWindowEnv(const Options& options) : options_(options) {
             Entry("Talvora演示记账", "app/demo_ledger.png", url, md5, "2.1") + ", " +
             Entry("Talvora演示报税", "app/demo_tax.png", url, md5, "0") + "]}");
 
-    const std::string launcher = app_ / "fake-wine";
-    testsupport::WriteFile(
-        launcher, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + Quote(app_ / "launched") + "\n");
-    chmod(launcher.c_str(), 0755);
+    const std::string launcher = app_ / (options.wineMissing ? "no-wine" : "fake-wine");
+    if (!options.wineMissing) {
+        testsupport::WriteFile(
+            launcher, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + Quote(app_ / "launched") + "\n");
+        chmod(launcher.c_str(), 0755);
+    }
     const std::string base = service_->url();
     std::string settings = "{\"portalListBase\": " + Quote(base + "/files") +
                            ", \"ipLookupUrl\": " + Quote(base + "/ip/cityjson") +

@@ -20,6 +20,7 @@ public:
     struct Options {
         bool objectStore = false;
         bool ukInstalled = true;  // false leaves the tax UKey edition out of the prefix
+        bool wineMissing = false;  // the launcher setting names a program that is not there
     };
     MainWindowEnv();
     explicit MainWindowEnv(const Options& options);

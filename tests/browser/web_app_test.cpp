@@ -185,6 +185,46 @@ TEST_F(WebAppTest, AgencyIsSignedInAndReloadsRenewOnlyTheTokens) {
     EXPECT_EQ(log.find(lastToken), std::string::npos);
 }
 
+TEST_F(WebAppTest, AFailedLoadIsFollowedByALoadOfTheApplicationItself) {
+    // The service refuses the web application's first request, then answers again.
+    browsertest::UseDemoAccount(0);
+    DevService::Fault refuse;
+    refuse.drop = true;
+    refuse.times = 1;
+    ASSERT_TRUE(service_.SetFault("/gacv/", refuse));
+    HostWindow host;
+    host.show();
+    OpenWebApp(host.webApp());
+    BrowserView* view = nullptr;
+    auto errorShown = [&] {
+        return Js(view->page(), "document.body ? document.body.innerText : ''")
+            .toString()
+            .startsWith("Failed to load URL");
+    };
+    ASSERT_TRUE(WaitUntil([&] {
+        CBrowserClient* client = host.webApp().browserClient();
+        view = client ? client->GetBrowser() : nullptr;
+        return view && errorShown();
+    }));
+
+    // The next reload (home tab, sign-in, the hour's rule) brings the application with
+    // the renewed tokens, not the error page again.
+    ReloadWebApp(host.webApp());
+    ASSERT_TRUE(WaitForLoad(view, 1));
+    EXPECT_EQ(Cookie(view, "znfm_token").toStdString(), g_config->Snapshot().accessToken);
+    EXPECT_EQ(ElementText(view->page(), "route"), "#/smartCode");
+
+    // F5 on an error page tries the failed address again too.
+    ASSERT_TRUE(service_.SetFault("/gacv/", refuse));
+    ReloadWebApp(host.webApp());
+    ASSERT_TRUE(WaitUntil(errorShown));
+    QTest::keyClick(view->focusProxy(), Qt::Key_F5);
+    ASSERT_TRUE(WaitForLoad(view, 2));
+    // Once loaded, a reload is a reload of the application.
+    ReloadWebApp(host.webApp());
+    EXPECT_TRUE(WaitForLoad(view, 3));
+}
+
 TEST_F(WebAppTest, MemberRoleAndNoCookieWithoutAHost) {
     browsertest::UseDemoAccount(1);
     HostWindow host;

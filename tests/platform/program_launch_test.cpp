@@ -71,6 +71,7 @@ TEST_F(ProgramLaunchTest, MissingProgramOrLauncherFailsToStart) {
     platform::ChildProcess missing;
     EXPECT_FALSE(missing.Start("C:\\K\\absent.exe", ""));
     EXPECT_EQ(ENOENT, platform::LastSystemError());
+    EXPECT_EQ(platform::StartFailure::kNoProgram, missing.Failure());
     EXPECT_FALSE(missing.Start("Q:\\nodrive.exe", ""));
     EXPECT_EQ(0u, missing.Pid());
 
@@ -78,6 +79,18 @@ TEST_F(ProgramLaunchTest, MissingProgramOrLauncherFailsToStart) {
     platform::ChildProcess noLauncher;
     EXPECT_FALSE(noLauncher.Start("C:\\K\\app.exe", ""));
     EXPECT_NE(0, platform::LastSystemError());
+    EXPECT_EQ(platform::StartFailure::kNoLauncher, noLauncher.Failure());
+    // A launcher that is there but may not run is no launcher either.
+    ASSERT_TRUE(WriteFile(dir_ / "not-executable", "#!/bin/sh\n"));
+    platform::SetWindowsProgramLauncher(dir_ / "not-executable");
+    EXPECT_FALSE(noLauncher.Start("C:\\K\\app.exe", ""));
+    EXPECT_EQ(platform::StartFailure::kNoLauncher, noLauncher.Failure());
+
+    platform::SetWindowsProgramLauncher(launcher_);
+    platform::ChildProcess started;
+    ASSERT_TRUE(started.Start("C:\\K\\app.exe", ""));
+    EXPECT_EQ(platform::StartFailure::kNone, started.Failure());
+    EXPECT_TRUE(started.Wait(60000));
 }
 
 TEST_F(ProgramLaunchTest, WaitTimesOutOnARunningProgram) {

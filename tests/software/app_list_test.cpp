@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/data_dir.h"
 #include "core/local_settings.h"
 #include "core/messages.h"
 #include "core/text.h"
@@ -127,6 +128,18 @@ protected:
         ASSERT_TRUE(SpinUntil([&built] { return built; }));
     }
     std::string Launched() { return ReadFile(app_ / "launched"); }
+    void UseLauncher(const std::string& launcher) {
+        ASSERT_TRUE(WriteFile(app_ / "settings.json",
+                              "{\"appCatalogueUrl\": " + Quote(service_.url() + "/app/app.json") +
+                                  ", \"wineLauncher\": " + Quote(launcher) + "}"));
+        ReloadLocalSettings();
+    }
+    static size_t Occurrences(const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
     size_t LaunchCount() {
         std::string text = Launched();
         return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -234,6 +247,72 @@ TEST_F(AppListTest, InstallByEditionStartsTheEditionsRow) {
     EXPECT_FALSE(Row(4).install->isEnabled());
     EXPECT_NE(std::string::npos,
               Launched().find(Utf8ToAnsi("增值税发票开票软件（税务UKey版）.exe")));
+}
+
+TEST_F(AppListTest, AnEntryInstallsOnceWhileTheListIsBuiltAgain) {
+    host_->show();
+    Build();
+    DevService::Fault slow;
+    slow.rateBytesPerSec = 100000;
+    ASSERT_TRUE(service_.SetFault("/files/app/good.exe", slow));
+    Row(2).install->click();
+    ASSERT_TRUE(SpinUntil(
+        [this] { return Row(2).progress->value() > 0 && Row(2).progress->value() < 100; }));
+
+    // The software tab opened again during the download: the row is still the running
+    // install, not a new one to start.
+    Build();
+    EXPECT_FALSE(Row(2).install->isEnabled());
+    EXPECT_TRUE(Row(2).progress->text().endsWith("/100")) << Row(2).progress->text().toStdString();
+    EXPECT_TRUE(Row(4).install->isEnabled());  // other rows as they were
+    // Even a click that reaches the button does not start a second one.
+    Row(2).install->setEnabled(true);
+    Row(2).install->click();
+    EXPECT_FALSE(Row(2).install->isEnabled());
+
+    ASSERT_TRUE(SpinUntil([this] { return LaunchCount() == 1; }));
+    // One install ran, with one download.
+    EXPECT_EQ(1u, Occurrences(app_.Log(), "index=2 "));
+    EXPECT_EQ(1u, Occurrences(app_.Log(), "download over\r\n"));
+    EXPECT_NE(std::string::npos, app_.Log().find("install of row 2 already running\r\n"));
+    const std::string exe = JoinPath(DataDir(), "exe");
+    std::vector<platform::DirEntry> files = platform::ListDir(exe);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(Utf8ToAnsi("演示甲") + ".exe", files[0].name);
+    EXPECT_EQ(good_, ReadFile(exe + "/" + files[0].name));
+
+    // Once it has ended (the installer has run) the entry may be installed again.
+    ASSERT_TRUE(service_.ClearFaults());
+    for (int i = 0; i < 200 && !Row(2).install->isEnabled(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Build();
+    }
+    EXPECT_TRUE(Row(2).install->isEnabled());
+}
+
+TEST_F(AppListTest, AnInstallerThatCannotStartSaysWhatIsMissing) {
+    UseLauncher(app_ / "no-wine-here");
+    host_->show();
+    Build();
+    Row(2).install->click();
+    ASSERT_TRUE(SpinUntil([this] { return Row(2).install->isEnabled(); }));
+    EXPECT_EQ(QStringLiteral("缺少Wine，无法运行Windows程序"), Row(2).progress->text());
+    EXPECT_TRUE(Row(2).progress->styleSheet().contains("red.png"));
+    EXPECT_EQ(0u, LaunchCount());
+    EXPECT_NE(std::string::npos, app_.Log().find("msg:缺少Wine，无法运行Windows程序\r\n"));
+}
+
+TEST_F(AppListTest, VisitsAndSelectionsLeaveNoThreadsBehind) {
+    host_->show();
+    for (int visit = 0; visit < 12; ++visit) {
+        Build();
+        host_->panel->Notify("itemselect", app_list_controls::kList);
+    }
+    // Give the last lookups time to end; the next visit then finds only itself running.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Build();
+    EXPECT_LE(host_->panel->WorkerThreads(), 2u);
+    EXPECT_EQ(5, host_->panel->RowCount());
 }
 
 }  // namespace

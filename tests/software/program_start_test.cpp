@@ -66,21 +66,34 @@ TEST_F(ProgramStartTest, LaunchStartsTheEditionUnderTheLauncher) {
 }
 
 TEST_F(ProgramStartTest, LaunchWithoutAnEntryFails) {
-    EXPECT_EQ(-1, LaunchKpSoftware("NotInstalled", "x.exe"));
+    EXPECT_EQ(kStartNotInstalled, LaunchKpSoftware("NotInstalled", "x.exe"));
     EXPECT_NE(std::string::npos, app_.Log().find("没有安装JSP开票软件！\r\n"));
-    // A start that fails is not reported: the entry exists, its program does not.
+    // The entry exists, its program does not: the caller learns what is missing.
     ASSERT_TRUE(WriteFile(prefix_ / "system.reg",
                           testsupport::SystemRegText(
                               {{"Ghost", {{"UninstallString", "C:\\Ghost\\uninst.exe"}}}}, false)));
-    EXPECT_EQ(0, LaunchKpSoftware("Ghost", "ghost.exe"));
+    EXPECT_EQ(kStartNoProgram, LaunchKpSoftware("Ghost", "ghost.exe"));
+    EXPECT_EQ(L"程序文件不存在", StartFailureText(kStartNoProgram));
+    EXPECT_EQ(L"未找到软件的安装信息", StartFailureText(kStartNotInstalled));
 }
 
 TEST_F(ProgramStartTest, RunProgramWaitsAndReportsStartFailures) {
     EXPECT_EQ(0, RunProgram("C:\\Program Files\\DemoPdf\\viewer.exe", true));
     EXPECT_EQ(platform::WindowsPathToHost("C:\\Program Files\\DemoPdf\\viewer.exe") + "\n",
               ReadFile(app_ / "launched"));  // waited for, so already written
-    EXPECT_EQ(-1, RunProgram("C:\\Program Files\\DemoPdf\\missing.exe", false));
+    EXPECT_EQ(kStartNoProgram, RunProgram("C:\\Program Files\\DemoPdf\\missing.exe", false));
     EXPECT_NE(std::string::npos, app_.Log().find("失败！\r\n"));
+
+    // Without Wine no Windows program starts, and the text says so.
+    ASSERT_TRUE(WriteFile(app_ / "settings.json",
+                          "{\"wineLauncher\": \"" + (app_ / "no-wine") + " --quiet\"}"));
+    ReloadLocalSettings();
+    EXPECT_EQ(kStartNoLauncher, RunProgram("C:\\Program Files\\DemoPdf\\viewer.exe", true));
+    EXPECT_EQ(kStartNoLauncher,
+              LaunchKpSoftware(Utf8ToAnsi("增值税发票税控开票软件(税控盘版)"), "newskkp.exe"));
+    EXPECT_EQ(L"缺少Wine，无法运行Windows程序", StartFailureText(kStartNoLauncher));
+    EXPECT_NE(std::string::npos,
+              app_.Log().find("launcher [" + (app_ / "no-wine") + " --quiet] cannot run"));
 }
 
 }  // namespace

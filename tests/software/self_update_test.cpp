@@ -7,6 +7,7 @@
 
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/data_dir.h"
@@ -14,6 +15,7 @@
 #include "core/local_settings.h"
 #include "core/message_box.h"
 #include "core/messages.h"
+#include "core/notice_box.h"
 #include "core/settings.h"
 #include "core/text.h"
 #include "platform/fs.h"
@@ -252,7 +254,8 @@ TEST_F(SelfUpdateTest, FailuresAreSilentUnlessAskedAndLeaveNothing) {
     EXPECT_TRUE(Opened().empty());
     EXPECT_EQ(0, InstallerStarts());
     EXPECT_FALSE(platform::FileExists(app_ / "Talvora_v1.3.0.0.deb"));
-    EXPECT_FALSE(platform::FileExists(app_ / "Talvora_v1.3.0.0.deb.part"));
+    for (const platform::DirEntry& e : platform::ListDir(app_.path()))
+        EXPECT_EQ(std::string::npos, e.name.find(".part")) << e.name;
     EXPECT_TRUE(LogHas("download_package_file_and_verify failed\r\n"));
 
     // A broken list or a lost connection: the manual check says there is nothing new.
@@ -314,6 +317,36 @@ TEST_F(SelfUpdateTest, ForcedUpdateShowsTheNoticeAndAStopKeepsTheInstallerClosed
     EXPECT_EQ(0, InstallerStarts());
     EXPECT_TRUE(LogHas("must ota:" + JoinPath(DataDir(), "Talvora_v2.0.0.0.deb") + "\r\n"));
     EXPECT_TRUE(LogHas("upgradeThread exit\r\n"));
+}
+
+TEST_F(SelfUpdateTest, FinishedChecksAndNoticesAreJoinedAsTheNextStarts) {
+    // Nothing newer: each silent check ends by itself. A running program starts one at
+    // every click of the version; the ended ones must not be kept until exit.
+    WriteList("{\"UpdateList\": [" + Element("1.0.1.0", "Talvora_v1.0.1.0.deb", "x") + "]}");
+    const int checks = 8;
+    for (int i = 1; i <= checks; ++i) {
+        StartUpgradeCheck(false);
+        for (int w = 0; w < 3000; ++w) {
+            const std::string log = app_.Log();
+            size_t ended = 0;
+            for (size_t at = log.find("upgradeThread exit"); at != std::string::npos;
+                 at = log.find("upgradeThread exit", at + 1))
+                ++ended;
+            if (ended >= static_cast<size_t>(i)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // Without a display the notice is answered at once and its closer waits 1 ms.
+        ShowSelfClosingNotice(L"检测到新版本，开始升级!\n", 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // The last check (its end may not be marked yet) and the one before it at most;
+    // the last notice's two threads and, at most, the pair before them.
+    EXPECT_LE(UpgradeCheckThreads(), 2u);
+    EXPECT_LE(SelfClosingNoticeThreads(), 4u);
+    StopUpgradeChecks();
+    EXPECT_EQ(0u, UpgradeCheckThreads());
+    EXPECT_EQ(0u, SelfClosingNoticeThreads());
+    TakeShownMessageBoxes();
 }
 
 TEST(SelfUpdateHttps, ListAndInstallerAreFetchedOnlyFromAVerifiedHost) {

@@ -383,6 +383,34 @@ TEST_F(UpgradeTest, SlowTransferReportsProgressBetweenZeroAndHundred) {
     EXPECT_EQ(100, posted.back().lParam);
 }
 
+TEST_F(UpgradeTest, JobsForOnePackageWriteFilesOfTheirOwn) {
+    // A slow job and a quick one for the same package: the quick one neither removes
+    // nor renames the file the slow one is still writing.
+    DevService::Fault slow;
+    slow.rateBytesPerSec = 400000;
+    ASSERT_TRUE(service_.SetFault("/files/pkg.zip", slow));
+    ASSERT_TRUE(WriteFile(service_.staticDir() + "/same.zip", bytes_));
+    Upgrade quick;
+    quick.packageUrl = service_.FileUrl("same.zip");
+    quick.packagePath = job_.packagePath;
+    quick.expectedMd5 = job_.expectedMd5;
+    ASSERT_NE(job_.PartPath(), quick.PartPath());
+    EXPECT_EQ(0u, job_.PartPath().find(job_.packagePath + "."));
+    EXPECT_EQ(".part", job_.PartPath().substr(job_.PartPath().size() - 5));
+
+    std::future<int> first =
+        std::async(std::launch::async, [this] { return RunDownloadJob(&job_); });
+    for (int i = 0; i < 3000 && job_.attemptBytes.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GT(job_.attemptBytes.load(), 0);
+    EXPECT_EQ(0, RunDownloadJob(&quick));
+    EXPECT_TRUE(platform::FileExists(job_.PartPath()));  // the slow one's transfer goes on
+    EXPECT_EQ(0, first.get());
+    EXPECT_EQ(bytes_, ReadFile(job_.packagePath));
+    EXPECT_FALSE(platform::FileExists(job_.PartPath()));
+    EXPECT_FALSE(platform::FileExists(quick.PartPath()));
+}
+
 class UpgradeTls : public ::testing::Test {
 protected:
     void SetUp() override {

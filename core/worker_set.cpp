@@ -1,4 +1,4 @@
-#include "browser/worker_set.h"
+#include "core/worker_set.h"
 
 #include "core/message_box.h"
 
@@ -27,4 +27,16 @@ void WorkerSet::Wait() {
         workers.swap(workers_);
     }
     for (Worker& w : workers) JoinWorker(w.thread);
+}
+
+bool WorkerSet::Busy() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Worker& w : workers_)
+        if (!w.done->load()) return true;
+    return false;
+}
+
+size_t WorkerSet::Held() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return workers_.size();
 }

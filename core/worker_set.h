@@ -1,8 +1,10 @@
-// Threads a window starts for single actions and must outlive: finished ones are
-// joined when the next starts, the rest when the set is destroyed.
+// Threads an owner starts for single actions and must outlive: finished ones are
+// joined when the next starts, the rest when the set is destroyed. Any layer may
+// keep one; no Qt.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,12 +22,16 @@ public:
     // Waits for every worker started so far (answering their message boxes when
     // called on the UI thread, see JoinWorker).
     void Wait();
+    // True while a worker started here has not finished its work.
+    bool Busy() const;
+    // Threads held, running or finished and not yet joined.
+    size_t Held() const;
 
 private:
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;
     };
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::vector<Worker> workers_;
 };
