@@ -23,11 +23,11 @@ void ReadQrScene(const std::string& answer, std::string* qrText, std::string* sc
 
 // What one poll answer (not empty) says.
 enum class QrPollState {
-    kWait,       // not scanned yet, or not readable: ask again
-    kNotBound,   // scanned by an account without a mobile number
-    kNoAuth,     // scanned and bound but "auth" is no object: polling ends silently
-    kNoTokens,   // "auth" lacks a token string: no sign-in, the tokens held stay
-    kSignedIn,   // both tokens and the mobile number below
+    kWait,      // not scanned yet, or not readable: ask again
+    kNotBound,  // scanned by an account without a mobile number
+    kNoAuth,    // scanned and bound but "auth" is no object: polling ends silently
+    kNoTokens,  // "auth" lacks a token string: no sign-in, the tokens held stay
+    kSignedIn,  // both tokens and the mobile number below
 };
 struct QrPollAnswer {
     QrPollState state = QrPollState::kWait;

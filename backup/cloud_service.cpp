@@ -117,8 +117,8 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
         r.fileTime = StringMember(item, "fileTime");
         r.bakTime = StringMember(item, "bakEndTime");
         Json::Value info;
-        if (item["fileInfo"].isString() && ParseJson(item["fileInfo"].asString(), &info, JsonMode::kStrict) &&
-            info.isObject()) {
+        if (item["fileInfo"].isString() &&
+            ParseJson(item["fileInfo"].asString(), &info, JsonMode::kStrict) && info.isObject()) {
             r.appVer = StringMember(info, "appVer");
             r.dirName = StringMember(info, "dirName");
             r.taxSn = StringMember(info, "taxSn");

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "core/data_dir.h"
-#include "core/machine_info.h"
 #include "core/globals.h"
 #include "core/json_parse.h"
 #include "core/log.h"
@@ -183,15 +182,15 @@ int RestoreConfig() {
     if (list.empty()) return -1;
     // Files without the mark hold the texts in the system code page.
     const bool utf8 = JsonBool(root[kUtf8Member], false);
-    auto text = [utf8](const Json::Value& item, const char* name) {
+    auto readText = [utf8](const Json::Value& item, const char* name) {
         const std::string bytes = JsonString(JsonMember(item, name));
         return utf8 ? Utf8ToWide(bytes) : AnsiToWide(bytes);
     };
     c.usList.clear();
     for (const Json::Value& item : list) {
         SavedAccount a;
-        a.us = text(item, "us");
-        a.pw = text(item, "pw");
+        a.us = readText(item, "us");
+        a.pw = readText(item, "pw");
         c.usList.push_back(a);
     }
     if (root["autoLogin"].isBool()) {

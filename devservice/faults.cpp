@@ -1,8 +1,9 @@
-#include "core/json_parse.h"
 #include "devservice/faults.h"
 
 #include <chrono>
 #include <thread>
+
+#include "core/json_parse.h"
 
 namespace devservice {
 

@@ -45,7 +45,8 @@ void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx) {
             SendJson(res, Bad("scan needs a sceneStr"), 400);
             return;
         }
-        if (!ScanScene(ctx, spec["sceneStr"].asString(), JsonBool(JsonMember(spec, "mobBinded"), true),
+        if (!ScanScene(ctx, spec["sceneStr"].asString(),
+                       JsonBool(JsonMember(spec, "mobBinded"), true),
                        JsonString(JsonMember(spec, "mobile"), ""))) {
             SendJson(res, Bad("unknown scene"), 404);
             return;

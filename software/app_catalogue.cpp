@@ -111,8 +111,7 @@ std::string AppCatalogueUrl() {
 std::vector<AppEntry> ParseAppCatalogue(const std::string& body) {
     std::vector<AppEntry> entries;
     Json::Value root;
-    if (ParseJson(body, &root) && root.isObject() &&
-        root["appList"].isArray()) {
+    if (ParseJson(body, &root) && root.isObject() && root["appList"].isArray()) {
         for (const Json::Value& item : root["appList"]) {
             AppEntry e;
             if (item.isObject()) {

@@ -255,8 +255,8 @@ TEST_F(QrLoginTest, UnboundScanFails) {
 }
 
 TEST_F(QrLoginTest, AuthWithoutBothTokensIsNoSignInAndKeepsTheRecord) {
-    for (const char* auth : {R"({})", R"({"access_token":"A2","refresh_token":7})",
-                             R"({"refresh_token":"R2"})"}) {
+    for (const char* auth :
+         {R"({})", R"({"access_token":"A2","refresh_token":7})", R"({"refresh_token":"R2"})"}) {
         SCOPED_TRACE(auth);
         {
             std::lock_guard<std::mutex> guard(g_config->mutex);

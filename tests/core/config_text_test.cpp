@@ -71,9 +71,10 @@ TEST_F(ConfigTextTest, TextsComeBackExactlyAfterARestart) {
 
 TEST_F(ConfigTextTest, FilesOfTheEarlierFormStillRead) {
     // Code-page bytes in the strings, with no mark: the earlier form.
-    WriteConfigJson("{\n   \"autoLogin\" : true,\n   \"rememPw\" : 1,\n   \"usList\" : [\n      {\n"
-                    "         \"pw\" : \"" +
-                    WideToAnsi(L"财税密码") + "\",\n         \"us\" : \"13800000001\"\n      }\n   ]\n}\n");
+    WriteConfigJson(
+        "{\n   \"autoLogin\" : true,\n   \"rememPw\" : 1,\n   \"usList\" : [\n      {\n"
+        "         \"pw\" : \"" +
+        WideToAnsi(L"财税密码") + "\",\n         \"us\" : \"13800000001\"\n      }\n   ]\n}\n");
     ASSERT_EQ(RestoreConfig(), 0);
     ConfigData c = g_config->Snapshot();
     ASSERT_EQ(c.usList.size(), 1u);

@@ -52,10 +52,11 @@ TEST(JsonParse, SizeAndValueCountAreBounded) {
 
 TEST(JsonParse, HugeNumbersAreNoIntegers) {
     Json::Value root;
-    ASSERT_TRUE(ParseJson(R"({"u64":18446744073709551616,"e19":1e19,"neg":-1e19,"max":9223372036854775807,)"
-                          R"("over":9223372036854775808,"whole":5000.0,"half":2.5,"int":42,)"
-                          R"("big32":2147483648,"text":"12"})",
-                          &root));
+    ASSERT_TRUE(
+        ParseJson(R"({"u64":18446744073709551616,"e19":1e19,"neg":-1e19,"max":9223372036854775807,)"
+                  R"("over":9223372036854775808,"whole":5000.0,"half":2.5,"int":42,)"
+                  R"("big32":2147483648,"text":"12"})",
+                  &root));
     for (const char* name : {"u64", "e19", "neg", "over", "half", "text"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(JsonInt64(root[name], -7), -7);

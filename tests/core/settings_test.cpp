@@ -276,9 +276,10 @@ TEST_F(SettingsTest, HugeNumbersInSettingsAreDefaultsAndEveryRequestStillRuns) {
     EXPECT_EQ(LocalSettingInt("b", 15), 15);
     EXPECT_NE(app.Log().find("settings.json ignored"), std::string::npos);
 
-    ASSERT_TRUE(WriteFile(app / "settings.json",
-                          R"({"httpTimeoutMs":18446744073709551616,"httpStallSeconds":1e19,)"
-                          R"("b":5000.0,"c":-9223372036854775808,"tlsVerify":1e19,"caFile":1e19})"));
+    ASSERT_TRUE(
+        WriteFile(app / "settings.json",
+                  R"({"httpTimeoutMs":18446744073709551616,"httpStallSeconds":1e19,)"
+                  R"("b":5000.0,"c":-9223372036854775808,"tlsVerify":1e19,"caFile":1e19})"));
     ReloadLocalSettings();
     EXPECT_EQ(LocalSettingInt("httpTimeoutMs", 11), 11);
     EXPECT_EQ(LocalSettingInt("httpStallSeconds", 12), 12);
