@@ -9,8 +9,9 @@
 #include <cstddef>
 #include <string>
 
-// Texts longer than this are refused unread; no lower than the HTTP reply cap.
-constexpr size_t kJsonMaxBytes = 64u << 20;
+// Texts longer than this are refused unread. Above the HTTP reply cap (64 MiB), so every
+// reply taken is read, and above the local service's fault switches that carry one.
+constexpr size_t kJsonMaxBytes = 128u << 20;
 // Arrays and objects nested deeper than this are refused: real documents are a few levels
 // deep, and the reader recurses once per level.
 constexpr int kJsonMaxDepth = 128;
