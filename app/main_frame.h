@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/account_refresh.h"
 #include "app/backup_windows.h"
 #include "app/memory_gauge_feed.h"
 #include "browser/portal_loader.h"
@@ -36,6 +37,8 @@ public:
     // Once, before the window is shown: tray icon, version, automatic sign-in, the
     // machine and edition lines, update check, portals, web application, tax data scan.
     void InitMainWindow();
+    // Every control of the layout was found; without that the window must not be shown.
+    bool Ready() const { return ready_; }
     // The home tab's refresh: portals and web application afresh, editions detected again.
     void HomeRefresh();
     void AddTrayIcon();
@@ -116,6 +119,7 @@ private:
     BackupWindows backupWindows_;
     PortalLoader portalLoader_;
     MemoryGaugeFeed memoryFeed_;
-    std::thread autoSignIn_;
+    AccountRefresh accountRefresh_;
+    // The automatic sign-in, then the start-up scan, whose cloud list needs its token.
     std::thread scan_;
 };
