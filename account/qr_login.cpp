@@ -8,6 +8,7 @@
 #include "core/data_dir.h"
 #include "core/globals.h"
 #include "core/http_client.h"
+#include "core/json_parse.h"
 #include "core/log.h"
 #include "core/log_mask.h"
 #include "core/message_box.h"
@@ -67,10 +68,18 @@ QrPollAnswer ReadQrPollAnswer(const std::string& answer) {
         out.state = QrPollState::kNoAuth;
         return out;
     }
+    // As with the password: without both tokens there is no sign-in, and the tokens
+    // held so far stay.
+    const Json::Value& access = auth["access_token"];
+    const Json::Value& refresh = auth["refresh_token"];
+    if (!access.isString() || !refresh.isString()) {
+        out.state = QrPollState::kNoTokens;
+        return out;
+    }
     out.state = QrPollState::kSignedIn;
-    out.mobile = root["mobile"].isString() ? root["mobile"].asString() : "";
-    out.accessToken = auth["access_token"].isString() ? auth["access_token"].asString() : "";
-    out.refreshToken = auth["refresh_token"].isString() ? auth["refresh_token"].asString() : "";
+    out.mobile = JsonString(root["mobile"]);
+    out.accessToken = access.asString();
+    out.refreshToken = refresh.asString();
     return out;
 }
 
@@ -165,6 +174,11 @@ void QrLoginSession::Poll(std::string body, int role, AppWindow loginWindow, App
             return;
         }
         if (reply.state == QrPollState::kNoAuth) return;
+        if (reply.state == QrPollState::kNoTokens) {
+            WriteLog("wx login error: no token\r\n");
+            Post(loginWindow, 2, L"登录失败！请联系服务人员");
+            return;
+        }
         const std::string& mobile = reply.mobile;
         std::lock_guard<std::mutex> guard(lock_);
         // A stopped session neither signs in nor reports.

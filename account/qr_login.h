@@ -23,14 +23,15 @@ void ReadQrScene(const std::string& answer, std::string* qrText, std::string* sc
 
 // What one poll answer (not empty) says.
 enum class QrPollState {
-    kWait,       // not scanned yet, or not readable: ask again
-    kNotBound,   // scanned by an account without a mobile number
-    kNoAuth,     // scanned and bound but without tokens: polling ends silently
-    kSignedIn,   // tokens and mobile number below
+    kWait,      // not scanned yet, or not readable: ask again
+    kNotBound,  // scanned by an account without a mobile number
+    kNoAuth,    // scanned and bound but "auth" is no object: polling ends silently
+    kNoTokens,  // "auth" lacks a token string: no sign-in, the tokens held stay
+    kSignedIn,  // both tokens and the mobile number below
 };
 struct QrPollAnswer {
     QrPollState state = QrPollState::kWait;
-    std::string accessToken, refreshToken, mobile;  // kSignedIn only; missing ones empty
+    std::string accessToken, refreshToken, mobile;  // kSignedIn only; a missing mobile empty
 };
 QrPollAnswer ReadQrPollAnswer(const std::string& answer);
 
@@ -41,7 +42,8 @@ QrPollAnswer ReadQrPollAnswer(const std::string& answer);
 //   wParam 1, text = the mobile number, to loginWindow and mainWindow (tokens, account,
 //            role and an empty password are in g_config by then: a QR sign-in cannot
 //            be renewed with a password);
-//   wParam 2, text = "登录超时！" or "未绑定手机号", to loginWindow.
+//   wParam 2, text = "登录超时！", "未绑定手机号" or (an answer without both tokens)
+//            "登录失败！请联系服务人员", to loginWindow.
 // Stop() clears the flag and waits for the worker (one poll, at most about 0.5 s);
 // once it returns no further message is posted. The destructor stops.
 class QrLoginSession {

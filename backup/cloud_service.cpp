@@ -3,11 +3,11 @@
 #include <json/json.h>
 
 #include <atomic>
-#include <memory>
 
 #include "backup/archive_name.h"
 #include "core/globals.h"
 #include "core/http_client.h"
+#include "core/json_parse.h"
 #include "core/log.h"
 #include "core/log_mask.h"
 #include "core/service_reply.h"
@@ -34,12 +34,11 @@ std::string ForLog(const std::string& utf8) {
 }
 
 std::string StringMember(const Json::Value& object, const char* name) {
-    const Json::Value& v = object[name];
-    return v.isString() ? v.asString() : std::string();
+    return JsonString(JsonMember(object, name));
 }
 
 bool Int64Member(const Json::Value& object, const char* name, int64_t* out) {
-    const Json::Value& v = object[name];
+    const Json::Value& v = JsonMember(object, name);
     // An integer in the text: a fraction or exponent form is no identifier or size.
     if ((v.type() != Json::intValue && v.type() != Json::uintValue) || !v.isInt64()) return false;
     *out = v.asInt64();
@@ -59,14 +58,6 @@ bool TokenExpired(const std::string& reply) {
 
 // Whether the last ListBackups read the service's list.
 std::atomic<bool> g_listRead{false};
-
-bool ParseStrict(const std::string& text, Json::Value* root) {
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), root, &errors);
-}
 
 }  // namespace
 
@@ -145,8 +136,8 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
         r.fileTime = StringMember(item, "fileTime");
         r.bakTime = StringMember(item, "bakEndTime");
         Json::Value info;
-        if (item["fileInfo"].isString() && ParseStrict(item["fileInfo"].asString(), &info) &&
-            info.isObject()) {
+        if (item["fileInfo"].isString() &&
+            ParseJson(item["fileInfo"].asString(), &info, JsonMode::kStrict) && info.isObject()) {
             r.appVer = StringMember(info, "appVer");
             r.dirName = StringMember(info, "dirName");
             r.taxSn = StringMember(info, "taxSn");

@@ -2,12 +2,11 @@
 
 #include <json/json.h>
 
-#include <memory>
-
 #include "browser/area_list.h"
 #include "browser/open_url.h"
 #include "browser/web_addresses.h"
 #include "core/http_client.h"
+#include "core/json_parse.h"
 #include "core/log.h"
 #include "core/log_mask.h"
 #include "core/text.h"
@@ -105,14 +104,6 @@ std::vector<std::wstring> BuiltinList(PortalFamily family) {
     return list;
 }
 
-bool ParseDocument(const std::string& body, Json::Value* root) {
-    Json::CharReaderBuilder builder;
-    builder["failIfExtra"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return !body.empty() && reader->parse(body.data(), body.data() + body.size(), root, &errors);
-}
-
 void Load(PortalFamily family) {
     const std::string url = PortalListUrl(family == PortalFamily::Fpdk ? "fpdk.json" : "etax.json");
     const std::string body = HttpGet(url, "Content-Type: application/json", kDocumentTimeoutMs);
@@ -143,7 +134,7 @@ std::wstring BuiltinPortalUrl(PortalFamily family, int index) {
 std::vector<std::wstring> PortalListFromDocument(PortalFamily family, const std::string& body) {
     const bool fpdk = family == PortalFamily::Fpdk;
     Json::Value root;
-    if (!ParseDocument(body, &root) || !root.isObject()) {
+    if (!ParseJson(body, &root) || !root.isObject()) {
         if (fpdk) WriteLog("fpdk use ");
         return BuiltinList(family);
     }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/data_dir.h"
+#include "core/json_parse.h"
 #include "core/log.h"
 #include "core/text.h"
 
@@ -23,12 +24,9 @@ void LoadLocked() {
     if (!in) return;
     std::stringstream ss;
     ss << in.rdbuf();
-    Json::CharReaderBuilder builder;
     Json::Value root;
-    std::string errors;
-    std::istringstream body(ss.str());
-    if (!Json::parseFromStream(builder, body, &root, &errors) || !root.isObject()) {
-        WriteLog("settings.json ignored: %s\r\n", errors.c_str());
+    if (!ParseJson(ss.str(), &root) || !root.isObject()) {
+        WriteLog("settings.json ignored: not a JSON object\r\n");
         return;
     }
     g_settings = root;
@@ -37,7 +35,7 @@ void LoadLocked() {
 Json::Value Get(const std::string& name) {
     std::lock_guard<std::mutex> guard(g_lock);
     if (!g_loaded) LoadLocked();
-    return g_settings.get(name, Json::Value());
+    return JsonMember(g_settings, name.c_str());
 }
 
 }  // namespace
@@ -48,16 +46,13 @@ void ReloadLocalSettings() {
 }
 
 std::string LocalSetting(const std::string& name, const std::string& fallback) {
-    Json::Value v = Get(name);
-    return v.isString() ? v.asString() : fallback;
+    return JsonString(Get(name), fallback);
 }
 
 bool LocalSettingBool(const std::string& name, bool fallback) {
-    Json::Value v = Get(name);
-    return v.isBool() ? v.asBool() : fallback;
+    return JsonBool(Get(name), fallback);
 }
 
 long long LocalSettingInt(const std::string& name, long long fallback) {
-    Json::Value v = Get(name);
-    return v.isIntegral() ? v.asInt64() : fallback;
+    return JsonInt64(Get(name), fallback);
 }

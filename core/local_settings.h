@@ -9,4 +9,5 @@
 void ReloadLocalSettings();
 std::string LocalSetting(const std::string& name, const std::string& fallback);
 bool LocalSettingBool(const std::string& name, bool fallback);
+// A whole number within 64 bits; anything else, 1e19 and 2^64 included, gives `fallback`.
 long long LocalSettingInt(const std::string& name, long long fallback);

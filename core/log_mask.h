@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <string>
 
-// Longest body text a log line keeps; the rest is replaced by a note of its size.
-constexpr size_t kLogBodyLimit = 4096;
+// Longest body text a log line keeps; the rest is replaced by a note of its size. Bodies
+// are logged whole for support: this holds an ordinary backup list or catalogue, while a
+// reply of megabytes does not roll the log (kLogSizeLimit) over on every call.
+constexpr size_t kLogBodyLimit = 64u << 10;
 
 // Masks secret JSON members (tokens, secrets, security tokens, passwords and their
 // digests, whatever their case or separators), the signature and credential parts of

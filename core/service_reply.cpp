@@ -2,10 +2,10 @@
 
 #include <climits>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "core/globals.h"
+#include "core/json_parse.h"
 #include "core/message_box.h"
 #include "core/settings.h"
 
@@ -22,11 +22,7 @@ void SetTokenRenewal(TokenRenewal renew) {
 }
 
 bool ParseReply(const std::string& body, Json::Value* root) {
-    if (body.empty()) return false;
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(body.data(), body.data() + body.size(), root, &errors);
+    return ParseJson(body, root);
 }
 
 bool ReplyCode(const Json::Value& root, int* code) {

@@ -8,7 +8,8 @@
 #include <mutex>
 #include <string>
 
-// Parses a response body. False for an empty body or one that is not JSON.
+// Parses a response body (ParseJson, default mode). False for an empty body or one that
+// is not JSON within the reader's limits.
 bool ParseReply(const std::string& body, Json::Value* root);
 
 // "code" as an integer or as a string of digits (the sign-in answers use both).

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "core/data_dir.h"
-#include "core/machine_info.h"
 #include "core/globals.h"
+#include "core/json_parse.h"
 #include "core/log.h"
 #include "core/machine_info.h"
 #include "core/text.h"
@@ -26,6 +26,8 @@ namespace {
 
 constexpr size_t kKeyOffset = 10;
 constexpr size_t kKeyLength = 3;
+// Marks a file whose texts are UTF-8.
+constexpr char kUtf8Member[] = "utf8";
 
 // Start-up reads the url file before it fills g_appDir; DataDir follows either.
 std::string ConfigPath() {
@@ -37,13 +39,6 @@ std::string UrlPath() {
 
 void StripLineEnd(std::string* line) {
     while (!line->empty() && (line->back() == '\r' || line->back() == '\n')) line->pop_back();
-}
-
-bool ParseJson(const std::string& text, Json::Value* root) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), root, &errors);
 }
 
 }  // namespace
@@ -108,14 +103,17 @@ int SaveConfig() {
     root["autoBakTime"] = c.autoBakTime;
     root["autoBakKeep"] = c.autoBakKeep;
     root["autoBakLast"] = static_cast<Json::Int64>(c.autoBakLast);
+    // The texts are UTF-8, marked as such: the writer reads its strings as UTF-8, so
+    // code-page bytes (GBK) came out as escapes of other characters.
     Json::Value list(Json::arrayValue);
     for (const SavedAccount& a : c.usList) {
         Json::Value item(Json::objectValue);
-        item["pw"] = WideToAnsi(a.pw);
-        item["us"] = WideToAnsi(a.us);
+        item["pw"] = WideToUtf8(a.pw);
+        item["us"] = WideToUtf8(a.us);
         list.append(item);
     }
     root["usList"] = list;
+    root[kUtf8Member] = true;
     std::string styled = Json::StyledWriter().write(root);
     // Remembered passwords stay out of the log.
     WriteLog("save config %s\r\n", MaskedConfigText(styled).c_str());
@@ -190,13 +188,17 @@ int RestoreConfig() {
     }
     WriteLog("listLen=%d\r\n", static_cast<int>(list.size()));
     if (list.empty()) return -1;
+    // Files without the mark hold the texts in the system code page.
+    const bool utf8 = JsonBool(root[kUtf8Member], false);
+    auto readText = [utf8](const Json::Value& item, const char* name) {
+        const std::string bytes = JsonString(JsonMember(item, name));
+        return utf8 ? Utf8ToWide(bytes) : AnsiToWide(bytes);
+    };
     c.usList.clear();
     for (const Json::Value& item : list) {
         SavedAccount a;
-        if (item.isObject()) {
-            if (item["us"].isString()) a.us = AnsiToWide(item["us"].asString());
-            if (item["pw"].isString()) a.pw = AnsiToWide(item["pw"].asString());
-        }
+        a.us = readText(item, "us");
+        a.pw = readText(item, "pw");
         c.usList.push_back(a);
     }
     if (root["autoLogin"].isBool()) {

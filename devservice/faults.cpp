@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "core/json_parse.h"
+
 namespace devservice {
 
 namespace {
@@ -19,24 +21,24 @@ bool IsControlPath(const std::string& path) {
 bool Faults::Set(const Json::Value& spec) {
     if (!spec.isObject() || !spec["path"].isString()) return false;
     Fault f;
-    f.delayMs = spec.get("delayMs", 0).asInt();
-    f.status = spec.get("status", 0).asInt();
+    f.delayMs = JsonInt(JsonMember(spec, "delayMs"), 0);
+    f.status = JsonInt(JsonMember(spec, "status"), 0);
     if (spec["body"].isString()) {
         f.replace = true;
         f.body = spec["body"].asString();
     }
-    if (spec.get("empty", false).asBool()) {
+    if (JsonBool(JsonMember(spec, "empty"), false)) {
         f.replace = true;
         f.body.clear();
     }
     if (spec["contentType"].isString()) f.contentType = spec["contentType"].asString();
-    f.drop = spec.get("drop", false).asBool();
-    f.dropAfter = spec.get("dropAfter", -1).asInt64();
-    f.stallAfter = spec.get("stallAfter", -1).asInt64();
-    f.stallMs = spec.get("stallMs", f.stallMs).asInt();
-    f.rateBytesPerSec = spec.get("rateBytesPerSec", 0).asInt64();
-    f.location = spec.get("location", "").asString();
-    f.times = spec.get("times", 0).asInt();
+    f.drop = JsonBool(JsonMember(spec, "drop"), false);
+    f.dropAfter = JsonInt64(JsonMember(spec, "dropAfter"), -1);
+    f.stallAfter = JsonInt64(JsonMember(spec, "stallAfter"), -1);
+    f.stallMs = JsonInt(JsonMember(spec, "stallMs"), f.stallMs);
+    f.rateBytesPerSec = JsonInt64(JsonMember(spec, "rateBytesPerSec"), 0);
+    f.location = JsonString(JsonMember(spec, "location"), "");
+    f.times = JsonInt(JsonMember(spec, "times"), 0);
     std::lock_guard<std::mutex> guard(lock_);
     faults_[spec["path"].asString()] = f;
     return true;

@@ -1,5 +1,6 @@
 // Password sign-in for agencies and members, and one authorised call that shows
 // whether a token is still good.
+#include "core/json_parse.h"
 #include "devservice/routes.h"
 
 namespace devservice {
@@ -21,7 +22,7 @@ const DemoAccount kDemoAccounts[] = {
 
 Json::Value Refusal(ServiceContext& ctx, int code, const std::string& message) {
     Json::Value body(Json::objectValue);
-    bool asString = ctx.state->Get("settings").get("codeAsString", false).asBool();
+    bool asString = JsonBool(JsonMember(ctx.state->Get("settings"), "codeAsString"), false);
     body["code"] = asString ? Json::Value(std::to_string(code)) : Json::Value(code);
     body["message"] = message;
     return body;
@@ -34,12 +35,12 @@ void SignIn(ServiceContext& ctx, const std::string& role, const httplib::Request
         SendJson(res, Refusal(ctx, 400, "请求格式错误"), 400);
         return;
     }
-    if (body.get("grantType", "").asString() != "password") {
+    if (JsonString(JsonMember(body, "grantType"), "") != "password") {
         SendJson(res, Refusal(ctx, 400, "不支持的授权方式"), 400);
         return;
     }
-    const std::string mobile = body.get("mobile", "").asString();
-    const std::string password = body.get("password", "").asString();
+    const std::string mobile = JsonString(JsonMember(body, "mobile"), "");
+    const std::string password = JsonString(JsonMember(body, "password"), "");
     bool known = false;
     ctx.state->Read([&](const Json::Value& root) {
         const Json::Value& a = root["accounts"][mobile];

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <set>
 
+#include "core/json_parse.h"
 #include "devservice/object_store.h"
 #include "devservice/routes.h"
 
@@ -138,13 +139,13 @@ void UploadSlot(ServiceContext& ctx, const httplib::Request& req, httplib::Respo
         return;
     }
     long long lifetime = kUploadSecondsDefault;
-    if (in["durationSeconds"].isIntegral()) lifetime = in["durationSeconds"].asInt64();
+    lifetime = JsonInt64(in["durationSeconds"], lifetime);
     if (lifetime < kUploadSecondsMin) lifetime = kUploadSecondsMin;
     if (lifetime > kUploadSecondsMax) lifetime = kUploadSecondsMax;
 
     long long id = 0;
     ctx.state->Update([&](Json::Value& root) {
-        id = root.get("backupNextId", static_cast<Json::Int64>(kFirstFileId)).asInt64();
+        id = JsonInt64(JsonMember(root, "backupNextId"), static_cast<Json::Int64>(kFirstFileId));
         root["backupNextId"] = static_cast<Json::Int64>(id + 1);
     });
     const std::string fileName = in["fileName"].asString();
@@ -159,11 +160,11 @@ void UploadSlot(ServiceContext& ctx, const httplib::Request& req, httplib::Respo
     Json::Value entry(Json::objectValue);
     entry["fileId"] = static_cast<Json::Int64>(id);
     entry["fileName"] = fileName;
-    entry["fileSize"] = in["fileSize"].isIntegral() ? in["fileSize"].asInt64() : Json::Int64(0);
+    entry["fileSize"] = static_cast<Json::Int64>(JsonInt64(in["fileSize"], 0));
     entry["fileMD5"] = Lower(in["fileMD5"].asString());
-    entry["fileTime"] = in.get("fileTime", "").asString();
-    entry["bakTime"] = in.get("bakTime", "").asString();
-    entry["fileDescribe"] = in.get("fileDescribe", "").asString();
+    entry["fileTime"] = JsonString(JsonMember(in, "fileTime"), "");
+    entry["bakTime"] = JsonString(JsonMember(in, "bakTime"), "");
+    entry["fileDescribe"] = JsonString(JsonMember(in, "fileDescribe"), "");
     // Clients send the company details as a JSON text; an object is kept as its text.
     entry["fileInfo"] = in["fileInfo"].isString()   ? in["fileInfo"].asString()
                         : in["fileInfo"].isObject() ? WriteCompact(in["fileInfo"])
@@ -190,7 +191,7 @@ void UploadDone(ServiceContext& ctx, const httplib::Request& req, httplib::Respo
     if (!RequireToken(ctx, req, res, &token)) return;
     const std::string mobile = token["mobile"].asString();
     Json::Value in;
-    if (!ParseJsonBody(req, &in) || !in["fileId"].isIntegral()) {
+    if (!ParseJsonBody(req, &in) || !in["fileId"].isInt64()) {
         Refuse(res, 400, "请求格式错误");
         return;
     }
@@ -334,12 +335,8 @@ void Delete(ServiceContext& ctx, const httplib::Request& req, httplib::Response&
 // Body {"list": [taxSn, ...]} or null; answers [{"creditCode","name"}, ...] for the
 // numbers it knows, each once, in the order asked.
 void Enterprises(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value in;
-    std::string errors;
-    const bool parsed =
-        reader->parse(req.body.data(), req.body.data() + req.body.size(), &in, &errors);
+    const bool parsed = ParseJson(req.body, &in);
     if (!parsed || !(in.isNull() || (in.isObject() && in["list"].isArray()))) {
         Refuse(res, 400, "请求格式错误");
         return;

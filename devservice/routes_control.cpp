@@ -1,6 +1,7 @@
 // Control paths for tests, under /test/: faults, latency, QR scans, token expiry and
 // lifetime, sign-in answer style, extra accounts and the journal of received requests. Never part
 // of the real service's API.
+#include "core/json_parse.h"
 #include "devservice/routes.h"
 
 namespace devservice {
@@ -34,7 +35,7 @@ void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx) {
     server.Post("/test/fault/clear", [&ctx](const httplib::Request& req, httplib::Response& res) {
         Json::Value spec;
         std::string path;
-        if (ParseJsonBody(req, &spec)) path = spec.get("path", "").asString();
+        if (ParseJsonBody(req, &spec)) path = JsonString(JsonMember(spec, "path"), "");
         ctx.faults->Clear(path);
         SendJson(res, Ok());
     });
@@ -44,8 +45,9 @@ void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx) {
             SendJson(res, Bad("scan needs a sceneStr"), 400);
             return;
         }
-        if (!ScanScene(ctx, spec["sceneStr"].asString(), spec.get("mobBinded", true).asBool(),
-                       spec.get("mobile", "").asString())) {
+        if (!ScanScene(ctx, spec["sceneStr"].asString(),
+                       JsonBool(JsonMember(spec, "mobBinded"), true),
+                       JsonString(JsonMember(spec, "mobile"), ""))) {
             SendJson(res, Bad("unknown scene"), 404);
             return;
         }
@@ -54,7 +56,7 @@ void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx) {
     server.Post("/test/tokens/expire", [&ctx](const httplib::Request& req, httplib::Response& res) {
         Json::Value spec;
         std::string only;
-        if (ParseJsonBody(req, &spec)) only = spec.get("token", "").asString();
+        if (ParseJsonBody(req, &spec)) only = JsonString(JsonMember(spec, "token"), "");
         ctx.state->Update([&](Json::Value& root) {
             for (const std::string& token : root["tokens"].getMemberNames()) {
                 if (only.empty() || token == only) root["tokens"][token]["expired"] = true;
@@ -118,9 +120,9 @@ void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx) {
         }
         ctx.state->Update([&](Json::Value& root) {
             Json::Value& a = root["accounts"][spec["mobile"].asString()];
-            a["role"] = spec.get("role", "AGENCY").asString();
+            a["role"] = JsonString(JsonMember(spec, "role"), "AGENCY");
             a["passwordMd5"] = Md5Hex(spec["password"].asString());
-            a["name"] = spec.get("name", "").asString();
+            a["name"] = JsonString(JsonMember(spec, "name"), "");
         });
         SendJson(res, Ok());
     });

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "core/json_parse.h"
 #include "devservice/routes.h"
 
 namespace devservice {
@@ -266,7 +267,7 @@ void RegisterPortalRoutes(httplib::Server& server, ServiceContext& ctx) {
         std::lock_guard<std::mutex> guard(s.lock);
         for (const char* family : {"fpdk", "etax"}) {
             if (!spec.isMember(family)) continue;
-            const std::string mode = spec[family].asString();
+            const std::string mode = JsonString(spec[family]);
             if (!KnownMode(mode)) {
                 res.status = 400;
                 return;
@@ -288,7 +289,7 @@ void RegisterPortalRoutes(httplib::Server& server, ServiceContext& ctx) {
         PortalSwitches& s = Switches();
         std::lock_guard<std::mutex> guard(s.lock);
         s.place = spec["place"].asString();
-        s.charset = spec.get("charset", "").asString();
+        s.charset = JsonString(JsonMember(spec, "charset"), "");
         SendJson(res, Json::Value(Json::objectValue));
     });
 }

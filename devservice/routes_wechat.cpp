@@ -1,5 +1,6 @@
 // WeChat QR sign-in: a QR text and scene per request; polls report the scene's state,
 // which a test (or the page the QR text points at) sets.
+#include "core/json_parse.h"
 #include "devservice/routes.h"
 
 namespace devservice {
@@ -78,9 +79,9 @@ void RegisterWechatRoutes(httplib::Server& server, ServiceContext& ctx) {
                         return;
                     }
                     Json::Value body = Answer(0, "ok");
-                    body["scaned"] = s.get("scaned", false).asBool();
+                    body["scaned"] = JsonBool(JsonMember(s, "scaned"), false);
                     if (body["scaned"].asBool()) {
-                        body["mobBinded"] = s.get("mobBinded", false).asBool();
+                        body["mobBinded"] = JsonBool(JsonMember(s, "mobBinded"), false);
                         if (body["mobBinded"].asBool()) {
                             body["auth"] = s["auth"];
                             body["mobile"] = s["mobile"];

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "core/json_parse.h"
+
 namespace devservice {
 
 void SendJson(httplib::Response& res, const Json::Value& body, int status) {
@@ -12,12 +14,7 @@ void SendJson(httplib::Response& res, const Json::Value& body, int status) {
 }
 
 bool ParseJsonBody(const httplib::Request& req, Json::Value* body) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return !req.body.empty() &&
-           reader->parse(req.body.data(), req.body.data() + req.body.size(), body, &errors) &&
-           body->isObject();
+    return ParseJson(req.body, body) && body->isObject();
 }
 
 std::string WriteCompact(const Json::Value& value) {
@@ -59,8 +56,8 @@ bool RequireToken(ServiceContext& ctx, const httplib::Request& req, httplib::Res
         const std::string token = header.substr(prefix.size());
         ctx.state->Read([&](const Json::Value& root) {
             const Json::Value& t = root["tokens"][token];
-            const long long expiresAt = t.get("expiresAtMs", 0).asInt64();
-            if (t.isObject() && !t.get("expired", false).asBool() &&
+            const long long expiresAt = JsonInt64(JsonMember(t, "expiresAtMs"), 0);
+            if (t.isObject() && !JsonBool(JsonMember(t, "expired"), false) &&
                 (expiresAt == 0 || NowMs() < expiresAt)) {
                 valid = true;
                 if (record) *record = t;

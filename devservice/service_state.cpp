@@ -4,16 +4,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/json_parse.h"
+
 namespace devservice {
 
 ServiceState::ServiceState(const std::string& dataDir)
     : dataDir_(dataDir), root_(Json::objectValue) {
     std::ifstream in(dataDir_ + "/state.json", std::ios::binary);
     if (!in) return;
-    Json::CharReaderBuilder builder;
+    std::stringstream text;
+    text << in.rdbuf();
     Json::Value root;
-    std::string errors;
-    if (Json::parseFromStream(builder, in, &root, &errors) && root.isObject()) root_ = root;
+    if (ParseJson(text.str(), &root) && root.isObject()) root_ = root;
 }
 
 void ServiceState::Update(const std::function<void(Json::Value&)>& change) {

@@ -13,9 +13,14 @@ for corpus in tests/fuzz/corpus/*/; do
   work=build-fuzz/fuzz/$name
   mkdir -p "$work"
   log=build-fuzz/fuzz/$name.log
+  dict=()
+  case $name in
+    service_reply|settings|portal|backup_replies|software_replies|account_replies)
+      dict=(-dict=tests/fuzz/json.dict) ;;
+  esac
   echo "== $name: ${seconds}s"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    "build-fuzz/bin/${name}_fuzz" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 \
+    "build-fuzz/bin/${name}_fuzz" -max_total_time="$seconds" -max_len=65536 "${dict[@]}" -print_final_stats=1 \
     -artifact_prefix="build-fuzz/fuzz/$name-" "$work" "$corpus" >"$log" 2>&1 || {
     tail -n 40 "$log"
     echo "$name: failed, see $log"

@@ -3,13 +3,13 @@
 #include <json/json.h>
 
 #include <chrono>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "core/data_dir.h"
 #include "core/http_client.h"
+#include "core/json_parse.h"
 #include "core/local_settings.h"
 #include "core/log.h"
 #include "core/messages.h"
@@ -64,7 +64,7 @@ void PostRowFailed(AppWindow window, uintptr_t row, const std::wstring& text) {
 }
 
 std::string Text(const Json::Value& item, const char* name) {
-    const Json::Value& v = item[name];
+    const Json::Value& v = JsonMember(item, name);
     if (v.isString()) return v.asString();
     if (v.isNumeric() || v.isBool()) return v.asString();
     return std::string();
@@ -143,13 +143,8 @@ std::string AppCatalogueUrl() {
 
 std::vector<AppEntry> ParseAppCatalogue(const std::string& body) {
     std::vector<AppEntry> entries;
-    Json::CharReaderBuilder builder;
-    builder["allowComments"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
-    std::string errors;
-    if (reader->parse(body.data(), body.data() + body.size(), &root, &errors) && root.isObject() &&
-        root["appList"].isArray()) {
+    if (ParseJson(body, &root) && root.isObject() && root["appList"].isArray()) {
         for (const Json::Value& item : root["appList"]) {
             AppEntry e;
             if (item.isObject()) {

@@ -10,6 +10,7 @@
 
 #include "core/data_dir.h"
 #include "core/globals.h"
+#include "core/json_parse.h"
 #include "core/log.h"
 #include "core/log_mask.h"
 #include "core/text.h"
@@ -80,7 +81,7 @@ bool ReadVersion(const std::string& text, long long parts[3]) {
 // A member as text: strings as they are, numbers and booleans written out, anything
 // else (objects, arrays, null) empty.
 std::string Text(const Json::Value& object, const char* name) {
-    const Json::Value& v = object[name];
+    const Json::Value& v = JsonMember(object, name);
     if (v.isString()) return v.asString();
     if (v.isNumeric() || v.isBool()) return v.asString();
     return std::string();
@@ -146,12 +147,8 @@ int Upgrade::parse_json_file() {
     const std::string body = text.str();
     WriteLog("%s\r\n", LogSafe(body).c_str());
 
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
-    std::string errors;
-    if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors) ||
-        !root.isObject() || !root["UpdateList"].isArray()) {
+    if (!ParseJson(body, &root) || !root.isObject() || !root["UpdateList"].isArray()) {
         return -1;
     }
     bool found = false;

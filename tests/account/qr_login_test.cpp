@@ -254,6 +254,40 @@ TEST_F(QrLoginTest, UnboundScanFails) {
     EXPECT_NE(app.Log().find("wx login error: mobBinded=false \r\n"), std::string::npos);
 }
 
+TEST_F(QrLoginTest, AuthWithoutBothTokensIsNoSignInAndKeepsTheRecord) {
+    for (const char* auth :
+         {R"({})", R"({"access_token":"A2","refresh_token":7})", R"({"refresh_token":"R2"})"}) {
+        SCOPED_TRACE(auth);
+        {
+            std::lock_guard<std::mutex> guard(g_config->mutex);
+            g_config->account = L"13900000002";
+            g_config->password = L"pw";
+            g_config->accessToken = "A1";
+            g_config->refreshToken = "R1";
+        }
+        DevService::Fault tokenless;
+        tokenless.replaceBody = true;
+        tokenless.body = std::string(R"({"scaned":true,"mobBinded":true,"mobile":"13800000001",)") +
+                         R"("auth":)" + auth + "}";
+        ASSERT_TRUE(service.SetFault("/v1/account/wechat/wxQrLoginCheck", tokenless));
+        Inbox loginBox, mainBox;
+        QrLoginSession session;
+        ASSERT_EQ(session.Start(0, loginBox.handle(), mainBox.handle()), 0);
+        std::vector<AppMessage> got = loginBox.WaitFor(1);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].wParam, 2u);
+        EXPECT_EQ(got[0].text, L"登录失败！请联系服务人员");
+        session.Stop();
+        EXPECT_TRUE(mainBox.Messages().empty());
+        const ConfigData c = g_config->Snapshot();
+        EXPECT_EQ(c.accessToken, "A1");
+        EXPECT_EQ(c.refreshToken, "R1");
+        EXPECT_EQ(c.account, L"13900000002");
+        EXPECT_EQ(c.password, L"pw");
+    }
+    EXPECT_NE(app.Log().find("wx login error: no token\r\n"), std::string::npos);
+}
+
 TEST_F(QrLoginTest, SlowPollEndsWithTimeOut) {
     DevService::Fault slow;
     slow.delayMs = 2000;

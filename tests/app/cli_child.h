@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/json_parse.h"
 #include "tests/support/test_support.h"
 
 extern char** environ;
@@ -137,11 +138,8 @@ private:
 };
 
 inline Json::Value ParseJson(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value v;
-    std::string errors;
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errors)) << text;
+    EXPECT_TRUE(::ParseJson(text, &v)) << text;
     return v;
 }
 

@@ -1,9 +1,10 @@
 // The service and the object store misbehaving over real HTTP, as a matrix: every call
 // of the backup subsystem answering 500, 204, nothing, broken or wrongly shaped JSON,
-// huge numbers, 10 MB strings, a dropped connection or a stall; transfers dropped half
-// way; the store refusing a wrong signature, an expired token and a damaged body. Each
-// case runs the job that makes the call and checks what the program says, and that no
-// backup, restore or delete is reported done unless the service and the store show it.
+// huge numbers, nesting thousands deep, 10 MB strings, a dropped connection or a stall;
+// transfers dropped half way; the store refusing a wrong signature, an expired token and
+// a damaged body. Each case runs the job that makes the call and checks what the program
+// says, and that no backup, restore or delete is reported done unless the service and
+// the store show it.
 #include <iostream>
 
 #include "tests/backup/jobs_fixture.h"
@@ -53,6 +54,20 @@ std::vector<NamedFault> ServiceFaults() {
         {"huge numbers",
          Body(R"({"code":1e400,"fileId":123456789012345678901234567890,"fileSize":-1.7e308,)"
               R"("list":[{"fileId":1e300,"fileSize":-99999999999999999999999,)"
+              R"("fileTime":"2026-01-01 00:00:00","bakEndTime":"2026-01-01 00:00:01",)"
+              R"("fileInfo":"{\"dirName\":\"91440300MA5F8QRS3P.0\",\"typeStrEn\":\"SKP\"}"}]})"),
+         true});
+    // Nesting far past what the JSON reader takes (its library threw and ended the
+    // program), and integers past 64 bits where integers belong.
+    faults.push_back({"deep array", Body(std::string(5000, '[') + std::string(5000, ']')), false});
+    std::string deep;
+    for (int i = 0; i < 3000; ++i) deep += "{\"list\":";
+    faults.push_back({"deep object", Body(deep + "[]" + std::string(3000, '}')), false});
+    faults.push_back(
+        {"integers past 64 bits",
+         Body(R"({"code":18446744073709551616,"fileId":1e19,"fileSize":18446744073709551616,)"
+              R"("access_token":"a","refresh_token":"r","bucketName":"b","fileCloudPath":"k",)"
+              R"("list":[{"fileId":18446744073709551616,"fileSize":1e19,)"
               R"("fileTime":"2026-01-01 00:00:00","bakEndTime":"2026-01-01 00:00:01",)"
               R"("fileInfo":"{\"dirName\":\"91440300MA5F8QRS3P.0\",\"typeStrEn\":\"SKP\"}"}]})"),
          true});

@@ -17,6 +17,7 @@
 
 #include "backup/archive_result.h"
 #include "backup/zip_reader.h"
+#include "core/json_parse.h"
 #include "core/text.h"
 #include "tests/backup/archive_test_tools.h"
 #include "tests/support/test_support.h"
@@ -58,7 +59,7 @@ Json::Value ListArchive(const std::string& scratch, const std::string& archive) 
     std::string out = archivetest::RunPython(scratch, kListArchive, Quote(archive), &rc);
     EXPECT_EQ(rc, 0) << out;
     Json::Value root;
-    Json::Reader().parse(out, root);
+    EXPECT_TRUE(ParseJson(out, &root)) << out;
     return root;
 }
 

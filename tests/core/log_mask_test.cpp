@@ -43,8 +43,20 @@ TEST(LogMask, SecretsBecomeStarsAndTheRestStays) {
 }
 
 TEST(LogMask, LongBodiesAreCutAfterMasking) {
+    // A list of some tens of kilobytes is kept whole, masked.
+    std::string list = R"({"access_token":"SECRET","list":[)";
+    for (int i = 0; i < 400; ++i)
+        list += R"({"fileId":)" + std::to_string(i) + R"(,"fileName":"91440300MA5F8QRS3P.0.zip",)" +
+                R"("fileInfo":"{\"taxerName\":\"深圳示例有限公司\"}"},)";
+    list += "{}]}";
+    ASSERT_GT(list.size(), 40000u);
+    std::string kept = LogSafe(list);
+    EXPECT_EQ(kept, MaskSecrets(list));
+    EXPECT_EQ(kept.find("SECRET"), std::string::npos);
+    EXPECT_NE(kept.find(R"("fileId":399,)"), std::string::npos);
+
     std::string body = R"({"access_token":")" + std::string(10000, 'T') + R"(","list":")" +
-                       std::string(20000, 'x') + "\"}";
+                       std::string(kLogBodyLimit, 'x') + "\"}";
     std::string logged = LogSafe(body);
     EXPECT_LE(logged.size(), kLogBodyLimit + 32);
     EXPECT_EQ(logged.find("TTT"), std::string::npos);

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <thread>
 
+#include "core/http_client.h"
+#include "core/local_settings.h"
 #include "core/machine_info.h"
 #include "core/text.h"
 #include "platform/fs.h"
@@ -255,4 +258,38 @@ TEST_F(SettingsTest, FailedSaveIsReportedAndKeepsNothingHalfWritten) {
     EXPECT_NE(app.Log().find("save config failed\r\n"), std::string::npos);
     for (const platform::DirEntry& e : platform::ListDir(app.path()))
         EXPECT_TRUE(e.name == "config" || e.name == "logs") << e.name;
+}
+
+TEST_F(SettingsTest, HugeNumbersInSettingsAreDefaultsAndEveryRequestStillRuns) {
+    // Past the 64-bit range, as an integral double, nested too deep: each is no value.
+    ASSERT_TRUE(WriteFile(app / "settings.json",
+                          R"({"httpTimeoutMs":18446744073709551616,"httpStallSeconds":1e19,)"
+                          R"("downloadLowSpeedBytes":-1e19,"a":9223372036854775808,"b":5000.0,)"
+                          R"("c":-9223372036854775808,"d":)" +
+                              std::string(5000, '[') + std::string(5000, ']') + "}"));
+    ReloadLocalSettings();
+    EXPECT_EQ(LocalSettingInt("httpTimeoutMs", 11), 11);
+    EXPECT_EQ(LocalSettingInt("httpStallSeconds", 12), 12);
+    EXPECT_EQ(LocalSettingInt("downloadLowSpeedBytes", 13), 13);
+    EXPECT_EQ(LocalSettingInt("a", 14), 14);
+    // The whole file was refused for its nesting: nothing of it is read.
+    EXPECT_EQ(LocalSettingInt("b", 15), 15);
+    EXPECT_NE(app.Log().find("settings.json ignored"), std::string::npos);
+
+    ASSERT_TRUE(
+        WriteFile(app / "settings.json",
+                  R"({"httpTimeoutMs":18446744073709551616,"httpStallSeconds":1e19,)"
+                  R"("b":5000.0,"c":-9223372036854775808,"tlsVerify":1e19,"caFile":1e19})"));
+    ReloadLocalSettings();
+    EXPECT_EQ(LocalSettingInt("httpTimeoutMs", 11), 11);
+    EXPECT_EQ(LocalSettingInt("httpStallSeconds", 12), 12);
+    EXPECT_EQ(LocalSettingInt("b", 0), 5000);
+    EXPECT_EQ(LocalSettingInt("c", 0), INT64_MIN);
+    EXPECT_TRUE(LocalSettingBool("tlsVerify", true));
+    EXPECT_EQ(LocalSetting("caFile", "none"), "none");
+    // Every request reads its time limits here: it runs and fails for want of a server.
+    EXPECT_EQ(HttpGet("http://127.0.0.1:1/", "", 2000), "");
+    EXPECT_EQ(HttpPost("http://127.0.0.1:1/", "{}", "", 2000), "");
+    WriteFile(app / "settings.json", "{}");
+    ReloadLocalSettings();
 }

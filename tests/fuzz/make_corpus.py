@@ -168,3 +168,43 @@ account = {
 }
 for name, (sel, value) in account.items():
     put("account_replies", name, bytes([sel]) + js(value).encode())
+
+# Hostile JSON for every JSON reader: nesting far past the reader's limit and numbers
+# beyond every integer type, for each reply kind a target chooses by its first byte.
+deep_array = "[" * 5000 + "]" * 5000
+deep_object = '{"a":' * 3000 + "1" + "}" * 3000
+two64, e19 = "18446744073709551616", "1e19"
+json_targets = {  # target: (selector bytes, huge-number shapes)
+    "service_reply": ([b""], ['{"code":%s,"message":"m"}' % two64, '{"code":%s}' % e19]),
+    "account_replies": ([b"\0", b"\1", b"\2"],
+                        ['{"code":%s,"access_token":"a","refresh_token":"r"}' % e19,
+                         '{"scaned":true,"mobBinded":true,"mobile":%s,"auth":{"access_token":%s}}'
+                         % (two64, e19)]),
+    "backup_replies": ([b"\0", b"\1", b"\2", b"\3"],
+                       ['{"code":0,"bucketName":"b","fileCloudPath":"k","fileId":%s}' % two64,
+                        '{"code":%s,"list":[{"fileId":%s,"fileSize":%s,"fileTime":"t",'
+                        '"bakEndTime":"b","fileInfo":"%s"}]}'
+                        % (e19, two64, e19, '{\\"a\\":' * 3000 + "1" + "}" * 3000)]),
+    "software_replies": ([b"\0", b"\1"],
+                         ['{"UpdateList":[{"name":"Talvora","version":"9.9","filename":"a.deb",'
+                          '"autoupdate":%s}],"appList":[{"name":%s,"newver":%s}]}' % (e19, two64, e19)]),
+    "portal": ([b"\0", b"\1"], ['{"北京":%s,"上海":%s}' % (two64, e19)]),
+}
+for target, (selectors, numbers) in json_targets.items():
+    for sel in selectors:
+        tag = "_%d" % sel[0] if sel else ""
+        put(target, "deep_array%s.json" % tag, sel + deep_array.encode())
+        put(target, "deep_object%s.json" % tag, sel + deep_object.encode())
+        for i, text in enumerate(numbers):
+            put(target, "huge_numbers%s_%d.json" % (tag, i), sel + text.encode())
+# settings.json (even first byte) and `config` (odd, base64 of the JSON).
+huge_settings = ('{"httpTimeoutMs":%s,"httpStallSeconds":%s,"downloadLowSpeedBytes":-%s,'
+                 '"downloadConnectTimeoutMs":9223372036854775808}' % (two64, e19, e19))
+huge_config = ('{"autoLogin":true,"rememPw":%s,"area":%s,"role":%s,"utf8":%s,'
+               '"usList":[{"us":%s,"pw":"p"}]}' % (two64, e19, two64, e19, e19))
+for name, text in {"deep_array": deep_array, "deep_object": deep_object,
+                   "huge_numbers": huge_settings}.items():
+    put("settings", name + ".json", b"\0" + text.encode())
+for name, text in {"deep_array": deep_array, "deep_object": deep_object,
+                   "huge_numbers": huge_config}.items():
+    put("settings", "config_" + name, b"\1" + base64.b64encode(text.encode()) + b"\r\n")

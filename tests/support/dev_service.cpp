@@ -15,6 +15,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/json_parse.h"
 #ifndef _WIN32
 #include "tests/support/child_server.h"
 #endif
@@ -272,10 +273,7 @@ bool DevService::AddEnterprise(const std::string& creditCode, const std::string&
 Json::Value DevService::Requests() {
     std::string text = Control("/test/requests", std::string(), false);
     Json::Value root;
-    Json::CharReaderBuilder b;
-    std::unique_ptr<Json::CharReader> reader(b.newCharReader());
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+    if (!ParseJson(text, &root)) {
         return Json::Value(Json::arrayValue);
     }
     return root["requests"];

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/json_parse.h"
 #include "tests/support/child_server.h"
 #include "tests/support/test_support.h"
 
@@ -29,11 +30,7 @@ namespace {
 constexpr int kStartWaitMs = 30000;
 
 bool ParseBody(const httplib::Request& req, Json::Value* body) {
-    Json::CharReaderBuilder b;
-    std::unique_ptr<Json::CharReader> reader(b.newCharReader());
-    std::string errors;
-    return reader->parse(req.body.data(), req.body.data() + req.body.size(), body, &errors) &&
-           body->isObject();
+    return ParseJson(req.body, body) && body->isObject();
 }
 
 void Answer(httplib::Response& res, const Json::Value& v, int status = 200) {

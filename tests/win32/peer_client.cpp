@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "core/json_parse.h"
+
 namespace testsupport {
 
 namespace {
@@ -47,10 +49,7 @@ bool PeerCall(const std::string& path, const Json::Value& body, Json::Value* rep
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     if (status != 200) return false;
-    Json::CharReaderBuilder b;
-    std::unique_ptr<Json::CharReader> reader(b.newCharReader());
-    std::string errors;
-    return reader->parse(answer.data(), answer.data() + answer.size(), reply, &errors);
+    return ParseJson(answer, reply);
 }
 
 std::string HostPath(const std::string& path) {
