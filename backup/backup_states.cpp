@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "backup/backup_record.h"
 #include "backup/cloud_service.h"
@@ -41,12 +43,16 @@ void MatchBackupStates() {
         // The time of a backup that is gone would contradict "未备份".
         local.bakTime.clear();
     }
+    // Tens of thousands of cloud records meet hundreds of companies: by folder name.
+    std::unordered_map<std::string, std::vector<BackupRecord*>> byFolder;
+    for (BackupRecord& local : localRecords) byFolder[local.dirName].push_back(&local);
     for (const BackupRecord& cloud : cloudRecords) {
         if (cloud.deleted) continue;
-        for (BackupRecord& local : localRecords) {
-            if (local.dirName != cloud.dirName) continue;
-            local.bakTime = cloud.bakTime;
-            local.bakState = cloud.bakTime.empty() ? kNotBackedUp : kBackedUp;
+        auto it = byFolder.find(cloud.dirName);
+        if (it == byFolder.end()) continue;
+        for (BackupRecord* local : it->second) {
+            local->bakTime = cloud.bakTime;
+            local->bakState = cloud.bakTime.empty() ? kNotBackedUp : kBackedUp;
         }
     }
 }
@@ -56,6 +62,8 @@ int ApplyEnterpriseNames(const std::string& reply) {
     if (!ParseReply(reply, &root)) return Fail(L"同步税盘信息超时");
     if (root.isArray()) {
         WriteLog("repsTotal=%d\r\n", static_cast<int>(root.size()));
+        // One entry for the names of the whole answer.
+        LogEntry nameLines;
         for (const Json::Value& item : root) {
             if (!item.isObject() || !item["name"].isString() || !item.isMember("creditCode"))
                 return Fail(L"同步税盘信息失败");
@@ -66,7 +74,7 @@ int ApplyEnterpriseNames(const std::string& reply) {
             for (BackupRecord& r : localRecords) {
                 if (r.taxSn != code.asString()) continue;
                 r.taxerName = name;
-                WriteLog("taxerName=%s\r\n", name.c_str());
+                nameLines.Add("taxerName=%s\r\n", name.c_str());
             }
         }
         return 0;

@@ -114,6 +114,9 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
     }
     WriteLog("backuped list len:%d\r\n", static_cast<int>(list.size()));
     std::vector<BackupRecord> records;
+    records.reserve(list.size());
+    // The per-record lines of one list are one log entry: one write and one flush.
+    LogEntry recordLines;
     for (const Json::Value& item : list) {
         if (!item.isObject()) continue;
         BackupRecord r;
@@ -121,7 +124,7 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
         if (Int64Member(item, "fileId", &n)) r.fileId = n;
         if (Int64Member(item, "fileSize", &n)) {
             r.fileSize = n;
-            WriteLog("fileSize=%lld\r\n", static_cast<long long>(n));
+            recordLines.Add("fileSize=%lld\r\n", static_cast<long long>(n));
         }
         r.fileName = Utf8ToAnsi(StringMember(item, "fileName"));
         r.fileTime = StringMember(item, "fileTime");
@@ -139,8 +142,9 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
             r.typeStrEn = StringMember(info, "typeStrEn");
             r.typeStr = EditionLabel(r.typeStrEn);
         }
-        if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(r);
+        if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(std::move(r));
     }
+    recordLines.Write();
     *out = std::move(records);
     return static_cast<int>(list.size());
 }
@@ -214,8 +218,14 @@ int ListBackups() {
         std::lock_guard<std::mutex> guard(recordsLock);
         cloudRecords.clear();
     }
-    std::string reply = HttpGet(url, BearerHeader(), 0);
+    bool tooLarge = false;
+    std::string reply = HttpGet(url, BearerHeader(), 0, &tooLarge);
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (tooLarge) {
+        WriteLog("backup list larger than %lld bytes: not read\r\n",
+                 static_cast<long long>(kMaxReplyBytes));
+        return kListTooLarge;
+    }
     std::vector<BackupRecord> records;
     const int count = ReadBackupList(reply, &records);
     {

@@ -23,7 +23,9 @@ int ConfirmUpload(const BackupRecord& record);
 
 // Replaces cloudRecords with the service's list. The number of list elements; -1 for an
 // expired sign-in (renewed when signed in) and for an answer without a list (none, not
-// JSON, or an error), which leaves the list empty.
+// JSON, or an error), which leaves the list empty; kListTooLarge when the reply passed
+// the reply cap (kMaxReplyBytes): the list is not read, and is no empty cloud either.
+constexpr int kListTooLarge = -3;
 int ListBackups();
 
 // The download address and MD5 of a backup. 0, or -1 (also for an answer without an

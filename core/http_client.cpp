@@ -73,10 +73,11 @@ void SetReply(CURL* curl, Reply* reply) {
 }
 
 // What a finished transfer hands to the caller: nothing of a reply over the cap.
-std::string Result(Reply* reply, CURLcode res) {
+std::string Result(Reply* reply, CURLcode res, bool* tooLarge = nullptr) {
     if (reply->tooLarge || res == CURLE_FILESIZE_EXCEEDED) {
         WriteLog("http reply over %lld bytes abandoned\r\n",
                  static_cast<long long>(kMaxReplyBytes));
+        if (tooLarge) *tooLarge = true;
         return std::string();
     }
     return std::move(reply->body);
@@ -94,7 +95,8 @@ void LogStatus(CURL* curl) {
 }
 
 std::string Fetch(const std::string& url, const std::string& extraHeader, long timeoutMs,
-                  const char* method) {
+                  const char* method, bool* tooLarge = nullptr) {
+    if (tooLarge) *tooLarge = false;
     Reply reply;
     EasyHandle h;
     if (!h.curl) {
@@ -111,7 +113,7 @@ std::string Fetch(const std::string& url, const std::string& extraHeader, long t
     if (method) curl_easy_setopt(h.curl, CURLOPT_CUSTOMREQUEST, method);
     CURLcode res = curl_easy_perform(h.curl);
     LogStatus(h.curl);
-    return Result(&reply, res);
+    return Result(&reply, res, tooLarge);
 }
 
 }  // namespace
@@ -135,8 +137,9 @@ std::string HttpPost(const std::string& url, const std::string& body,
     return Result(&reply, res);
 }
 
-std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs) {
-    return Fetch(url, extraHeader, timeoutMs, nullptr);
+std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs,
+                    bool* tooLarge) {
+    return Fetch(url, extraHeader, timeoutMs, nullptr, tooLarge);
 }
 
 std::string HttpDelete(const std::string& url, const std::string& extraHeader) {
