@@ -48,12 +48,16 @@ std::string Path(const char* path) {
     return g_url + path;
 }
 
-bool ParseStrict(const std::string& text, Json::Value* root) {
+// One strict reader for the "fileInfo" texts of a whole list.
+std::unique_ptr<Json::CharReader> StrictReader() {
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+}
+
+bool ParseStrict(Json::CharReader& reader, const std::string& text, Json::Value* root) {
     std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), root, &errors);
+    return reader.parse(text.data(), text.data() + text.size(), root, &errors);
 }
 
 }  // namespace
@@ -117,6 +121,7 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
     records.reserve(list.size());
     // The per-record lines of one list are one log entry: one write and one flush.
     LogEntry recordLines;
+    const std::unique_ptr<Json::CharReader> strict = StrictReader();
     for (const Json::Value& item : list) {
         if (!item.isObject()) continue;
         BackupRecord r;
@@ -130,8 +135,8 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
         r.fileTime = StringMember(item, "fileTime");
         r.bakTime = StringMember(item, "bakEndTime");
         Json::Value info;
-        if (item["fileInfo"].isString() && ParseStrict(item["fileInfo"].asString(), &info) &&
-            info.isObject()) {
+        if (item["fileInfo"].isString() &&
+            ParseStrict(*strict, item["fileInfo"].asString(), &info) && info.isObject()) {
             r.appVer = StringMember(info, "appVer");
             r.dirName = StringMember(info, "dirName");
             r.taxSn = StringMember(info, "taxSn");
