@@ -17,16 +17,30 @@
 #include <QScreen>
 #include <QStackedWidget>
 
+#include "account/environment_check.h"
 #include "account/login_controls.h"
 #include "core/globals.h"
 #include "core/log.h"
+#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/settings.h"
 #include "core/text.h"
 
 using namespace login_controls;
 
+const char kEarlierSignInText[] = "上一次登录尚未结束，请稍候...";
+const char kQrWaitsText[] = "账号登录中，请稍候再使用微信登录";
+const char kEnvCheckingText[] = "环境检测中...";
+
 namespace {
+
+std::mutex g_updateCheckLock;
+std::function<void()> g_updateCheck;
+
+std::function<void()> UpdateCheck() {
+    std::lock_guard<std::mutex> guard(g_updateCheckLock);
+    return g_updateCheck;
+}
 
 const QString kAccountPlaceholder = QStringLiteral("请输入用户名");
 const QString kPasswordPlaceholder = QStringLiteral("请输入密码");
@@ -66,6 +80,11 @@ void SetBorder(QWidget* w, int size) {
 
 }  // namespace
 
+void SetLoginUpdateCheck(std::function<void()> check) {
+    std::lock_guard<std::mutex> guard(g_updateCheckLock);
+    g_updateCheck = std::move(check);
+}
+
 LoginFrame::LoginFrame(QWidget* parent) : WindowBase(parent) {
     setObjectName(QStringLiteral("Talvora财税管家-登录"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
@@ -76,6 +95,7 @@ LoginFrame::~LoginFrame() {
     // A password sign-in still running finishes on its own: it works on copies and its
     // messages to this window are dropped once it is gone.
     qr_.Stop();
+    JoinWorker(envCheck_);
 }
 
 int LoginFrame::Open(QWidget* owner, const QString& notice) {
@@ -138,14 +158,16 @@ void LoginFrame::InitWindow() {
     // The layout names every control; a missing one has been reported, and the window
     // must not act on half a layout.
     for (QObject* c : std::initializer_list<QObject*>{
-             usLabel_,   pwLabel_,       usEdit_,        pwEdit_,          usCombo_,
-             pwEye_,     rememberCheck_, agree_,         forgetBtn_,       startLogin_,
-             loginTips_, windowBg_,      loginTab_,      accountLoginBtn_, wxLoginBtn_,
-             wxQrPanel_, agreeTips_,     agreeCloseBtn_, wxRetryBtn_,      agencyOpt_,
-             memberOpt_, minBtn_,        closeBtn_,      logoutBtn_,       header_}) {
+             usLabel_,       pwLabel_,         usEdit_,     pwEdit_,     usCombo_,   pwEye_,
+             rememberCheck_, agree_,           forgetBtn_,  startLogin_, loginTips_, windowBg_,
+             loginTab_,      accountLoginBtn_, wxLoginBtn_, wxQrPanel_,  agreeTips_, agreeCloseBtn_,
+             wxRetryBtn_,    agencyOpt_,       memberOpt_,  minBtn_,     closeBtn_,  logoutBtn_,
+             header_,        envCheckBtn_,     upgradeBtn_}) {
         if (!c) return;
     }
     ready_ = true;
+    // A button that could do nothing is not offered.
+    upgradeBtn_->setVisible(static_cast<bool>(UpdateCheck()));
     // Status lines keep their place when hidden so the window does not jump.
     QSizePolicy tipsPolicy = loginTips_->sizePolicy();
     tipsPolicy.setRetainSizeWhenHidden(true);
@@ -208,6 +230,11 @@ void LoginFrame::Notify(const QString& type, const QString& sender) {
             CloseDialog();
         } else if (sender == kMinBtn) {
             Minimize();
+        } else if (sender == kUpgradeBtn) {
+            // The updater tells what it found in boxes of its own.
+            if (std::function<void()> check = UpdateCheck()) check();
+        } else if (sender == kEnvCheckBtn) {
+            StartEnvironmentCheck();
         } else if (sender == kRememberPwCheck) {
             std::lock_guard<std::mutex> guard(g_config->mutex);
             g_config->rememPw = rememberCheck_->isChecked() ? 1 : 0;
@@ -229,6 +256,7 @@ void LoginFrame::Notify(const QString& type, const QString& sender) {
                 // One sign-in at a time: the password sign-in under way decides.
                 accountLoginBtn_->setChecked(true);
                 wxLoginBtn_->setChecked(false);
+                ShowProgress(QString::fromUtf8(kQrWaitsText));
             } else if (agree_->isChecked()) {
                 ShowQrPage();
                 StartQrLogin();
@@ -301,8 +329,23 @@ void LoginFrame::SetRole(int role) {
     g_config->role = role;
 }
 
+void LoginFrame::ShowProgress(const QString& text) {
+    loginTips_->setText(text);
+    SetTextColor(loginTips_, kProgressGrey);
+    loginTips_->setVisible(true);
+}
+
 void LoginFrame::StartLogin() {
     if (!startLogin_->isEnabled()) return;
+    // A sign-in from a login window closed meanwhile still waits for its answer: this
+    // window shows it instead of starting another.
+    if (SharedPasswordSignIn().Attach(handle())) {
+        startLogin_->setEnabled(false);
+        agree_->setEnabled(false);
+        ShowProgress(QString::fromUtf8(kEarlierSignInText));
+        WriteLog("sign-in under way, window attached\r\n");
+        return;
+    }
     if (!agree_->isChecked()) {
         agreeTips_->show();
         return;
@@ -326,9 +369,7 @@ void LoginFrame::StartLogin() {
     startLogin_->setEnabled(false);
     // What is in the box now, not what it held when the focus last left it.
     password_ = pwEdit_->text().toStdWString();
-    loginTips_->setText(QStringLiteral("登录中..."));
-    SetTextColor(loginTips_, kProgressGrey);
-    loginTips_->setVisible(true);
+    ShowProgress(QStringLiteral("登录中..."));
 
     // The digest is what the service accepts as the password, so it stays out of the log.
     WriteLog("us=%s,pwMd5=***\r\n", WideToAnsi(account_).c_str());
@@ -341,14 +382,45 @@ void LoginFrame::StartLogin() {
     request.loginWindow = handle();
     request.mainWindow = g_hMainWnd;
     agree_->setEnabled(false);
-    if (!SharedPasswordSignIn().Start(request)) {
-        startLogin_->setEnabled(true);
-        agree_->setEnabled(true);
+    if (SharedPasswordSignIn().Start(request)) return;
+    // Another window's sign-in started in between: wait for its answer here.
+    if (SharedPasswordSignIn().Attach(handle())) {
+        ShowProgress(QString::fromUtf8(kEarlierSignInText));
+        return;
     }
+    loginTips_->hide();
+    startLogin_->setEnabled(true);
+    agree_->setEnabled(true);
+}
+
+void LoginFrame::StartEnvironmentCheck() {
+    if (envChecking_) return;
+    JoinWorker(envCheck_);
+    envChecking_ = true;
+    envCheckBtn_->setEnabled(false);
+    ShowProgress(QString::fromUtf8(kEnvCheckingText));
+    EnvironmentProbe probe = DefaultEnvironmentProbe();
+    // Short limits: closing the window waits for the check.
+    probe.timeoutMs = 5000;
+    const AppWindow window = handle();
+    envCheck_ = std::thread([probe, window] {
+        EnvironmentReport report = CheckEnvironment(probe);
+        PostAppMessageText(window, WM_ENV_CHECK_RESULT, report.AllOk() ? 1 : 0,
+                           EnvironmentReportText(report));
+    });
 }
 
 void LoginFrame::HandleCustomMessage(const AppMessage& message) {
-    if (message.id != WM_LOGIN_RESULT || !ready_) return;
+    if (!ready_) return;
+    if (message.id == WM_ENV_CHECK_RESULT) {
+        envChecking_ = false;
+        envCheckBtn_->setEnabled(true);
+        if (loginTips_->text() == QString::fromUtf8(kEnvCheckingText)) loginTips_->hide();
+        AppMessageBox(handle(), message.text, kNoticeTitle,
+                      kMbOk | (message.wParam == 1 ? kMbIconInfo : kMbIconWarning));
+        return;
+    }
+    if (message.id != WM_LOGIN_RESULT) return;
     switch (message.wParam) {
         case 1:
             signedIn_ = true;

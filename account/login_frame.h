@@ -4,7 +4,10 @@
 
 #include <QPixmap>
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "account/qr_login.h"
 #include "account/sign_in.h"
@@ -18,6 +21,15 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
+
+// The manual update check behind "检查更新", installed at start-up by the layer that
+// has the updater; without one the button is hidden.
+void SetLoginUpdateCheck(std::function<void()> check);
+
+// Texts the window shows while something else decides.
+extern const char kEarlierSignInText[];  // "上一次登录尚未结束，请稍候..."
+extern const char kQrWaitsText[];        // "账号登录中，请稍候再使用微信登录"
+extern const char kEnvCheckingText[];    // "环境检测中..."
 
 class LoginFrame : public WindowBase {
     Q_OBJECT
@@ -36,6 +48,8 @@ public:
     // The QR text of the code on show (empty before the first QR request).
     std::string QrText() const { return qr_.QrText(); }
     std::string QrScene() const { return qr_.SceneStr(); }
+    // True while the environment check runs.
+    bool EnvCheckRunning() const { return envChecking_; }
 
 protected:
     QString GetSkinFile() const override;
@@ -61,6 +75,8 @@ private:
     void FocusByIndex();
     void SetRole(int role);
     void CloseDialog();
+    void StartEnvironmentCheck();
+    void ShowProgress(const QString& text);
 
     QLabel* usLabel_ = nullptr;
     QLabel* pwLabel_ = nullptr;
@@ -100,4 +116,6 @@ private:
     QPixmap qrImage_;
 
     QrLoginSession qr_;
+    std::thread envCheck_;
+    std::atomic<bool> envChecking_{false};
 };

@@ -3,6 +3,7 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "core/http_client.h"
 #include "core/log.h"
@@ -150,7 +151,11 @@ void InstallTokenRenewal() {
     });
 }
 
-int RunPasswordSignIn(const PasswordSignInRequest& request) {
+namespace {
+
+using LoginWindowResult = std::function<void(unsigned wParam, const std::wstring& text)>;
+
+int RunSignIn(const PasswordSignInRequest& request, const LoginWindowResult& toLoginWindow) {
     const std::string mobile = WideToAnsi(request.account);
     const std::string passwordMd5 = TextMd5(WideToAnsi(request.password));
     const int role = request.role != 0 ? 1 : 0;
@@ -180,7 +185,7 @@ int RunPasswordSignIn(const PasswordSignInRequest& request) {
     if (code != 0) {
         WriteLog("login error, retcode=%d retStr=%s\r\n", code,
                  Utf8ToAnsi(LogSafe(failure)).c_str());
-        PostAppMessageText(request.loginWindow, WM_LOGIN_RESULT, 0, Utf8ToWide(failure));
+        toLoginWindow(0, Utf8ToWide(failure));
         return code;
     }
 
@@ -207,9 +212,17 @@ int RunPasswordSignIn(const PasswordSignInRequest& request) {
     }
     SaveConfig();
     WriteLog("login OK\r\n");
-    PostAppMessageText(request.loginWindow, WM_LOGIN_RESULT, 1, request.account);
+    toLoginWindow(1, request.account);
     PostAppMessageText(request.mainWindow, WM_LOGIN_RESULT, 1, request.account);
     return 0;
+}
+
+}  // namespace
+
+int RunPasswordSignIn(const PasswordSignInRequest& request) {
+    return RunSignIn(request, [&request](unsigned wParam, const std::wstring& text) {
+        PostAppMessageText(request.loginWindow, WM_LOGIN_RESULT, wParam, text);
+    });
 }
 
 PasswordSignIn::~PasswordSignIn() {
@@ -220,11 +233,33 @@ bool PasswordSignIn::Start(const PasswordSignInRequest& request) {
     std::lock_guard<std::mutex> guard(lock_);
     if (running_) return false;
     JoinWorker(worker_);
+    {
+        std::lock_guard<std::mutex> target(targetLock_);
+        loginWindow_ = request.loginWindow;
+        answered_ = false;
+    }
     running_ = true;
     worker_ = std::thread([this, request] {
-        RunPasswordSignIn(request);
+        RunSignIn(request, [this](unsigned wParam, const std::wstring& text) {
+            // Under the lock: a window attaching now either gets this answer or is told
+            // there is nothing to wait for.
+            std::lock_guard<std::mutex> target(targetLock_);
+            PostAppMessageText(loginWindow_, WM_LOGIN_RESULT, wParam, text);
+            answered_ = true;
+        });
+        {
+            std::lock_guard<std::mutex> target(targetLock_);
+            answered_ = true;
+        }
         running_ = false;
     });
+    return true;
+}
+
+bool PasswordSignIn::Attach(AppWindow loginWindow) {
+    std::lock_guard<std::mutex> target(targetLock_);
+    if (answered_) return false;
+    loginWindow_ = loginWindow;
     return true;
 }
 

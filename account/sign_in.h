@@ -17,7 +17,7 @@ const char* SignInPath(int role);
 std::string BuildSignInRequest(const std::string& mobile, const std::string& passwordMd5,
                                const std::string& secretCode);
 
-// The adapter text sent as "secretCode" (empty without an Ethernet adapter).
+// The adapter text sent as "secretCode" (empty without a hardware Ethernet adapter).
 std::string SignInSecretCode();
 
 // What a sign-in answer holds; the members are filled only from a JSON object.
@@ -73,6 +73,10 @@ public:
     // False (and nothing started) while a previous sign-in still runs.
     bool Start(const PasswordSignInRequest& request);
     bool Running() const { return running_; }
+    // While a sign-in still waits for its answer, sends its login-window result to
+    // `loginWindow` instead (a login window opened after the first one closed).
+    // False when there is none to wait for.
+    bool Attach(AppWindow loginWindow);
     // Waits for the current worker, if any.
     void Wait();
 
@@ -80,6 +84,9 @@ private:
     std::mutex lock_;
     std::thread worker_;
     std::atomic<bool> running_{false};
+    std::mutex targetLock_;  // the two below
+    AppWindow loginWindow_ = 0;
+    bool answered_ = true;
 };
 
 // The program's one password sign-in worker. A login window that closes does not wait

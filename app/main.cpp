@@ -5,6 +5,8 @@
 #include <QScreen>
 #include <clocale>
 
+#include "account/environment_check.h"
+#include "account/login_frame.h"
 #include "account/sign_in.h"
 #include "app/main_frame.h"
 #include "app/startup_tasks.h"
@@ -22,6 +24,7 @@
 #include "core/text.h"
 #include "platform/instance.h"
 #include "software/kp_info.h"
+#include "software/self_update.h"
 #include "ui/message_box_qt.h"
 #include "ui/message_target.h"
 #include "ui/skin.h"
@@ -71,9 +74,26 @@ int main(int argc, char* argv[]) {
             }
         });
     });
+    if (!listener.Problem().empty()) {
+        WriteLog(listener.IsListening()
+                     ? "activation socket: %s\r\n"
+                     : "activation socket failed, later starts cannot bring this window forward: "
+                       "%s\r\n",
+                 listener.Problem().c_str());
+    }
 
     InstallQtMessageBoxHandler();
     InstallTokenRenewal();
+    // The login window reaches the updater and the software record through these.
+    SetLoginUpdateCheck([] { StartUpgradeCheck(true); });
+    SetInvoicingSoftwareProbe([] {
+        DetectKpSoftware();
+        const KpInfo kp = GetKpInfo();
+        for (const KpEdition& e : kp.editions) {
+            if (e.installed) return true;
+        }
+        return false;
+    });
     // Installers of earlier updates were downloaded where the program writes its files.
     DeleteLeftoverVersionFiles(DataDir());
     // What a backup or restore left when the machine or the program stopped mid-way
@@ -83,14 +103,19 @@ int main(int argc, char* argv[]) {
     int result;
     {
         CMainFrame frame;
-        if (QScreen* screen = frame.screen()) {
-            frame.move(screen->availableGeometry().center() - frame.rect().center());
+        if (!frame.Ready()) {
+            // A frameless window without its layout could be neither used nor closed.
+            result = ReportDamagedProgramFiles(&instance);
+        } else {
+            if (QScreen* screen = frame.screen()) {
+                frame.move(screen->availableGeometry().center() - frame.rect().center());
+            }
+            frame.InitMainWindow();
+            frame.show();
+            frame.activateWindow();
+            WriteLog("main window shown\r\n");
+            result = app.exec();
         }
-        frame.InitMainWindow();
-        frame.show();
-        frame.activateWindow();
-        WriteLog("main window shown\r\n");
-        result = app.exec();
         // A worker asking for a box from now on gets the answer that changes nothing
         // instead of waiting for a loop that no longer runs.
         SetMessageBoxHandler(nullptr);

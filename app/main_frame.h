@@ -36,6 +36,8 @@ public:
     // Once, before the window is shown: tray icon, version, automatic sign-in, the
     // machine and edition lines, update check, portals, web application, tax data scan.
     void InitMainWindow();
+    // Every control of the layout was found; without that the window must not be shown.
+    bool Ready() const { return ready_; }
     // The home tab's refresh: portals and web application afresh, editions detected again.
     void HomeRefresh();
     void AddTrayIcon();

@@ -1,10 +1,12 @@
 #include "app/startup_tasks.h"
 
 #include "core/log.h"
+#include "core/message_box.h"
 #include "core/text.h"
 #include "platform/fs.h"
 
 const char kMainWindowTitleUtf8[] = "Talvora财税管家";
+const wchar_t kDamagedFilesText[] = L"程序文件已损坏,请重新安装";
 
 int DeleteLeftoverVersionFiles(const std::string& dir) {
     int removed = 0;
@@ -24,6 +26,15 @@ int EnsureSingleInstance(platform::InstanceLock* lock) {
     }
     if (acquired) return 0;
     WriteLog("ERROR_ALREADY_EXISTS\r\n");
-    platform::ActivateRunningInstance(kMainWindowTitleUtf8);
+    if (!platform::ActivateRunningInstance(kMainWindowTitleUtf8)) {
+        WriteLog("the running instance did not take the activation request\r\n");
+    }
+    return -1;
+}
+
+int ReportDamagedProgramFiles(platform::InstanceLock* lock) {
+    WriteLog("program files damaged\r\n");
+    lock->Release();
+    AppMessageBox(0, kDamagedFilesText, kAppTitle, kMbOk | kMbIconError);
     return -1;
 }

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
+
 #include "core/curl_policy.h"
 #include "core/local_settings.h"
 #include "core/log.h"
@@ -94,8 +96,27 @@ void LogStatus(CURL* curl) {
     }
 }
 
+// Keeps the value of the answer's "Date" header (names are case-insensitive).
+size_t KeepDate(char* data, size_t size, size_t count, void* userData) {
+    const size_t n = size * count;
+    std::string line(data, n);
+    static const char kName[] = "date:";
+    bool named = line.size() > sizeof(kName) - 1;
+    for (size_t i = 0; named && i + 1 < sizeof(kName); ++i) {
+        named = std::tolower(static_cast<unsigned char>(line[i])) == kName[i];
+    }
+    if (named) {
+        size_t begin = line.find_first_not_of(" \t", sizeof(kName) - 1);
+        size_t end = line.find_last_not_of(" \t\r\n");
+        if (begin != std::string::npos && end != std::string::npos && end >= begin) {
+            static_cast<HttpProbeResult*>(userData)->date = line.substr(begin, end - begin + 1);
+        }
+    }
+    return n;
+}
+
 std::string Fetch(const std::string& url, const std::string& extraHeader, long timeoutMs,
-                  const char* method, bool* tooLarge = nullptr) {
+                  const char* method, HttpProbeResult* probe = nullptr, bool* tooLarge = nullptr) {
     if (tooLarge) *tooLarge = false;
     Reply reply;
     EasyHandle h;
@@ -111,8 +132,19 @@ std::string Fetch(const std::string& url, const std::string& extraHeader, long t
     curl_easy_setopt(h.curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h.curl, CURLOPT_DEBUGFUNCTION, DropTrace);
     if (method) curl_easy_setopt(h.curl, CURLOPT_CUSTOMREQUEST, method);
+    if (probe) {
+        curl_easy_setopt(h.curl, CURLOPT_HEADERFUNCTION, KeepDate);
+        curl_easy_setopt(h.curl, CURLOPT_HEADERDATA, probe);
+    }
     CURLcode res = curl_easy_perform(h.curl);
+    if (res != CURLE_OK && probe) {
+        WriteLog("curl_easy_perform() failed: %s\r\n", curl_easy_strerror(res));
+    }
     LogStatus(h.curl);
+    if (probe) {
+        probe->curlCode = static_cast<int>(res);
+        if (res == CURLE_OK) curl_easy_getinfo(h.curl, CURLINFO_RESPONSE_CODE, &probe->status);
+    }
     return Result(&reply, res, tooLarge);
 }
 
@@ -139,9 +171,15 @@ std::string HttpPost(const std::string& url, const std::string& body,
 
 std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs,
                     bool* tooLarge) {
-    return Fetch(url, extraHeader, timeoutMs, nullptr, tooLarge);
+    return Fetch(url, extraHeader, timeoutMs, nullptr, nullptr, tooLarge);
 }
 
 std::string HttpDelete(const std::string& url, const std::string& extraHeader) {
     return Fetch(url, extraHeader, kDeleteTimeoutMs, "DELETE");
+}
+
+HttpProbeResult HttpProbe(const std::string& url, long timeoutMs) {
+    HttpProbeResult probe;
+    Fetch(url, std::string(), timeoutMs, nullptr, &probe);
+    return probe;
 }

@@ -28,3 +28,13 @@ std::string HttpGet(const std::string& url, const std::string& extraHeader, long
                     bool* tooLarge = nullptr);
 // Waits up to 20000 ms (or "httpTimeoutMs" when less).
 std::string HttpDelete(const std::string& url, const std::string& extraHeader);
+
+// What a GET says about the connection rather than its body, for checks of the
+// connection itself: the libcurl result (0: an answer came, over verified TLS for
+// HTTPS), the HTTP status (0 without an answer) and the answer's "Date" header.
+struct HttpProbeResult {
+    int curlCode = -1;
+    long status = 0;
+    std::string date;
+};
+HttpProbeResult HttpProbe(const std::string& url, long timeoutMs);

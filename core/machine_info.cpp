@@ -6,11 +6,9 @@
 #include "core/log.h"
 #include "platform/system_info.h"
 
-int GetMacText(char* buffer) {
-    std::vector<platform::NetAdapter> adapters;
-    if (!platform::ListNetAdapters(&adapters)) return -1;
+int MacTextOf(const std::vector<platform::NetAdapter>& adapters, char* buffer) {
     for (const platform::NetAdapter& a : adapters) {
-        if (a.type != 6 || a.address.size() != 6) continue;
+        if (a.type != 6 || a.address.size() != 6 || !a.device) continue;
         if (buffer) {
             snprintf(buffer, 13, "%02X%02X%02X%02X%02X%02X", a.address[0], a.address[1],
                      a.address[2], a.address[3], a.address[4], a.address[5]);
@@ -18,6 +16,12 @@ int GetMacText(char* buffer) {
         return 0;
     }
     return -1;
+}
+
+int GetMacText(char* buffer) {
+    std::vector<platform::NetAdapter> adapters;
+    if (!platform::ListNetAdapters(&adapters)) return -1;
+    return MacTextOf(adapters, buffer);
 }
 
 std::wstring GetPcName() {

@@ -3,12 +3,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-// Writes the first Ethernet adapter's address as 12 upper-case hex digits into
-// `buffer` (at least 13 bytes, may be null). 0 when found; -1 and the buffer
-// untouched otherwise.
+#include "platform/system_info.h"
+
+// Writes the address of the first device-backed Ethernet adapter of `adapters` as 12
+// upper-case hex digits into `buffer` (at least 13 bytes, may be null). 0 when found;
+// -1 and the buffer untouched otherwise: a machine with only virtual adapters (bridges,
+// container links) has no address that lasts, and the caller's stand-in is steadier.
+int MacTextOf(const std::vector<platform::NetAdapter>& adapters, char* buffer);
+// MacTextOf over this machine's adapters.
 int GetMacText(char* buffer);
-// The computer name, or an empty text when it is longer than 13 characters.
+// The computer name in at most 13 characters: on Windows empty when it is longer, on
+// Linux the host name's first label cut to 13.
 std::wstring GetPcName();
 // Free bytes of the fixed drive whose root starts with `letter` (upper case); 0 when
 // there is none.

@@ -14,6 +14,9 @@ enum AppMessageId : unsigned {
     WM_CATALOG_ROW_FAILED = 1325,
     WM_CATALOG_ROW_END = 1326,
     WM_LOGIN_RESULT = 1424,
+    // The login window's environment check ended: wParam 1 when every item passed,
+    // text the report.
+    WM_ENV_CHECK_RESULT = 1425,
     WM_LOCAL_LIST = 1524,
     WM_DOWNLOAD_PROGRESS = 1525,
     WM_LOCAL_ROW_ENABLE = 1526,

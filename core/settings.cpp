@@ -52,8 +52,8 @@ std::string ConfigMachineKey() {
     char mac[64] = {0};
     int found = GetMacText(mac);
     WriteLog("mac=%s\r\n", mac);
-    // Without an Ethernet adapter there are no address characters; a fixed stand-in
-    // keeps the file readable on the same machine.
+    // Without a hardware Ethernet adapter there are no address characters (a virtual
+    // one's change between boots); a fixed stand-in keeps the file readable here.
     if (found != 0 || strlen(mac) < 8) return "000";
     return std::string(mac + 5, kKeyLength);
 }

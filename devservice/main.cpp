@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -38,6 +39,19 @@ struct Options {
     int seedBackups = 0;
     int seedCompanies = 300;
 };
+
+// "Sun, 06 Nov 1994 08:49:37 GMT", independent of the locale.
+std::string HttpDate(std::time_t when) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    struct tm t;
+    gmtime_r(&when, &t);
+    char buf[40];
+    snprintf(buf, sizeof(buf), "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[t.tm_wday], t.tm_mday,
+             kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    return buf;
+}
 
 const char kUsage[] =
     "usage: talvora-devservice [--port N] [--data DIR] [--static DIR]\n"
@@ -145,6 +159,9 @@ int main(int argc, char** argv) {
         // Recorded before the answer goes out, so a client that has its answer
         // finds its request in the journal.
         journal.Record(req);
+        // Every answer says when it was made, as a real server's does; clients compare
+        // their clocks with it.
+        if (!res.has_header("Date")) res.set_header("Date", HttpDate(std::time(nullptr)));
         faults.PostRoute(res);
     });
 

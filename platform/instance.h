@@ -25,6 +25,8 @@ public:
 
     // False when another process holds the lock (or it cannot be had at all).
     bool Acquire();
+    // Lets the lock go before the object ends, for a start-up that cannot go on.
+    void Release();
 
     // After Acquire: why the machine-wide lock could not be used and which per-user lock
     // stood in for it, for the log; empty when the machine-wide lock was usable.
@@ -53,6 +55,8 @@ bool ActivateRunningInstance(const std::string& utf8Title);
 // title to `onRequest` on the listener's own thread. Only requests from processes of
 // the same user count, and each one must arrive within a short deadline, so no other
 // process can hold the listener. Stops in its destructor.
+// On Linux the socket's name is the user's own; when another process holds it, one of
+// a few further names is taken, and ActivateRunningInstance tries them in turn.
 // On Windows the request arrives as a window message instead and this does nothing.
 class ActivationListener {
 public:
@@ -61,6 +65,9 @@ public:
     ActivationListener(const ActivationListener&) = delete;
     ActivationListener& operator=(const ActivationListener&) = delete;
     bool IsListening() const;
+    // Names that could not be taken and why, for the log; empty when the first was
+    // free (and on Windows).
+    const std::string& Problem() const;
 
 private:
     struct Impl;

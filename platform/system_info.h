@@ -11,13 +11,24 @@ struct NetAdapter {
     std::string name;
     int type = 0;  // 6 = Ethernet, as Windows numbers adapter types
     std::vector<unsigned char> address;
+    // Backed by a hardware device. Bridges, container links and tunnels are not: their
+    // addresses change between boots. Every adapter Windows lists counts as one.
+    bool device = false;
 };
-// Adapters in the system's order; loopback is not listed. False when the query failed.
+// Adapters without loopback. On Linux the device-backed ones come first, each group in
+// name order, so the order does not depend on the order devices were found at boot;
+// on Windows the system's order. False when the query failed.
 bool ListNetAdapters(std::vector<NetAdapter>* out);
 
-// Computer name read into a buffer of `capacity` characters including the terminator;
-// empty when it does not fit or cannot be read.
+// Computer name read into a buffer of `capacity` characters including the terminator.
+// On Windows empty when it does not fit or cannot be read. On Linux the first label of
+// the host name, shortened to fit (ComputerNameOfHost); empty when it cannot be read.
 std::wstring ComputerName(size_t capacity);
+
+#ifndef _WIN32
+// The Linux rule of ComputerName over a host name such as "ann-thinkpad.example.org".
+std::wstring ComputerNameOfHost(const std::string& hostName, size_t capacity);
+#endif
 
 enum class DriveKind { Unknown, Removable, Fixed, Remote, CdRom, RamDisk };
 

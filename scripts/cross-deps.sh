@@ -12,6 +12,8 @@
 # updates, so the pins are versions whose sources are really served.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=apt.sh
+. "$root/scripts/apt.sh"
 
 PIN_ZLIB="1:1.2.13.dfsg-1"          # minizip lives in zlib's contrib/
 PIN_JSONCPP="1.9.5-4"               # source package libjsoncpp
@@ -26,6 +28,13 @@ prefix="$cache/$host"
 jobs=${CROSS_JOBS:-2}
 export CC=$host-gcc-posix CXX=$host-g++-posix AR=$host-ar RANLIB=$host-ranlib
 mkdir -p "$prefix/include" "$prefix/lib" "$cache/stamps"
+# Checkouts on one machine share the cache: a second run waits for the first instead of
+# removing the source tree it is building from.
+exec 9>"$cache/lock"
+if ! flock -n 9; then
+  log "waiting for another build of the libraries"
+  flock 9
+fi
 
 log() { echo "cross-deps: $*" >&2; }
 # quiet COMMAND...: its output only when it fails.
@@ -68,7 +77,8 @@ APT::Sandbox::User "root";
 EOF
   export APT_CONFIG="$aptdir/apt.conf"
   log "reading the source lists"
-  apt-get update -qq
+  # Its own lists: no privileges needed.
+  APT_SUDO="" apt_refresh >&2
   apt_ready=1
 }
 
@@ -86,8 +96,8 @@ fetch() {
     local orig
     orig=$(ls "$dl"/*.orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -1 || true)
     if [ -z "$orig" ]; then
-      cat "$dl/apt.err" >&2
-      log "cannot fetch $pkg $version"
+      cp "$dl/apt.err" "$apt_log"
+      apt_give_up "fetch the source of" "$pkg $version"
       exit 1
     fi
     log "$pkg $version: only $(basename "$orig") is served, building it without Debian's changes"

@@ -16,16 +16,15 @@ linux=${2:-build}
 case "$linux" in /*) ;; *) linux="$root/$linux" ;; esac
 started=$(date +%s)
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+# shellcheck source=apt.sh
+. scripts/apt.sh
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 if ! installed wine32:i386 || ! installed wine; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
+    $APT_SUDO dpkg --add-architecture i386
   fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-    wine wine32:i386 >/dev/null
+  apt_refresh
+  apt_install wine wine32:i386 >/dev/null
 fi
 
 prefix=$(bash scripts/cross-deps.sh | tail -n 1)

@@ -22,11 +22,14 @@
 namespace platform {
 namespace {
 
-// Machine-wide names: /tmp is shared by every user, and an abstract socket has no file
-// that a previous owner could leave behind.
+// /tmp is shared by every user. An abstract socket has no file that a previous owner
+// could leave behind, but any user may bind any name: the name carries the user's id,
+// and when someone else holds it the listener takes the next of a few, whose owner a
+// later start checks before it sends.
 const char kLockDir[] = "/tmp";
 const char kLockName[] = "TalvoraMutex.lock";
 const char kSocketName[] = "TalvoraActivate";
+constexpr int kSocketSlots = 4;
 
 // A request is one short line sent at once; anything slower or longer is not one.
 constexpr int kExchangeMs = 500;
@@ -46,16 +49,20 @@ std::string SharedLockPath() {
 }
 
 // A moved lock takes a socket name of its own, so it never meets the real one.
-std::string SocketName() {
+std::string SocketName(int slot) {
+    std::string name = kSocketName + std::string(".") + std::to_string(geteuid());
     std::string dir = InstanceDirOverride();
-    if (dir.empty()) return kSocketName;
-    char tag[24];
-    snprintf(tag, sizeof(tag), ":%zx", std::hash<std::string>()(dir));
-    return kSocketName + std::string(tag);
+    if (!dir.empty()) {
+        char tag[24];
+        snprintf(tag, sizeof(tag), ":%zx", std::hash<std::string>()(dir));
+        name += tag;
+    }
+    if (slot > 0) name += "." + std::to_string(slot);
+    return name;
 }
 
-socklen_t MakeAddress(struct sockaddr_un* addr) {
-    std::string name = SocketName();
+socklen_t MakeAddress(int slot, struct sockaddr_un* addr) {
+    std::string name = SocketName(slot);
     std::memset(addr, 0, sizeof(*addr));
     addr->sun_family = AF_UNIX;
     // Leading zero byte: Linux abstract namespace.
@@ -63,6 +70,8 @@ socklen_t MakeAddress(struct sockaddr_un* addr) {
     return static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + name.size());
 }
 
+// Whoever is at the other end of a connected socket (for a client: the listener's
+// owner) is this user.
 bool SameUser(int socketFd) {
     struct ucred cred;
     socklen_t len = sizeof(cred);
@@ -156,8 +165,13 @@ void SetInstanceDir(const std::string& dir) {
 InstanceLock::InstanceLock() = default;
 
 InstanceLock::~InstanceLock() {
+    Release();
+}
+
+void InstanceLock::Release() {
     if (fd_ >= 0) close(fd_);
     if (userFd_ >= 0) close(userFd_);
+    fd_ = userFd_ = -1;
 }
 
 bool InstanceLock::Acquire() {
@@ -199,19 +213,22 @@ bool InstanceLock::Acquire() {
 }
 
 bool ActivateRunningInstance(const std::string& utf8Title) {
-    // Non-blocking: a listener that does not take the request (its queue full, a name
-    // taken by someone else's socket) fails the request instead of holding this start.
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return false;
-    struct sockaddr_un addr;
-    socklen_t len = MakeAddress(&addr);
-    bool ok = false;
-    if (connect(fd, reinterpret_cast<struct sockaddr*>(&addr), len) == 0) {
-        std::string msg = utf8Title + "\n";
-        ok = send(fd, msg.data(), msg.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(msg.size());
+    const std::string msg = utf8Title + "\n";
+    for (int slot = 0; slot < kSocketSlots; ++slot) {
+        // Non-blocking: a listener that does not take the request (its queue full)
+        // fails it instead of holding this start.
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) return false;
+        struct sockaddr_un addr;
+        socklen_t len = MakeAddress(slot, &addr);
+        // A name another user took is passed over: the title goes to this user's own.
+        bool ok =
+            connect(fd, reinterpret_cast<struct sockaddr*>(&addr), len) == 0 && SameUser(fd) &&
+            send(fd, msg.data(), msg.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(msg.size());
+        close(fd);
+        if (ok) return true;
     }
-    close(fd);
-    return ok;
+    return false;
 }
 
 namespace {
@@ -247,6 +264,7 @@ bool ReadRequest(int client, std::string* title) {
 
 struct ActivationListener::Impl {
     int fd = -1;
+    std::string problem;
     std::atomic<bool> stop{false};
     std::thread thread;
     std::function<void(const std::string&)> onRequest;
@@ -271,16 +289,31 @@ struct ActivationListener::Impl {
 ActivationListener::ActivationListener(std::function<void(const std::string&)> onRequest)
     : impl_(new Impl) {
     impl_->onRequest = std::move(onRequest);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
-    struct sockaddr_un addr;
-    socklen_t len = MakeAddress(&addr);
-    if (bind(fd, reinterpret_cast<struct sockaddr*>(&addr), len) != 0 || listen(fd, 8) != 0) {
+    for (int slot = 0; slot < kSocketSlots && impl_->fd < 0; ++slot) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            if (!impl_->problem.empty()) impl_->problem += "; ";
+            impl_->problem += std::string("socket: ") + std::strerror(errno);
+            break;
+        }
+        struct sockaddr_un addr;
+        socklen_t len = MakeAddress(slot, &addr);
+        const char* step = nullptr;
+        if (bind(fd, reinterpret_cast<struct sockaddr*>(&addr), len) != 0) {
+            step = "bind";
+        } else if (listen(fd, 8) != 0) {
+            step = "listen";
+        }
+        if (!step) {
+            impl_->fd = fd;
+            break;
+        }
+        int err = errno;
         close(fd);
-        return;
+        if (!impl_->problem.empty()) impl_->problem += "; ";
+        impl_->problem += std::string(step) + " @" + SocketName(slot) + ": " + std::strerror(err);
     }
-    impl_->fd = fd;
-    impl_->thread = std::thread([this] { impl_->Run(); });
+    if (impl_->fd >= 0) impl_->thread = std::thread([this] { impl_->Run(); });
 }
 
 ActivationListener::~ActivationListener() {
@@ -291,6 +324,10 @@ ActivationListener::~ActivationListener() {
 
 bool ActivationListener::IsListening() const {
     return impl_->fd >= 0;
+}
+
+const std::string& ActivationListener::Problem() const {
+    return impl_->problem;
 }
 
 }  // namespace platform

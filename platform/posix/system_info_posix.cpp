@@ -67,23 +67,32 @@ bool ListNetAdapters(std::vector<NetAdapter>* out) {
         a.name = it->ifa_name;
         a.type = AdapterType(a.name, ll->sll_hatype);
         a.address.assign(ll->sll_addr, ll->sll_addr + ll->sll_halen);
+        a.device = FileExists("/sys/class/net/" + a.name + "/device");
         out->push_back(a);
     }
     freeifaddrs(list);
-    // Bridges, container links and tunnels come and go; hardware adapters first keeps
-    // the chosen address (and so the machine binding of the settings) stable.
-    std::stable_partition(out->begin(), out->end(), [](const NetAdapter& a) {
-        return FileExists("/sys/class/net/" + a.name + "/device");
+    // The chosen address binds the settings to the machine: hardware adapters first,
+    // and by name rather than by the kernel's index, which follows probe order.
+    std::sort(out->begin(), out->end(), [](const NetAdapter& a, const NetAdapter& b) {
+        if (a.device != b.device) return a.device;
+        return a.name < b.name;
     });
     return true;
+}
+
+std::wstring ComputerNameOfHost(const std::string& hostName, size_t capacity) {
+    if (capacity == 0) return std::wstring();
+    // Desktops are named "<user>-<model>" or fully qualified; the limit comes from
+    // Windows computer names, so the first label is cut to it rather than dropped.
+    std::wstring name = ToWide(hostName.substr(0, hostName.find('.')), CodePage::Ansi);
+    if (name.size() + 1 > capacity) name.resize(capacity - 1);
+    return name;
 }
 
 std::wstring ComputerName(size_t capacity) {
     char buf[HOST_NAME_MAX + 1] = {0};
     if (gethostname(buf, sizeof(buf) - 1) != 0) return std::wstring();
-    std::wstring name = ToWide(buf, CodePage::Ansi);
-    if (capacity == 0 || name.size() + 1 > capacity) return std::wstring();
-    return name;
+    return ComputerNameOfHost(buf, capacity);
 }
 
 DriveList LogicalDrives() {

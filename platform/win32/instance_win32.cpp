@@ -28,7 +28,12 @@ BOOL CALLBACK ActivateFirstMatch(HWND hwnd, LPARAM param) {
 InstanceLock::InstanceLock() = default;
 
 InstanceLock::~InstanceLock() {
+    Release();
+}
+
+void InstanceLock::Release() {
     if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
 }
 
 bool InstanceLock::Acquire() {
@@ -53,7 +58,9 @@ bool ActivateRunningInstance(const std::string& utf8Title) {
 }
 
 // Windows delivers the request to the main window as a message; nothing listens here.
-struct ActivationListener::Impl {};
+struct ActivationListener::Impl {
+    std::string problem;
+};
 
 ActivationListener::ActivationListener(std::function<void(const std::string&)>) : impl_(new Impl) {}
 
@@ -61,6 +68,10 @@ ActivationListener::~ActivationListener() = default;
 
 bool ActivationListener::IsListening() const {
     return false;
+}
+
+const std::string& ActivationListener::Problem() const {
+    return impl_->problem;
 }
 
 void SetInstanceDir(const std::string&) {}

@@ -39,6 +39,7 @@ bool ListNetAdapters(std::vector<NetAdapter>* out) {
         adapter.type = static_cast<int>(a->Type);
         UINT len = a->AddressLength <= MAX_ADAPTER_ADDRESS_LENGTH ? a->AddressLength : 0;
         adapter.address.assign(a->Address, a->Address + len);
+        adapter.device = true;
         out->push_back(adapter);
     }
     return true;

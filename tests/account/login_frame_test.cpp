@@ -19,6 +19,7 @@
 
 #include "core/globals.h"
 #include "core/http_client.h"
+#include "core/message_box.h"
 #include "core/messages.h"
 #include "core/service_reply.h"
 #include "core/settings.h"
@@ -591,4 +592,85 @@ TEST_F(LoginFrameTest, LayoutLackingAControlIsReportedAndLeftInert) {
     EXPECT_NE(app_.Log().find("control not found: USlabel (QLabel) in login.ui"),
               std::string::npos);
     EXPECT_EQ(service_.Requests().size(), 0u) << "half a window signs nobody in";
+}
+
+// A login window opened while an earlier one's sign-in still waits shows that sign-in
+// through to its end instead of ignoring the clicks.
+TEST_F(LoginFrameTest, LaterWindowWaitsForTheSignInStillUnderWay) {
+    DevService::Fault slow;
+    slow.delayMs = 2000;
+    ASSERT_TRUE(service_.SetFault("/v1/account/agency/login", slow));
+    {
+        LoginFrame first;
+        Open(&first);
+        Type(first, "USedit", kDemoAgencyMobile);
+        Type(first, "PWedit", kDemoPassword);
+        Click(first, "startLogin");
+        ASSERT_TRUE(SharedPasswordSignIn().Running());
+    }
+    LoginFrame second;
+    Open(&second);
+    auto* tips = Get<QLabel>(second, "loginTips");
+    // The QR page stays closed, and the window says why.
+    Click(second, "wxLoginBtn");
+    EXPECT_EQ(Get<QStackedWidget>(second, "loginTab")->currentIndex(), 0);
+    EXPECT_TRUE(tips->isVisible());
+    EXPECT_EQ(tips->text(), QString::fromUtf8(kQrWaitsText));
+
+    Type(second, "USedit", kDemoMemberMobile);
+    Type(second, "PWedit", kDemoPassword);
+    Click(second, "startLogin");
+    EXPECT_EQ(tips->text(), QString::fromUtf8(kEarlierSignInText));
+    EXPECT_FALSE(Get<QPushButton>(second, "startLogin")->isEnabled());
+    EXPECT_FALSE(Get<QAbstractButton>(second, "agree")->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return second.SignedIn(); }));
+    EXPECT_FALSE(second.isVisible());
+    // One sign-in, the earlier one's.
+    EXPECT_EQ(RequestsTo("/v1/account/agency/login").size(), 1u);
+    EXPECT_TRUE(RequestsTo("/v1/account/login").empty());
+    EXPECT_EQ(g_config->Snapshot().account, W(kDemoAgencyMobile));
+    auto posted = main_.WaitFor(1);
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].wParam, 1u);
+    SharedPasswordSignIn().Wait();
+
+    // With nothing under way the next click signs in as typed.
+    EXPECT_FALSE(SharedPasswordSignIn().Attach(second.handle()));
+}
+
+TEST_F(LoginFrameTest, FooterButtonsCheckForUpdatesAndTheEnvironment) {
+    {
+        LoginFrame plain;
+        ASSERT_EQ(plain.Create(), 0);
+        EXPECT_TRUE(Get<QPushButton>(plain, "UpgradeBtn")->isHidden()) << "nothing to call";
+    }
+    int checks = 0;
+    SetLoginUpdateCheck([&] { ++checks; });
+    LoginFrame frame;
+    Open(&frame);
+    EXPECT_FALSE(Get<QPushButton>(frame, "UpgradeBtn")->isHidden());
+    Click(frame, "UpgradeBtn");
+    EXPECT_EQ(checks, 1);
+    SetLoginUpdateCheck(nullptr);
+
+    TakeShownMessageBoxes();
+    SetNextMessageBoxAnswer(kIdOk);
+    Click(frame, "EnvCheckBtn");
+    EXPECT_TRUE(frame.EnvCheckRunning());
+    EXPECT_FALSE(Get<QPushButton>(frame, "EnvCheckBtn")->isEnabled());
+    EXPECT_EQ(Get<QLabel>(frame, "loginTips")->text(), QString::fromUtf8(kEnvCheckingText));
+    ASSERT_TRUE(WaitUntil([&] { return !frame.EnvCheckRunning(); }));
+    EXPECT_TRUE(Get<QPushButton>(frame, "EnvCheckBtn")->isEnabled());
+    EXPECT_FALSE(Get<QLabel>(frame, "loginTips")->isVisible());
+    std::vector<ShownMessageBox> shown = TakeShownMessageBoxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].owner, frame.handle());
+    EXPECT_EQ(shown[0].title, std::wstring(kNoticeTitle));
+    EXPECT_EQ(shown[0].flags, kMbOk | kMbIconWarning);
+    // The local service is plain HTTP, and this process knows no invoicing software.
+    EXPECT_EQ(
+        WideToUtf8(shown[0].text),
+        "服务器连接：正常\n系统时间：正常\n安全连接：HTTPS安全连接失败，请检查证书或代理设置\n"
+        "开票软件：未找到开票软件，请先安装\n数据目录：正常");
+    EXPECT_TRUE(RequestsTo("/").size() >= 1u);
 }

@@ -7,11 +7,14 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -78,6 +81,16 @@ public:
         return pid;
     }
     std::string Log() const { return ReadFile(dir_ / "logs/Talvora.log"); }
+    // Takes the main layout away, or leaves half of it.
+    void DamageSkin(bool remove) const {
+        const std::string layout = dir_ / "skin/app.ui";
+        if (remove) {
+            std::filesystem::remove_all(dir_ / "skin");
+        } else {
+            std::string text = ReadFile(layout);
+            testsupport::WriteFile(layout, text.substr(0, text.size() / 2));
+        }
+    }
     void WriteUrl(const std::string& text) const { testsupport::WriteFile(dir_ / "url", text); }
 
 private:
@@ -259,4 +272,66 @@ TEST(SingleInstance, SlowActivationClientDoesNotKeepASecondStartFromTheFirst) {
     stop = true;
     slow.join();
     close(slowFd);
+}
+
+// Without a usable main layout the program says its files are damaged and lets the
+// lock go, so a repaired copy starts even while the box is still up.
+TEST(SingleInstance, DamagedSkinReportsAndLeavesTheLockFree) {
+    for (bool remove : {true, false}) {
+        SCOPED_TRACE(remove ? "skin removed" : "app.ui cut short");
+        ProgramCopy damaged, intact;
+        damaged.DamageSkin(remove);
+        Reaper a{damaged.Start()};
+        ASSERT_GT(a.pid, 0);
+        ASSERT_TRUE(WaitFor([&] {
+            return damaged.Log().find("]program files damaged\r\n") != std::string::npos;
+        })) << damaged.Log();
+        EXPECT_NE(damaged.Log().find("load layout failed: "), std::string::npos);
+        EXPECT_EQ(damaged.Log().find("main window shown\r\n"), std::string::npos);
+
+        Reaper b{intact.Start()};
+        ASSERT_GT(b.pid, 0);
+        EXPECT_TRUE(WaitFor([&] {
+            return intact.Log().find("main window shown\r\n") != std::string::npos;
+        })) << intact.Log();
+        EXPECT_EQ(intact.Log().find("ERROR_ALREADY_EXISTS"), std::string::npos);
+    }
+}
+
+// The usual socket name is taken: the program says so in its log and stays reachable.
+TEST(SingleInstance, TakenSocketNameIsLoggedAndTheFirstStillComesForward) {
+    std::string usual;
+    {
+        platform::ActivationListener probe([](const std::string&) {});
+        ASSERT_TRUE(probe.IsListening());
+        std::vector<std::string> names = testsupport::ListeningSocketNames(getpid());
+        ASSERT_EQ(names.size(), 1u);
+        usual = names[0];
+    }
+    int squatter = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(squatter, 0);
+    struct sockaddr_un addr;
+    std::memset(&addr, 0, sizeof(addr));
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, usual.data(), usual.size());
+    ASSERT_EQ(
+        bind(squatter, reinterpret_cast<struct sockaddr*>(&addr),
+             static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + usual.size())),
+        0);
+
+    ProgramCopy first, second;
+    Reaper a{first.Start()};
+    ASSERT_GT(a.pid, 0);
+    ASSERT_TRUE(WaitFor([&] {
+        return first.Log().find("main window shown\r\n") != std::string::npos;
+    })) << first.Log();
+    EXPECT_NE(first.Log().find("]activation socket: bind @" + usual + ": "), std::string::npos)
+        << first.Log();
+    Reaper b{second.Start()};
+    EXPECT_EQ(255, b.WaitExit(30));
+    EXPECT_EQ(second.Log().find("did not take the activation request"), std::string::npos);
+    EXPECT_TRUE(WaitFor([&] {
+        return first.Log().find("WM_APP_ACTIVATE\r\n") != std::string::npos;
+    })) << first.Log();
+    close(squatter);
 }

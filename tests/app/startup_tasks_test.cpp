@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "app/memory_gauge_feed.h"
+#include "core/message_box.h"
 #include "core/messages.h"
+#include "platform/instance.h"
 #include "tests/software/recording_window.h"
 #include "tests/support/test_support.h"
 
@@ -59,4 +61,35 @@ TEST(StartupTasks, MemoryGaugeFeedPostsTheLoadUntilStopped) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_GT(window.Messages().size(), posted.size());
+}
+
+TEST(StartupTasks, DamagedProgramFilesAreReportedAndTheLockLetGo) {
+    ScopedAppDir app;
+    TempDir shared("instance"), runtime("runtime");
+    platform::SetInstanceDir(shared.path());
+    const char* oldRuntime = getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = oldRuntime ? oldRuntime : "";
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    {
+        platform::InstanceLock lock;
+        ASSERT_TRUE(lock.Acquire());
+        platform::InstanceLock other;
+        ASSERT_FALSE(other.Acquire());
+        TakeShownMessageBoxes();
+        SetNextMessageBoxAnswer(kIdOk);
+        EXPECT_EQ(ReportDamagedProgramFiles(&lock), -1);
+        std::vector<ShownMessageBox> shown = TakeShownMessageBoxes();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, L"程序文件已损坏,请重新安装");
+        EXPECT_EQ(shown[0].title, std::wstring(kAppTitle));
+        EXPECT_EQ(shown[0].flags, kMbOk | kMbIconError);
+        EXPECT_TRUE(other.Acquire()) << "the lock stayed taken";
+    }
+    EXPECT_NE(app.Log().find("]program files damaged\r\n"), std::string::npos);
+    platform::SetInstanceDir("");
+    if (oldRuntime) {
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
 }

@@ -7,11 +7,14 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -264,6 +267,78 @@ TEST_F(InstanceLockTest, SlowOrSilentClientsDoNotHoldTheListener) {
     close(longFd);
     std::lock_guard<std::mutex> g(m);
     EXPECT_EQ(std::vector<std::string>{"Real"}, got);
+}
+
+// Abstract names are open to every user: one taken first (by another user where the
+// test can act as one) must neither silence the listener nor swallow the request.
+TEST_F(InstanceLockTest, TakenSocketNameLeavesTheInstanceReachable) {
+    std::string usual;
+    {
+        platform::ActivationListener probe([](const std::string&) {});
+        ASSERT_TRUE(probe.IsListening());
+        EXPECT_EQ("", probe.Problem());
+        std::vector<std::string> names = testsupport::ListeningSocketNames(getpid());
+        ASSERT_EQ(1u, names.size());
+        usual = names[0];
+    }
+    EXPECT_EQ(0u, usual.find("TalvoraActivate." + std::to_string(geteuid()) + ":")) << usual;
+
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    const bool otherUser = geteuid() == 0;
+    pid_t squatter = fork();
+    if (squatter == 0) {
+        close(ready[0]);
+        if (otherUser) BecomeNobody();
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        struct sockaddr_un addr;
+        std::memset(&addr, 0, sizeof(addr));
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path + 1, usual.data(), usual.size());
+        socklen_t len =
+            static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + usual.size());
+        if (bind(fd, reinterpret_cast<struct sockaddr*>(&addr), len) != 0) _exit(1);
+        // Another user's listener takes connections and never reads them; a socket
+        // bound and not listening refuses them.
+        if (otherUser && listen(fd, 8) != 0) _exit(2);
+        if (write(ready[1], "1", 1) != 1) _exit(3);
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(squatter, 0);
+    close(ready[1]);
+    char c = 0;
+    bool squatting = read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+    struct Kill {
+        pid_t pid;
+        ~Kill() {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    } killSquatter{squatter};
+    ASSERT_TRUE(squatting);
+
+    std::mutex m;
+    std::vector<std::string> got;
+    platform::ActivationListener listener([&](const std::string& title) {
+        std::lock_guard<std::mutex> g(m);
+        got.push_back(title);
+    });
+    ASSERT_TRUE(listener.IsListening());
+    EXPECT_NE(std::string::npos, listener.Problem().find("bind @" + usual + ": "))
+        << listener.Problem();
+    std::vector<std::string> names = testsupport::ListeningSocketNames(getpid());
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ(usual + ".1", names[0]);
+
+    EXPECT_TRUE(platform::ActivateRunningInstance("Reached"));
+    EXPECT_TRUE(WaitFor([&] {
+        std::lock_guard<std::mutex> g(m);
+        return !got.empty();
+    }));
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(std::vector<std::string>{"Reached"}, got);
 }
 
 }  // namespace
