@@ -312,8 +312,14 @@ int main(int argc, char** argv) {
                                env.app.Log());
 
         CliList(env, env.app / "cli", backups + items);
-        if (cliBackups > 0 &&
-            env.service.SeedBackups(testsupport::kDemoAgencyMobile, cliBackups, companies)) {
+        const bool seeded =
+            cliBackups > 0 &&
+            env.service.SeedBackups(testsupport::kDemoAgencyMobile, cliBackups, companies);
+        if (cliBackups > 0 && !seeded) {
+            fprintf(stderr, "seeding %d backups failed\n", cliBackups);
+            ++g_failures;
+        }
+        if (seeded) {
             CliList(env, env.app / "cli-large", cliBackups + items);
             std::string token;
             {
