@@ -130,8 +130,8 @@ CMainFrame::~CMainFrame() {
     if (g_hMainWnd.load() == handle()) g_hMainWnd = 0;
     memoryFeed_.Stop();
     appList_.reset();
+    accountRefresh_.Stop();
     JoinWorker(scan_);
-    JoinWorker(autoSignIn_);
     portalLoader_.Wait();
     StopUpgradeChecks();
     webApp_.reset();
@@ -221,13 +221,10 @@ void CMainFrame::InitMainWindow() {
         std::lock_guard<std::mutex> guard(g_config->mutex);
         g_config->area = -1;
     }
-    if (RestoreConfig() == 0) {
-        // Automatic sign-in with the remembered account; the answer only refreshes the
-        // tokens, so the window does not wait for it.
-        autoSignIn_ = std::thread([] {
-            std::string access, refresh;
-            RequestToken(access, refresh);
-        });
+    const bool autoSignIn = RestoreConfig() == 0;
+    if (autoSignIn) {
+        // Automatic sign-in with the remembered account, on the start-up worker below:
+        // the answer only refreshes the tokens, so the window does not wait for it.
         std::wstring account;
         {
             std::lock_guard<std::mutex> guard(g_config->mutex);
@@ -255,7 +252,14 @@ void CMainFrame::InitMainWindow() {
         localRecords.clear();
         cloudRecords.clear();
     }
-    scan_ = std::thread([] { RunMainScan(); });
+    // In this order: the scan's cloud list goes out with the sign-in's token.
+    scan_ = std::thread([autoSignIn] {
+        RunMainScan([autoSignIn] {
+            if (!autoSignIn) return;
+            std::string access, refresh;
+            RequestToken(access, refresh);
+        });
+    });
     memoryFeed_.Start(handle());
 }
 
@@ -406,6 +410,8 @@ void CMainFrame::HandleCustomMessage(const AppMessage& message) {
                 }
                 bakAccount_->setText(QString::fromStdWString(message.text));
                 ReloadWebApp(*webApp_);
+                // Lists, counts and open windows follow the account now signed in.
+                accountRefresh_.Request();
             } else if (message.wParam == 2) {
                 ShowSignedOut();
                 std::lock_guard<std::mutex> guard(g_config->mutex);

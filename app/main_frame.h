@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/account_refresh.h"
 #include "app/backup_windows.h"
 #include "app/memory_gauge_feed.h"
 #include "browser/portal_loader.h"
@@ -118,6 +119,7 @@ private:
     BackupWindows backupWindows_;
     PortalLoader portalLoader_;
     MemoryGaugeFeed memoryFeed_;
-    std::thread autoSignIn_;
+    AccountRefresh accountRefresh_;
+    // The automatic sign-in, then the start-up scan, whose cloud list needs its token.
     std::thread scan_;
 };

@@ -24,6 +24,27 @@ std::string MakeArchiveName(const std::string& dirName, const std::string& typeS
     return dirName + "_" + typeStrEn + "_" + CompactTime(bakTime) + ".zip";
 }
 
+bool ParseArchiveName(const std::string& fileName, std::string* dirName, std::string* typeStrEn) {
+    static const char kZip[] = ".zip";
+    const size_t zipLen = sizeof(kZip) - 1;
+    if (fileName.size() <= zipLen || fileName.compare(fileName.size() - zipLen, zipLen, kZip) != 0)
+        return false;
+    const std::string stem = fileName.substr(0, fileName.size() - zipLen);
+    const size_t timeSep = stem.rfind('_');
+    if (timeSep == std::string::npos || timeSep == 0) return false;
+    const std::string time = stem.substr(timeSep + 1);
+    if (!time.empty() &&
+        (time.size() != 14 || time.find_first_not_of("0123456789") != std::string::npos))
+        return false;
+    const size_t editionSep = stem.rfind('_', timeSep - 1);
+    if (editionSep == std::string::npos || editionSep == 0) return false;
+    const std::string edition = stem.substr(editionSep + 1, timeSep - editionSep - 1);
+    if (edition != "JSP" && edition != "SKP" && edition != "UK") return false;
+    *dirName = stem.substr(0, editionSep);
+    *typeStrEn = edition;
+    return true;
+}
+
 std::string ArchiveEdition(const std::string& archivePath) {
     // Either separator: download paths may come in Windows form.
     std::vector<std::string> parts;

@@ -12,6 +12,10 @@ std::string CompactNow();
 std::string MakeArchiveName(const std::string& dirName, const std::string& typeStrEn,
                             const std::string& bakTime);
 
+// The folder and edition key a name of MakeArchiveName's form gives, read from its end
+// (a dirName may hold "_"); false for any other name.
+bool ParseArchiveName(const std::string& fileName, std::string* dirName, std::string* typeStrEn);
+
 // The edition key of an archive downloaded to taxDataTmp/<typeStrEn>/ ("JSP", "SKP" or
 // "UK"), read from that folder; empty when the archive lies elsewhere.
 std::string ArchiveEdition(const std::string& archivePath);

@@ -20,6 +20,7 @@
 #include "core/globals.h"
 #include "core/log.h"
 #include "core/messages.h"
+#include "core/settings.h"
 #include "core/text.h"
 #include "platform/file_tree.h"
 #include "platform/fs.h"
@@ -52,11 +53,12 @@ int LocalScan() {
     PostScanText(L"已找到%d个税控盘开票数据", ScanSkp());
     const int uk = ScanUk();
     PostScanText(L"已找到%d个UK开票数据", uk);
-    SyncTaxerNames();
+    SyncTaxerNames(g_localWindow.load());
     PostScanText(L"已找到%d个UK开票数据", uk);
-    ComputeBackupStates();
+    const bool listed = ComputeBackupStates() >= 0;
     PostAppMessage(g_localWindow.load(), WM_LOCAL_LIST, 0, 0);
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    if (!listed) ShowListUnread(g_localWindow.load());
     std::lock_guard<std::mutex> guard(recordsLock);
     return static_cast<int>(localRecords.size());
 }
@@ -249,28 +251,56 @@ ItemResult BackupCompared(int row, const BackupRecord& local, const JobHooks& ho
     }
     if (choice->answer != kChoiceLocal)
         return MakeResult(row, ItemOutcome::kSkipped, "the cloud copy was kept");
-    // A remembered choice of the local side backs up once for every cloud copy.
-    ItemResult result;
-    for (size_t i = 0; i < copies.size(); ++i) {
-        WriteLog("select iteam [%d]\r\n", row);
-        ItemResult one = BackupItem(row, hooks);
-        if (i == 0 || one.outcome != ItemOutcome::kDone) result = one;
-        if (one.outcome == ItemOutcome::kStopped) break;
-    }
-    return result;
+    // One backup of the company whatever the number of its cloud copies: a backup per
+    // copy would double them with every batch.
+    WriteLog("select iteam [%d]\r\n", row);
+    return BackupItem(row, hooks);
 }
 
 }  // namespace
 
-int RunMainScan() {
+int RunMainScan(const std::function<void()>& first) {
     ListUse use(ListUse::kScan);
     if (!use.ok()) return -1;
+    if (first) first();
     TidyInterruptedJobs();
     ScanJsp();
     ScanSkp();
     ScanUk();
-    ListBackups();
+    const bool listed = ListBackups() >= 0;
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    // Signed out there is no list to read; that is no failure to report.
+    if (!listed && g_config && g_config->Snapshot().signedIn) ShowListUnread(g_hMainWnd.load());
+    std::lock_guard<std::mutex> guard(recordsLock);
+    return static_cast<int>(localRecords.size());
+}
+
+int RunAccountRefresh(const std::atomic<bool>& stop) {
+    // The windows keep their loading panel until the lists are the new account's.
+    const wchar_t kRefreshing[] = L"正在刷新账号数据...";
+    PostAppMessageText(g_localWindow.load(), WM_BAK_PROGRESS_TEXT, 1, kRefreshing);
+    PostAppMessageText(g_cloudWindow.load(), WM_BAK_PROGRESS_TEXT, 1, kRefreshing);
+    // A job on the lists finishes first; it is not stopped.
+    ListUse use(ListUse::kScan, stop);
+    if (!use.ok()) return -1;
+    TidyInterruptedJobs();
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords.clear();
+    }
+    // Scanned afresh, the records carry the account now signed in.
+    ScanJsp();
+    ScanSkp();
+    ScanUk();
+    SyncTaxerNames(g_localWindow.load());
+    const bool listed = ListBackups() >= 0;
+    // The earlier account's backups are not this one's, read or not.
+    if (!listed) ForgetCloudList();
+    MatchBackupStates();
+    PostAppMessage(g_localWindow.load(), WM_LOCAL_LIST, 0, 0);
+    PostAppMessage(g_cloudWindow.load(), WM_CLOUD_LIST, 0, 1);
+    PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    if (!listed) ShowListUnread(g_hMainWnd.load());
     std::lock_guard<std::mutex> guard(recordsLock);
     return static_cast<int>(localRecords.size());
 }
@@ -292,10 +322,11 @@ int RunRescan() {
     ListUse use(ListUse::kScan);
     if (!use.ok()) return -1;
     TidyInterruptedJobs();
+    // The cloud list is replaced only once the service's is read: a list that cannot be
+    // read leaves the backup states as they were.
     {
         std::lock_guard<std::mutex> guard(recordsLock);
         localRecords.clear();
-        cloudRecords.clear();
     }
     return LocalScan();
 }
@@ -341,15 +372,23 @@ JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
     auto endAll = [&](ItemOutcome outcome, const std::string& note) {
         for (int row : rows) FinishItem(hooks, MakeResult(row, outcome, note), &report);
     };
+    const AppWindow window = g_localWindow.load();
     if (!use.ok()) {
-        endAll(ItemOutcome::kFailed, "the lists are being refreshed");
+        ShowListsBusy(window);
+        endAll(ItemOutcome::kFailed, kListsBusyNote);
         return report;
     }
     BatchChoice choice;
-    const AppWindow window = g_localWindow.load();
     if (GuardRefuses(window)) {
         report.refused = true;
         endAll(ItemOutcome::kNotRun, "the invoicing software is running");
+        return report;
+    }
+    // Without the cloud list no row can be compared with its cloud copies: every one
+    // would be uploaded again, over copies it cannot see.
+    if (!CloudListRead()) {
+        ShowListUnread(window);
+        endAll(ItemOutcome::kNotRun, kListUnreadNote);
         return report;
     }
     {
@@ -407,9 +446,16 @@ ItemResult RunRowBackup(int row, const JobHooks& hooks) {
     ListUse use(ListUse::kJob);
     BackupRecord local;
     if (!use.ok()) {
-        result = MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed");
+        ShowListsBusy(g_localWindow.load());
+        result = MakeResult(row, ItemOutcome::kFailed, kListsBusyNote);
     } else if (!CopyRecord(RecordList::kLocal, row, &local)) {
         result = MakeResult(row, ItemOutcome::kFailed, "no such row");
+    } else if (GuardRefuses(g_localWindow.load())) {
+        // Packing a database the invoicing software writes gives a broken backup.
+        result = MakeResult(row, ItemOutcome::kNotRun, "the invoicing software is running");
+    } else if (!CloudListRead()) {
+        ShowListUnread(g_localWindow.load());
+        result = MakeResult(row, ItemOutcome::kNotRun, kListUnreadNote);
     } else {
         const std::vector<BackupRecord> copies = CloudCopiesOf(local);
         if (copies.empty()) {
@@ -422,10 +468,10 @@ ItemResult RunRowBackup(int row, const JobHooks& hooks) {
             WriteLog("%s\t<==>\t%s\r\n", cloud.fileTime.c_str(), local.fileTime.c_str());
             WriteLog("%s\t<==>\t%s\r\n", cloud.appVer.c_str(), local.appVer.c_str());
             bool remember = false;
-            if (CloudCopyWins(cloud, local)) {
-                result =
-                    MakeResult(row, ItemOutcome::kSkipped, "the cloud copy is larger and newer");
-            } else if (Ask(hooks, cloud, local, &remember) != kChoiceLocal) {
+            // The row's own button asks even when the cloud copy is larger and newer, which
+            // a batch leaves alone: the click is an explicit request, and the dialog says
+            // what would be overwritten.
+            if (Ask(hooks, cloud, local, &remember) != kChoiceLocal) {
                 result = MakeResult(row, ItemOutcome::kSkipped, "the cloud copy was kept");
             } else {
                 WriteLog("select iteam[%d] isbackuped redo it!\r\n", row);

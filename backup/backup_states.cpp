@@ -19,21 +19,26 @@
 
 namespace {
 
-void PostProgress(const std::wstring& text) {
-    PostAppMessageText(g_cloudWindow.load(), WM_BAK_PROGRESS_TEXT, 1, text);
+void PostProgress(AppWindow window, const std::wstring& text) {
+    PostAppMessageText(window, WM_BAK_PROGRESS_TEXT, 1, text);
 }
 
-int Fail(const wchar_t* text) {
-    PostProgress(text);
+int Fail(AppWindow window, const wchar_t* text) {
+    PostProgress(window, text);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return -1;
 }
 
 }  // namespace
 
-void ComputeBackupStates() {
-    ListBackups();
+// The lookup's failure texts go to the window that runs it; without one (the reading
+// step alone) there is nowhere to show them.
+static int ApplyNames(const std::string& reply, AppWindow window);
+
+int ComputeBackupStates() {
+    const int listed = ListBackups();
     MatchBackupStates();
+    return listed;
 }
 
 void MatchBackupStates() {
@@ -58,15 +63,19 @@ void MatchBackupStates() {
 }
 
 int ApplyEnterpriseNames(const std::string& reply) {
+    return ApplyNames(reply, 0);
+}
+
+static int ApplyNames(const std::string& reply, AppWindow window) {
     Json::Value root;
-    if (!ParseReply(reply, &root)) return Fail(L"同步税盘信息超时");
+    if (!ParseReply(reply, &root)) return Fail(window, L"同步税盘信息超时");
     if (root.isArray()) {
         WriteLog("repsTotal=%d\r\n", static_cast<int>(root.size()));
         // One entry for the names of the whole answer.
         LogEntry nameLines;
         for (const Json::Value& item : root) {
             if (!item.isObject() || !item["name"].isString() || !item.isMember("creditCode"))
-                return Fail(L"同步税盘信息失败");
+                return Fail(window, L"同步税盘信息失败");
             const std::string name = Utf8ToAnsi(item["name"].asString());
             const Json::Value& code = item["creditCode"];
             if (!code.isString()) continue;
@@ -82,12 +91,12 @@ int ApplyEnterpriseNames(const std::string& reply) {
     int code = 0;
     if (root.isObject() && ReplyCode(root, &code)) {
         WriteLog("get taxer name failed, retcode=%d\r\n", code);
-        return Fail(L"同步税盘信息失败");
+        return Fail(window, L"同步税盘信息失败");
     }
     return 0;
 }
 
-int SyncTaxerNames() {
+int SyncTaxerNames(AppWindow window) {
     Json::Value body;
     size_t count;
     {
@@ -98,11 +107,11 @@ int SyncTaxerNames() {
             for (const BackupRecord& r : localRecords) body["list"].append(r.taxSn);
         }
     }
-    PostProgress(L"共已找到" + std::to_wstring(count) + L"个税盘开票数据");
-    PostProgress(L"正在同步税盘信息");
+    PostProgress(window, L"共已找到" + std::to_wstring(count) + L"个税盘开票数据");
+    PostProgress(window, L"正在同步税盘信息");
     std::string text = Json::FastWriter().write(body);
     while (!text.empty() && text.back() == '\n') text.pop_back();
     std::string reply = QueryEnterprises(text);
-    if (reply.empty()) return Fail(L"正在同步税盘信息");
-    return ApplyEnterpriseNames(reply);
+    if (reply.empty()) return Fail(window, L"正在同步税盘信息");
+    return ApplyNames(reply, window);
 }

@@ -12,6 +12,7 @@
 #include "backup/data_rows.h"
 #include "backup/frame_controls.h"
 #include "backup/frame_jobs.h"
+#include "backup/job_support.h"
 #include "backup/restore_jobs.h"
 #include "core/log.h"
 #include "core/message_box.h"
@@ -138,6 +139,8 @@ void CloudFrame::RebuildList() {
 }
 
 void CloudFrame::ShowList(std::vector<BackupRecord> records) {
+    // A sign-in may have changed the account since the window showed.
+    chrome_.ShowSignInLabels();
     rows_->Rebuild(std::move(records));
     // Rows a job drew again while the copy was made show what they hold now.
     if (!redrawnWhilePending_.empty()) {
@@ -201,9 +204,19 @@ bool CloudFrame::RowsCurrent(const std::vector<int>& rows) {
 void CloudFrame::StartBatchRestore() {
     rememberChoice_ = false;
     rememberedChoice_ = 0;
+    // One batch at a time: a second would start between the first one's items.
+    if (batchRunning_) return;
     const std::vector<int> rows = rows_->CheckedRows();
     if (!RowsCurrent(rows)) return;
-    jobs_->Start([rows](const JobHooks& hooks) { RunBatchRestore(rows, hooks); });
+    batchRunning_ = true;
+    batchSyncBtn_->setEnabled(false);
+    batchDelBtn_->setEnabled(false);
+    jobs_->Start([rows](const JobHooks& hooks) { RunBatchRestore(rows, hooks); },
+                 [this] {
+                     batchRunning_ = false;
+                     batchSyncBtn_->setEnabled(true);
+                     batchDelBtn_->setEnabled(true);
+                 });
 }
 
 void CloudFrame::StartRowRestore(int row) {
@@ -262,8 +275,10 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
                                 if (listed != -2) return;
                                 std::this_thread::sleep_for(kRefreshRetry);
                             }
-                            // A scan or a job kept the lists: show them as they are.
+                            // A scan or a job kept the lists: show them as they are, and say
+                            // why they are not loaded afresh.
                             PostAppMessage(window, WM_CLOUD_LIST, 0, 1);
+                            if (!hooks.Stopped()) ShowListsBusy(window);
                         });
                     } else {
                         RebuildList();
@@ -300,10 +315,15 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
                     break;
             }
             break;
-        case WM_CLOUD_BUTTONS:
-            batchSyncBtn_->setEnabled(message.wParam != 0);
-            updateBtn_->setEnabled(message.wParam != 0);
+        case WM_CLOUD_BUTTONS: {
+            // During a restore no backup may be deleted from the service under it, and a
+            // batch keeps its buttons off until it ends.
+            const bool enable = message.wParam != 0;
+            batchSyncBtn_->setEnabled(enable && !batchRunning_);
+            batchDelBtn_->setEnabled(enable && !batchRunning_);
+            updateBtn_->setEnabled(enable);
             break;
+        }
         case WM_CLOUD_DELETE:
             ConfirmDelete(message.wParam == 0, row);
             break;

@@ -54,6 +54,7 @@ private:
     QPushButton* updateBtn_ = nullptr;
     QPushButton* batchDelBtn_ = nullptr;
     bool ready_ = false;
+    bool batchRunning_ = false;  // the batch buttons stay off until it ends
 
     std::unique_ptr<DataRowList> rows_;
     std::unique_ptr<FrameJobs> jobs_;

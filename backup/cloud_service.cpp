@@ -2,8 +2,10 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <memory>
 
+#include "backup/archive_name.h"
 #include "core/globals.h"
 #include "core/http_client.h"
 #include "core/log.h"
@@ -48,6 +50,16 @@ std::string Path(const char* path) {
     return g_url + path;
 }
 
+// Every catalogue call's reply passes here, so all follow the envelope rule alike: an
+// "invalid_token" answer renews the sign-in, tells the user and fails the call.
+bool TokenExpired(const std::string& reply) {
+    Json::Value root;
+    return ParseReply(reply, &root) && HandleInvalidToken(root);
+}
+
+// Whether the last ListBackups read the service's list.
+std::atomic<bool> g_listRead{false};
+
 // One strict reader for the "fileInfo" texts of a whole list.
 std::unique_ptr<Json::CharReader> StrictReader() {
     Json::CharReaderBuilder builder;
@@ -64,6 +76,8 @@ bool ParseStrict(Json::CharReader& reader, const std::string& text, Json::Value*
 
 int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicket* ticket) {
     *ticket = UploadTicket();
+    // The identifier of an earlier upload must never be confirmed for this one.
+    record.fileId = 0;
     if (reply.empty()) return -1;
     Json::Value root;
     // An answer that is not a JSON object carries no slot: no upload can follow it.
@@ -79,7 +93,7 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
     ticket->bucketName = StringMember(root, "bucketName");
     ticket->fileCloudPath = StringMember(root, "fileCloudPath");
     int64_t fileId = 0;
-    if (Int64Member(root, "fileId", &fileId)) record.fileId = fileId;
+    if (Int64Member(root, "fileId", &fileId) && fileId > 0) record.fileId = fileId;
     // The upload's buffers hold a bucket name and credentials of under 2048 bytes and a
     // key of under 1024; longer ones are no ticket.
     if (ticket->bucketName.empty() || ticket->fileCloudPath.empty() ||
@@ -87,7 +101,14 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
         WriteLog("get OBS auth err\r\n");
         return -2;
     }
-    if (!root.isMember("auth") || (!root["auth"].isObject() && !root["auth"].isNull())) return 0;
+    // Without an identifier the upload could never be confirmed.
+    auto granted = [&record] {
+        if (record.fileId > 0) return 0;
+        WriteLog("get OBS auth err: no fileId\r\n");
+        return -5;
+    };
+    if (!root.isMember("auth") || (!root["auth"].isObject() && !root["auth"].isNull()))
+        return granted();
     const Json::Value& auth = root["auth"];
     if (auth.isNull()) {
         WriteLog("get OBS auth err\r\n");
@@ -103,7 +124,7 @@ int ReadUploadTicket(const std::string& reply, BackupRecord& record, UploadTicke
         WriteLog("get OBS auth err\r\n");
         return -4;
     }
-    return 0;
+    return granted();
 }
 
 int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
@@ -112,10 +133,7 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
     // No list is no answer: an empty list would tell the user there are no backups.
     if (!ParseReply(reply, &root) || !root.isObject()) return -1;
     const Json::Value& list = root["list"];
-    if (!list.isArray()) {
-        HandleInvalidToken(root);
-        return -1;
-    }
+    if (!list.isArray()) return -1;
     WriteLog("backuped list len:%d\r\n", static_cast<int>(list.size()));
     std::vector<BackupRecord> records;
     records.reserve(list.size());
@@ -147,6 +165,17 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
             r.typeStrEn = StringMember(info, "typeStrEn");
             r.typeStr = EditionLabel(r.typeStrEn);
         }
+        // Without a description naming them, the archive's name gives folder and edition
+        // (a restore unpacks it only when its first entry is that folder).
+        std::string dirName, edition;
+        if ((r.dirName.empty() || r.typeStr.empty()) &&
+            ParseArchiveName(r.fileName, &dirName, &edition)) {
+            r.dirName = dirName;
+            r.typeStrEn = edition;
+            r.typeStr = EditionLabel(edition);
+            WriteLog("fileInfo of %lld unusable: folder and edition from %s\r\n",
+                     static_cast<long long>(r.fileId), r.fileName.c_str());
+        }
         if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(std::move(r));
     }
     recordLines.Write();
@@ -160,10 +189,7 @@ int ReadDownload(const std::string& reply, std::string* fileUrl, std::string* fi
     fileUrl->clear();
     if (root["fileUrl"].isString()) *fileUrl = root["fileUrl"].asString();
     if (root["fileMd5"].isString()) *fileMd5 = root["fileMd5"].asString();
-    if (root["error"].isString()) {
-        HandleInvalidToken(root);
-        return -1;
-    }
+    if (root["error"].isString()) return -1;
     // Without an address there is nothing to download: no success to report.
     return fileUrl->empty() ? -1 : 0;
 }
@@ -198,6 +224,7 @@ int RequestUpload(BackupRecord& record, UploadTicket* ticket) {
                                  BearerHeader(), kCallTimeoutMs);
     WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     return ReadUploadTicket(reply, record, ticket);
 }
 
@@ -209,6 +236,7 @@ int ConfirmUpload(const BackupRecord& record) {
                                  BearerHeader(), kCallTimeoutMs);
     WriteLog("reqStr=%s\r\n", ForLog(body).c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     Json::Value root;
     int code = -1;
     // Only a reply that says so confirms: the service may not hold the backup otherwise.
@@ -219,25 +247,37 @@ int ConfirmUpload(const BackupRecord& record) {
 int ListBackups() {
     const std::string url = Path("/v1/elec/archives/common/list/invoiceInfoBackups?needPage=false");
     WriteLog("reqstr=%s\r\n", url.c_str());
-    {
-        std::lock_guard<std::mutex> guard(recordsLock);
-        cloudRecords.clear();
-    }
     bool tooLarge = false;
     std::string reply = HttpGet(url, BearerHeader(), 0, &tooLarge);
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
     if (tooLarge) {
+        // As any unread list: what was listed before stays.
+        g_listRead = false;
         WriteLog("backup list larger than %lld bytes: not read\r\n",
                  static_cast<long long>(kMaxReplyBytes));
         return kListTooLarge;
     }
     std::vector<BackupRecord> records;
-    const int count = ReadBackupList(reply, &records);
-    {
-        std::lock_guard<std::mutex> guard(recordsLock);
-        cloudRecords = std::move(records);
+    const int count = TokenExpired(reply) ? -1 : ReadBackupList(reply, &records);
+    g_listRead = count >= 0;
+    if (count < 0) {
+        // An unread list is no empty cloud: what was listed before stays.
+        WriteLog("backup list not read\r\n");
+        return -1;
     }
+    std::lock_guard<std::mutex> guard(recordsLock);
+    cloudRecords = std::move(records);
     return count;
+}
+
+bool CloudListRead() {
+    return g_listRead.load();
+}
+
+void ForgetCloudList() {
+    g_listRead = false;
+    std::lock_guard<std::mutex> guard(recordsLock);
+    cloudRecords.clear();
 }
 
 int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
@@ -245,6 +285,7 @@ int GetDownload(long long fileId, std::string* fileUrl, std::string* fileMd5) {
     std::string reply = HttpGet(url, BearerHeader(), kCallTimeoutMs);
     WriteLog("url=%s\r\n", url.c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     return ReadDownload(reply, fileUrl, fileMd5);
 }
 
@@ -253,6 +294,7 @@ int DeleteBackup(long long fileId) {
     std::string reply = HttpDelete(url, BearerHeader());
     WriteLog("reqStr:%s\r\n", url.c_str());
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (TokenExpired(reply)) return -1;
     Json::Value root;
     int code = -1;
     if (!ParseReply(reply, &root) || !root.isObject()) return -1;

@@ -11,9 +11,10 @@
 
 // Registers the upload of `record`'s archive (fileName, fileSize, fileMD5, fileTime,
 // bakTime and the company fields) and fills the ticket; record.fileId gets the
-// service's identifier. 0 success; -1 no answer, a refusal or an unreadable answer;
-// -2 no bucket or key (or one too long: a bucket of 2048 bytes, a key of 1024); -3 null
-// credentials; -4 incomplete credentials (or one of 2048 bytes or more).
+// service's identifier (0 unless the answer gives a positive one). 0 success; -1 no
+// answer, a refusal or an unreadable answer; -2 no bucket or key (or one too long: a
+// bucket of 2048 bytes, a key of 1024); -3 null credentials; -4 incomplete credentials
+// (or one of 2048 bytes or more); -5 no positive "fileId".
 int RequestUpload(BackupRecord& record, UploadTicket* ticket);
 
 // Tells the service that the object of record.fileId is stored. 0 only for a reply
@@ -21,12 +22,21 @@ int RequestUpload(BackupRecord& record, UploadTicket* ticket);
 // does not parse or one without a code.
 int ConfirmUpload(const BackupRecord& record);
 
+// Every call below but the company lookup follows the envelope rule: an answer
+// "invalid_token" renews the sign-in (when signed in), shows "连接异常,请重试" and fails
+// the call (-1).
+
 // Replaces cloudRecords with the service's list. The number of list elements; -1 for an
-// expired sign-in (renewed when signed in) and for an answer without a list (none, not
-// JSON, or an error), which leaves the list empty; kListTooLarge when the reply passed
-// the reply cap (kMaxReplyBytes): the list is not read, and is no empty cloud either.
+// expired sign-in and for an answer without a list (none, not JSON, or an error), which
+// leaves cloudRecords as they were; kListTooLarge, leaving them too, when the reply
+// passed the reply cap (kMaxReplyBytes): no list was read, which is no empty cloud.
 constexpr int kListTooLarge = -3;
 int ListBackups();
+// True when the last ListBackups read the list: only then may cloudRecords stand for
+// what the service holds.
+bool CloudListRead();
+// Empties cloudRecords as unread: the list of an account no longer signed in.
+void ForgetCloudList();
 
 // The download address and MD5 of a backup. 0, or -1 (also for an answer without an
 // address).

@@ -1,6 +1,8 @@
 #include "backup/job_support.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 
 #include "core/globals.h"
 #include "core/log.h"
@@ -17,8 +19,10 @@ std::vector<BackupRecord>& List(RecordList list) {
 }
 
 std::mutex g_useLock;
+std::condition_variable g_useChanged;
 int g_jobs = 0;
 bool g_scanning = false;
+int g_scansWaiting = 0;  // a waiting scan keeps new jobs out, so the wait ends
 
 }  // namespace
 
@@ -71,7 +75,7 @@ void SetBakState(RecordList list, int row, int state) {
 ListUse::ListUse(Kind kind) : kind_(kind) {
     std::lock_guard<std::mutex> guard(g_useLock);
     if (kind == kJob) {
-        ok_ = !g_scanning;
+        ok_ = !g_scanning && g_scansWaiting == 0;
         if (ok_) ++g_jobs;
     } else {
         ok_ = !g_scanning && g_jobs == 0;
@@ -80,13 +84,32 @@ ListUse::ListUse(Kind kind) : kind_(kind) {
     if (!ok_) WriteLog("lists busy: %s refused\r\n", kind == kJob ? "job" : "scan");
 }
 
+ListUse::ListUse(Kind kind, const std::atomic<bool>& stop) : kind_(kind) {
+    std::unique_lock<std::mutex> guard(g_useLock);
+    auto free = [&] { return !g_scanning && (kind == kJob || g_jobs == 0); };
+    if (!free()) WriteLog("lists busy: %s waits\r\n", kind == kJob ? "job" : "scan");
+    if (kind == kScan) ++g_scansWaiting;
+    // The stop flag has no notifier of its own: it is looked at a few times a second.
+    while (!free() && !stop.load()) g_useChanged.wait_for(guard, std::chrono::milliseconds(100));
+    if (kind == kScan) --g_scansWaiting;
+    ok_ = free() && !stop.load();
+    if (!ok_) return;
+    if (kind == kJob)
+        ++g_jobs;
+    else
+        g_scanning = true;
+}
+
 ListUse::~ListUse() {
     if (!ok_) return;
-    std::lock_guard<std::mutex> guard(g_useLock);
-    if (kind_ == kJob)
-        --g_jobs;
-    else
-        g_scanning = false;
+    {
+        std::lock_guard<std::mutex> guard(g_useLock);
+        if (kind_ == kJob)
+            --g_jobs;
+        else
+            g_scanning = false;
+    }
+    g_useChanged.notify_all();
 }
 
 void ProgressReporter::Report(int stage, int64_t done, int64_t total) {
@@ -114,6 +137,17 @@ bool GuardRefuses(AppWindow owner) {
     AppMessageBox(owner, L"检测到开票软件正在运行\n为保证数据安全请关闭开票软件再进行操作!",
                   kAppTitle, kMbOk | kMbIconInfo);
     return true;
+}
+
+const char kListsBusyNote[] = "the lists are being refreshed";
+const char kListUnreadNote[] = "the cloud list could not be read";
+
+void ShowListsBusy(AppWindow owner) {
+    AppMessageBox(owner, L"列表正在刷新,请稍后再试", kAppTitle, kMbOk | kMbIconInfo);
+}
+
+void ShowListUnread(AppWindow owner) {
+    AppMessageBox(owner, L"获取云端备份列表失败,请重试", kAppTitle, kMbOk | kMbIconError);
 }
 
 std::string EnsureWorkDir() {

@@ -3,6 +3,7 @@
 // guard and the working folder.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "backup/backup_record.h"
@@ -23,6 +24,10 @@ class ListUse {
 public:
     enum Kind { kJob, kScan };
     explicit ListUse(Kind kind);
+    // A scan that waits for the jobs and any other scan to leave the lists; it never
+    // stops them, but no new job starts while it waits. ok() is false only when `stop`
+    // was set first.
+    ListUse(Kind kind, const std::atomic<bool>& stop);
     ~ListUse();
     ListUse(const ListUse&) = delete;
     ListUse& operator=(const ListUse&) = delete;
@@ -52,6 +57,14 @@ private:
 
 // Shows the guard text and returns true when the invoicing software is running.
 bool GuardRefuses(AppWindow owner);
+
+// The fixed texts of a job that cannot start, shown over `owner`: "列表正在刷新,请稍后再试"
+// while a scan holds the lists, "获取云端备份列表失败,请重试" when the cloud list was not
+// read (nothing can be compared with it).
+extern const char kListsBusyNote[];   // the item note: "the lists are being refreshed"
+extern const char kListUnreadNote[];  // "the cloud list could not be read"
+void ShowListsBusy(AppWindow owner);
+void ShowListUnread(AppWindow owner);
 
 // The working folder (program folder + "taxDataTmp"), private to the user; created
 // when missing. Empty (logged) when it cannot be.

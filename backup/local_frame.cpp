@@ -11,6 +11,7 @@
 #include "backup/data_rows.h"
 #include "backup/frame_controls.h"
 #include "backup/frame_jobs.h"
+#include "backup/job_support.h"
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/text.h"
@@ -92,12 +93,15 @@ void LocalFrame::StartScan(bool rescan) {
             if ((rescan ? RunRescan() : RunLocalScan()) >= 0) return;
             std::this_thread::sleep_for(kScanRetry);
         }
-        // Another scan or a job kept the lists: show them as they are.
+        // Another scan or a job kept the lists: show them as they are, and say why.
         PostAppMessage(window, WM_LOCAL_LIST, 0, 0);
+        if (!hooks.Stopped()) ShowListsBusy(window);
     });
 }
 
 void LocalFrame::RebuildList() {
+    // A sign-in may have changed the account since the window showed.
+    chrome_.ShowSignInLabels();
     const std::vector<BackupRecord> records = LocalSnapshot();
     rows_->Rebuild(records);
     SetTotalLabel(totalLabel_, QString::number(static_cast<int>(records.size())));

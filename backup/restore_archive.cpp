@@ -1,6 +1,8 @@
 #include "backup/restore_archive.h"
 
 #include <map>
+#include <mutex>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -11,11 +13,16 @@
 #include "core/crash_hook.h"
 #include "core/log.h"
 #include "platform/file_tree.h"
+#include "platform/fs.h"
 
 namespace {
 
 const char kStagingSuffix[] = ".tvrbak-staging";
 const char kSetAsideSuffix[] = ".tvrbak";
+// Beside a set-aside folder "<name>.tvrbak" while its restore is unfinished:
+// "<name>.tvrbak-journal". Only such a set-aside is ever renamed back.
+const char kJournalSuffix[] = ".tvrbak-journal";
+const char kJournalTail[] = "-journal";
 constexpr int kNameAttempts = 100;
 
 std::string WithCounter(const std::string& base, int n, const char* suffix) {
@@ -75,16 +82,49 @@ std::string MakeStaging(const std::string& localPath) {
     return std::string();
 }
 
-// Renames the old data to a set-aside name no one holds yet; empty when it could not.
-std::string SetAside(const std::string& localPath) {
+// Records on the disk, before the old data is renamed to `aside`, that this restore
+// owns that name until its new data is in place.
+bool WriteJournal(const std::string& aside, const std::string& dataRoot) {
+    platform::OutputFile file;
+    const std::string text = "set aside for a restore: " + aside + "\n";
+    if (!file.Create(aside + kJournalTail) || !file.Write(text.data(), text.size()) ||
+        !file.SyncAndClose() || !platform::SyncPath(dataRoot)) {
+        file.Close();
+        platform::RemoveFile(aside + kJournalTail);
+        WriteLog("restore: cannot write %s%s\r\n", aside.c_str(), kJournalTail);
+        return false;
+    }
+    return true;
+}
+
+// Renames the old data to a set-aside name no one holds yet, its journal written
+// first; empty when it could not.
+std::string SetAside(const std::string& localPath, const std::string& dataRoot) {
     std::string base = localPath + "_" + CompactNow();
     for (int n = 1; n <= kNameAttempts; ++n) {
         std::string path = WithCounter(base, n, kSetAsideSuffix);
+        platform::NodeInfo taken;
+        if (!platform::QueryNode(path, &taken)) break;
+        if (taken.kind != platform::NodeKind::Missing || platform::FileExists(path + kJournalTail))
+            continue;
+        if (!WriteJournal(path, dataRoot)) break;
         platform::RenameResult r = platform::RenameNoReplace(localPath, path);
         if (r == platform::RenameResult::Done) return path;
+        platform::RemoveFile(path + kJournalTail);
         if (r == platform::RenameResult::Failed) break;
     }
     return std::string();
+}
+
+// Paths once logged as set-aside data left alone; each is logged once per process.
+std::mutex g_loggedLock;
+std::set<std::string> g_logged;
+
+void LogLeftAlone(const std::string& aside) {
+    std::lock_guard<std::mutex> guard(g_loggedLock);
+    if (!g_logged.insert(aside).second) return;
+    WriteLog("restore: %s left alone: no unfinished restore of this program set it aside\r\n",
+             aside.c_str());
 }
 
 int Restore(const std::string& archivePath, const std::string& dataRoot, const std::string& dirName,
@@ -131,7 +171,7 @@ int Restore(const std::string& archivePath, const std::string& dataRoot, const s
     std::string aside;
     CrashPoint("set-aside", 0);
     if (old.kind != platform::NodeKind::Missing) {
-        aside = SetAside(localPath);
+        aside = SetAside(localPath, dataRoot);
         CrashPoint("set-aside", 1);
         if (aside.empty()) {
             WriteLog("restore: cannot move %s aside\r\n", localPath.c_str());
@@ -146,10 +186,15 @@ int Restore(const std::string& archivePath, const std::string& dataRoot, const s
     CrashPoint("move-in", 0);
     if (platform::RenameNoReplace(unpacked, localPath) != platform::RenameResult::Done) {
         WriteLog("restore: cannot move the restored data to %s\r\n", localPath.c_str());
-        if (!aside.empty() &&
-            platform::RenameNoReplace(aside, localPath) != platform::RenameResult::Done) {
-            WriteLog("restore: the old data stays at %s\r\n", aside.c_str());
-            if (setAsidePath) *setAsidePath = aside;
+        if (!aside.empty()) {
+            if (platform::RenameNoReplace(aside, localPath) == platform::RenameResult::Done) {
+                platform::SyncPath(dataRoot);
+                platform::RemoveFile(aside + kJournalTail);
+            } else {
+                // The journal stays: the next tidy-up puts the old data back.
+                WriteLog("restore: the old data stays at %s\r\n", aside.c_str());
+                if (setAsidePath) *setAsidePath = aside;
+            }
         }
         platform::RemoveTree(staging);
         return kArchiveWriteFailed;
@@ -160,6 +205,8 @@ int Restore(const std::string& archivePath, const std::string& dataRoot, const s
     platform::SetWriteTime(localPath, unpackedInfo.writeTime);
     platform::SyncPath(localPath);
     platform::SyncPath(dataRoot);
+    // The new data is in place: the set-aside copy is now only the old data kept.
+    if (!aside.empty()) platform::RemoveFile(aside + kJournalTail);
     CrashPoint("move-in", 2);
     platform::RemoveTree(staging);
     CrashPoint("move-in", 3);
@@ -187,8 +234,31 @@ int RemoveRestoreLeftovers(const std::string& dataRoot, const std::string& dirNa
     std::vector<std::string> names;
     if (!platform::ListNames(dataRoot, &names)) return 0;
     int tidied = 0;
-    // The newest set-aside copy of each company whose folder is missing.
+    // Per company whose folder is missing, the newest set-aside copy whose restore left
+    // its journal.
     std::map<std::string, std::pair<std::pair<std::string, int>, std::string>> putBack;
+    std::vector<std::string> journals;
+    std::set<std::string> journaled;
+    for (const std::string& name : names) {
+        std::string owner;
+        std::pair<std::string, int> order;
+        if (!LeftoverOwner(name, kJournalSuffix, &owner, &order)) continue;
+        if (!dirName.empty() && owner != dirName) continue;
+        const std::string journal = dataRoot + platform::kPathSep + name;
+        platform::NodeInfo info;
+        if (!platform::QueryNode(journal, &info) || info.kind != platform::NodeKind::File) continue;
+        const std::string aside = journal.substr(0, journal.size() - (sizeof(kJournalTail) - 1));
+        journals.push_back(journal);
+        journaled.insert(aside);
+        platform::NodeInfo company, old;
+        if (!IsPlainName(owner) ||
+            !platform::QueryNode(dataRoot + platform::kPathSep + owner, &company) ||
+            company.kind != platform::NodeKind::Missing || !platform::QueryNode(aside, &old) ||
+            old.kind != platform::NodeKind::Directory)
+            continue;
+        auto it = putBack.find(owner);
+        if (it == putBack.end() || it->second.first < order) putBack[owner] = {order, aside};
+    }
     for (const std::string& name : names) {
         std::string owner;
         std::pair<std::string, int> order;
@@ -206,14 +276,15 @@ int RemoveRestoreLeftovers(const std::string& dataRoot, const std::string& dirNa
             }
             continue;
         }
+        // A folder the user removed, or set-aside data of an older version: only what a
+        // restore recorded as unfinished comes back.
         platform::NodeInfo company;
-        if (!IsPlainName(owner) ||
-            !platform::QueryNode(dataRoot + platform::kPathSep + owner, &company) ||
-            company.kind != platform::NodeKind::Missing)
-            continue;
-        auto it = putBack.find(owner);
-        if (it == putBack.end() || it->second.first < order) putBack[owner] = {order, path};
+        if (journaled.count(path) == 0 && IsPlainName(owner) &&
+            platform::QueryNode(dataRoot + platform::kPathSep + owner, &company) &&
+            company.kind == platform::NodeKind::Missing)
+            LogLeftAlone(path);
     }
+    std::set<std::string> failed;
     for (const auto& entry : putBack) {
         const std::string localPath = dataRoot + platform::kPathSep + entry.first;
         const std::string& aside = entry.second.second;
@@ -222,8 +293,14 @@ int RemoveRestoreLeftovers(const std::string& dataRoot, const std::string& dirNa
             ++tidied;
         } else {
             WriteLog("restore: cannot put %s back\r\n", aside.c_str());
+            failed.insert(aside + kJournalTail);
         }
     }
     if (tidied > 0) platform::SyncPath(dataRoot);
+    // Each journal is done with once its company's folder is back in place; one whose
+    // put-back failed stays for the next tidy-up.
+    for (const std::string& journal : journals) {
+        if (failed.count(journal) == 0 && platform::RemoveFile(journal)) ++tidied;
+    }
     return tidied;
 }

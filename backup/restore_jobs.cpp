@@ -284,8 +284,9 @@ bool DiskSuffices(int row, const BackupRecord& cloud) {
     return false;
 }
 
+// `asked`: the row's own button, which asks even where a batch leaves the row alone.
 ItemResult RestoreCompared(int row, const BackupRecord& cloud, const JobHooks& hooks,
-                           BatchChoice* choice) {
+                           BatchChoice* choice, bool asked) {
     const std::vector<BackupRecord> copies = LocalCopiesOf(cloud);
     if (copies.empty()) {
         WriteLog("select iteam [%d]\r\n", row);
@@ -293,7 +294,7 @@ ItemResult RestoreCompared(int row, const BackupRecord& cloud, const JobHooks& h
     }
     if (!choice->remember) {
         const BackupRecord& local = copies.front();
-        if (LocalCopyStays(local, cloud)) {
+        if (!asked && LocalCopyStays(local, cloud)) {
             return MakeResult(row, ItemOutcome::kSkipped,
                               "left alone: the local copy is smaller and older");
         }
@@ -329,6 +330,7 @@ int RunCloudRefresh() {
     const int n = ListBackups();
     PostAppMessage(g_cloudWindow.load(), WM_CLOUD_LIST, 0, 1);
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
+    if (n < 0) ShowListUnread(g_cloudWindow.load());
     return n;
 }
 
@@ -371,10 +373,9 @@ JobReport RunBatchRestore(const std::vector<int>& rows, const JobHooks& hooks) {
     JobReport report;
     ListUse use(ListUse::kJob);
     if (!use.ok()) {
+        ShowListsBusy(g_cloudWindow.load());
         for (int row : rows)
-            FinishItem(hooks,
-                       MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed"),
-                       &report);
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, kListsBusyNote), &report);
         return report;
     }
     if (GuardRefuses(g_cloudWindow.load())) {
@@ -428,7 +429,7 @@ JobReport RunBatchRestore(const std::vector<int>& rows, const JobHooks& hooks) {
         WriteLog("index=%d %s %s id:%lld\r\n", row, cloud.dirName.c_str(), cloud.typeStrEn.c_str(),
                  static_cast<long long>(cloud.fileId));
         SetOpState(RecordList::kCloud, row, kJobRunning);
-        ItemResult result = RestoreCompared(row, cloud, hooks, &choice);
+        ItemResult result = RestoreCompared(row, cloud, hooks, &choice, false);
         if (result.outcome == ItemOutcome::kStopped) report.stopped = true;
         // Skipped items never reached RestoreItem, which ends the others' rows itself.
         if (result.outcome == ItemOutcome::kSkipped) {
@@ -447,7 +448,8 @@ ItemResult RunRowRestore(int row, const JobHooks& hooks) {
     BackupRecord cloud;
     BatchChoice none;
     if (!use.ok()) {
-        result = MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed");
+        ShowListsBusy(g_cloudWindow.load());
+        result = MakeResult(row, ItemOutcome::kFailed, kListsBusyNote);
     } else if (!CopyRecord(RecordList::kCloud, row, &cloud)) {
         result = MakeResult(row, ItemOutcome::kFailed, "no such row");
     } else if (GuardRefuses(g_cloudWindow.load())) {
@@ -459,7 +461,7 @@ ItemResult RunRowRestore(int row, const JobHooks& hooks) {
         result = MakeResult(row, ItemOutcome::kFailed, "not enough disk space");
     } else {
         SetOpState(RecordList::kCloud, row, kJobRunning);
-        result = RestoreCompared(row, cloud, hooks, &none);
+        result = RestoreCompared(row, cloud, hooks, &none, true);
         if (result.outcome == ItemOutcome::kSkipped) {
             SetOpState(RecordList::kCloud, row, cloud.opState);
             PostRow(1, row);
@@ -473,13 +475,12 @@ ItemResult RunRowRestore(int row, const JobHooks& hooks) {
 JobReport RunBatchDelete(const std::vector<int>& rows, const JobHooks& hooks) {
     JobReport report;
     ListUse use(ListUse::kJob);
+    if (!use.ok()) ShowListsBusy(g_cloudWindow.load());
     int deleted = 0;
     for (int row : rows) {
         BackupRecord cloud;
         if (!use.ok()) {
-            FinishItem(hooks,
-                       MakeResult(row, ItemOutcome::kFailed, "the lists are being refreshed"),
-                       &report);
+            FinishItem(hooks, MakeResult(row, ItemOutcome::kFailed, kListsBusyNote), &report);
             continue;
         }
         if (hooks.Stopped()) {

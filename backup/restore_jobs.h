@@ -12,7 +12,8 @@
 #include "backup/job_report.h"
 
 // ListBackups, then WM_CLOUD_LIST (0, 1) and WM_BAK_COUNTS_CHANGED. The number of list
-// elements (or ListBackups' failure), or -2 (nothing done) while a job uses the lists.
+// elements, or ListBackups' failure (the list stays as it was; "获取云端备份列表失败,请重试"
+// shown over the restore window), or -2 (nothing done) while a job uses the lists.
 int RunCloudRefresh();
 
 // Downloads the row's archive, checks its MD5 and puts it in place of the company's data
@@ -33,7 +34,9 @@ ItemResult RestoreItem(int row, const JobHooks& hooks);
 // back the opState it had before the batch.
 JobReport RunBatchRestore(const std::vector<int>& rows, const JobHooks& hooks);
 
-// One row as its own button does it: guard, version question, disk check, comparison.
+// One row as its own button does it: guard, version question, disk check, and the
+// choice dialog whenever there is a local copy (a click is an explicit request, so a
+// smaller, older local copy is asked about, not silently kept).
 ItemResult RunRowRestore(int row, const JobHooks& hooks);
 
 // Deletes the rows' backups from the service, one after another. A row the service

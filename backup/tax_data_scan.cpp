@@ -98,16 +98,14 @@ int ScanEdition(const EditionScan& scan) {
         WriteLog("dir=%s\r\n", r.dirPath.substr(0, slash == std::string::npos ? 0 : slash).c_str());
         r.dirName = slash == std::string::npos ? r.dirPath : r.dirPath.substr(slash + 1);
         WriteLog("dirName=%s\r\n", r.dirName.c_str());
-        size_t dot = r.dirPath.rfind('.');
-        // The dot splits tax number from extension number only inside the name itself.
-        size_t nameDot = (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-                             ? std::string::npos
-                             : dot - (slash == std::string::npos ? 0 : slash + 1);
+        // Tax number and extension number are split inside the folder name only: the
+        // install path may hold a "." of its own (an install folder "开票软件V2.0").
+        const size_t nameDot = r.dirName.rfind('.');
         r.taxSn = nameDot == std::string::npos ? r.dirName : r.dirName.substr(0, nameDot);
         if (scan.singleCharacterOnly) {
-            r.subSn = dot == std::string::npos ? "" : r.dirPath.substr(dot + 1);
+            r.subSn = nameDot == std::string::npos ? "" : r.dirName.substr(nameDot + 1);
         } else {
-            r.subSn = dot == std::string::npos ? "0" : r.dirPath.substr(dot + 1, 1);
+            r.subSn = nameDot == std::string::npos ? "0" : r.dirName.substr(nameDot + 1, 1);
         }
         WriteLog("开票数据税号：%s 分机号：%s\r\n", r.taxSn.c_str(), r.subSn.c_str());
         if (scan.singleCharacterOnly && r.subSn.size() > 1) continue;

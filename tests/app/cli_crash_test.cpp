@@ -234,6 +234,23 @@ TEST_F(CliCrashTest, RestoreKilledAtTwentyPointsLeavesTheOldOrTheNewData) {
     }
     std::cout << "kill points survived: " << survived << "/" << points.size() << std::endl;
 
+    // Killed once the new data was in, tidied by the next run; then the user deletes the
+    // company: it stays deleted, the old data the restore kept stays beside it.
+    std::filesystem::remove_all(Folder());
+    std::filesystem::copy(pristine, Folder(), std::filesystem::copy_options::recursive);
+    ASSERT_EQ(
+        Cli({"restore", "--overwrite", "cloud", std::to_string(fileId)}, &out, &err, "move-in:1"),
+        kKilled);
+    EXPECT_EQ(Cli({"list", "--json"}, &out, &err), 0) << err;
+    const std::vector<std::string> kept = RestoreLeftovers();
+    ASSERT_EQ(kept.size(), 1u);
+    std::filesystem::remove_all(Folder());
+    EXPECT_EQ(Cli({"list", "--json"}, &out, &err), 0) << err;
+    EXPECT_EQ(MainScan(), 7);
+    EXPECT_FALSE(std::filesystem::exists(Folder()));
+    EXPECT_EQ(RestoreLeftovers(), kept);
+    std::filesystem::remove_all(DataRoot() + "/" + kept[0]);
+
     // Afterwards a restore runs through as ever.
     std::filesystem::remove_all(Folder());
     std::filesystem::copy(pristine, Folder(), std::filesystem::copy_options::recursive);

@@ -20,10 +20,12 @@
 #include <mutex>
 
 #include "account/login_frame.h"
+#include "account/sign_in.h"
 #include "app/backup_counts.h"
 #include "app/circle_progress.h"
 #include "backup/backup_jobs.h"
 #include "backup/backup_record.h"
+#include "backup/job_support.h"
 #include "backup/obs_client.h"
 #include "backup/restore_jobs.h"
 #include "browser/area_list.h"
@@ -39,11 +41,13 @@
 #include "software/app_list_panel.h"
 #include "software/kp_info.h"
 #include "tests/app/main_window_env.h"
+#include "tests/support/dev_service.h"
 #include "ui/tray_icon.h"
 
 using mainwintest::MainWindowEnv;
 using mainwintest::SpinUntil;
 using testsupport::kDemoAgencyMobile;
+using testsupport::kDemoMemberMobile;
 using testsupport::kDemoPassword;
 
 namespace {
@@ -123,6 +127,38 @@ void ChooseFirstMenuItem(QMenu* menu) {
     EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("退出"));
     QTest::keyClick(menu, Qt::Key_Down);
     QTest::keyClick(menu, Qt::Key_Return);
+}
+
+struct ObsSession {
+    ObsSession() { ok = obs_initialize(OBS_INIT_ALL) == OBS_STATUS_OK; }
+    ~ObsSession() { obs_deinitialize(); }
+    bool ok = false;
+};
+
+// What an earlier session left in the cloud: the demo agency's backups of the first
+// `count` companies. Afterwards nothing is listed or signed in; the account is remembered.
+::testing::AssertionResult BackUpAsTheAgency(MainWindowEnv& env, int count) {
+    {
+        std::lock_guard<std::mutex> guard(g_config->mutex);
+        g_config->account = Utf8ToWide(kDemoAgencyMobile);
+        g_config->password = Utf8ToWide(kDemoPassword);
+        g_config->role = 0;
+        g_config->signedIn = true;
+    }
+    std::string access, refresh;
+    if (RequestToken(access, refresh) != 0) return ::testing::AssertionFailure() << "sign-in";
+    if (RunRescan() < count) return ::testing::AssertionFailure() << "scan";
+    for (int row = 0; row < count; ++row) {
+        const ItemResult r = BackupItem(row, JobHooks());
+        if (r.outcome != ItemOutcome::kDone) return ::testing::AssertionFailure() << r.note;
+    }
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        localRecords.clear();
+        cloudRecords.clear();
+    }
+    env.RememberDemoAccount();
+    return ::testing::AssertionSuccess();
 }
 
 class MainFrameTest : public ::testing::Test {
@@ -345,7 +381,9 @@ TEST(MainFrameCountsTest, CountsFollowBackupRestoreAndDeleteWithoutARefresh) {
         if (settled(backup)) break;
         SpinUntil([] { return false; }, 50);
     }
-    ASSERT_EQ(backup.Count(ItemOutcome::kDone), 2);
+    std::string notes;
+    for (const ItemResult& item : backup.items) notes += item.note + "; ";
+    ASSERT_EQ(backup.Count(ItemOutcome::kDone), 2) << notes << env.Log();
     int64_t bytes = 0;
     long long first = 0;
     {
@@ -624,3 +662,111 @@ TEST(MainFrameSoftwareTest, SoftwareTabListsTheCatalogueAndInstallsAMissingEditi
     Click(frame, "kp_skp");
     ASSERT_TRUE(SpinUntil([&] { return env.Launched().find("newskkp.exe") != std::string::npos; }));
 }
+
+namespace {
+
+// The service takes longer to sign in than the scan takes: the cloud list still goes
+// out with the sign-in's token, so the count is right and nothing pops up.
+TEST(MainFrameStartTest, ASlowSignInStillCountsTheCloudBackupsWithoutABox) {
+    MainWindowEnv::Options options;
+    options.objectStore = true;
+    MainWindowEnv env(options);
+    ASSERT_TRUE(env.ok()) << env.error();
+    InitAreaList();
+    StartKpDetection();
+    WaitKpDetection();
+    ObsSession obs;
+    ASSERT_TRUE(obs.ok);
+    ASSERT_TRUE(BackUpAsTheAgency(env, 2));
+    testsupport::DevService::Fault slow;
+    slow.delayMs = 1500;
+    ASSERT_TRUE(env.service().SetFault("/v1/account/agency/login", slow));
+    env.service().ClearRequests();
+    TakeShownMessageBoxes();
+
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "cloudDataSumLabel").contains("\n2份"); }))
+        << Text(frame, "cloudDataSumLabel").toStdString();
+    EXPECT_TRUE(Text(frame, "localDataSumLabel").contains("\n8份"));
+    for (const ShownMessageBox& box : TakeShownMessageBoxes())
+        ADD_FAILURE() << "unexpected box: " << WideToUtf8(box.text);
+    int lists = 0;
+    for (const Json::Value& r : env.service().Requests()) {
+        if (r["path"].asString() != "/v1/elec/archives/common/list/invoiceInfoBackups") continue;
+        ++lists;
+        EXPECT_NE(r["authorization"].asString(), "Bearer ");
+    }
+    EXPECT_EQ(lists, 1);
+}
+
+// After another account signs in, what the windows and counts show is that account's;
+// a job at work on the lists finishes first, under the loading panel.
+TEST(MainFrameAccountTest, AnotherAccountsSignInRefreshesTheCountsAndTheOpenRestoreWindow) {
+    MainWindowEnv::Options options;
+    options.objectStore = true;
+    MainWindowEnv env(options);
+    ASSERT_TRUE(env.ok()) << env.error();
+    InitAreaList();
+    StartKpDetection();
+    WaitKpDetection();
+    ObsSession obs;
+    ASSERT_TRUE(obs.ok);
+    ASSERT_TRUE(BackUpAsTheAgency(env, 2));
+    TestFrame frame;
+    frame.InitMainWindow();
+    frame.show();
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "cloudDataSumLabel").contains("\n2份"); }));
+    Click(frame, "syncBtn");
+    BackupWindows& windows = frame.backupWindows();
+    ASSERT_TRUE(SpinUntil([&] { return windows.Window(1) && windows.Window(1)->isVisible(); }));
+    QWidget& cloud = *windows.Window(1);
+    QWidget* loading = Get<QWidget>(cloud, "loading");
+    ASSERT_TRUE(
+        SpinUntil([&] { return !loading->isVisible() && Text(cloud, "bakSumLabel") == "2"; }));
+
+    auto signIn = [&](const char* mobile, int role) {
+        PasswordSignInRequest request;
+        request.account = Utf8ToWide(mobile);
+        request.password = Utf8ToWide(kDemoPassword);
+        request.role = role;
+        request.mainWindow = frame.handle();
+        return RunPasswordSignIn(request);
+    };
+    auto job = std::make_unique<ListUse>(ListUse::kJob);
+    ASSERT_TRUE(job->ok());
+    ASSERT_EQ(signIn(kDemoMemberMobile, 1), 0);
+    ASSERT_TRUE(SpinUntil([&] { return loading->isVisible(); }));
+    // The refresh waits for the job and leaves the rows alone meanwhile.
+    SpinUntil([] { return false; }, 600);
+    EXPECT_TRUE(loading->isVisible());
+    EXPECT_EQ(Text(cloud, "bakSumLabel"), QString("2"));
+    EXPECT_FALSE(ListUse(ListUse::kJob).ok());  // no new job starts under the wait
+    job.reset();
+    ASSERT_TRUE(SpinUntil([&] { return !loading->isVisible(); }));
+    EXPECT_EQ(Text(cloud, "bakSumLabel"), QString("0"));
+    EXPECT_EQ(Text(cloud, "bakAccount"), QString(kDemoMemberMobile));
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "cloudDataSumLabel").contains("\n0份"); }));
+    EXPECT_TRUE(Text(frame, "localDataSumLabel").contains("\n8份"));
+    {
+        // Records carry the account now signed in: what a backup registers.
+        std::lock_guard<std::mutex> guard(recordsLock);
+        ASSERT_EQ(localRecords.size(), 8u);
+        for (const BackupRecord& r : localRecords) EXPECT_EQ(r.account, kDemoMemberMobile);
+    }
+
+    // And back: the agency's backups again.
+    ASSERT_EQ(signIn(kDemoAgencyMobile, 0), 0);
+    ASSERT_TRUE(
+        SpinUntil([&] { return Text(cloud, "bakSumLabel") == "2" && !loading->isVisible(); }));
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "cloudDataSumLabel").contains("\n2份"); }));
+    EXPECT_EQ(Text(cloud, "bakAccount"), QString(kDemoAgencyMobile));
+    for (const ShownMessageBox& box : TakeShownMessageBoxes())
+        ADD_FAILURE() << "unexpected box: " << WideToUtf8(box.text);
+    std::lock_guard<std::mutex> guard(recordsLock);
+    localRecords.clear();
+    cloudRecords.clear();
+}
+
+}  // namespace

@@ -8,17 +8,22 @@
 namespace {
 
 TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
-    // The rescan told the backup window how far it got, then to rebuild its list.
+    // The rescan told the backup window how far it got, the company lookup included,
+    // then to rebuild its list; the restore window heard nothing of it.
     const std::vector<AppMessage> scan = localWindow_.Take();
     std::vector<std::wstring> texts;
     for (const AppMessage& m : scan)
         if (m.id == WM_BAK_PROGRESS_TEXT && m.wParam == 1) texts.push_back(m.text);
-    ASSERT_EQ(texts.size(), 4u);
-    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i].find(L"已找到"), 0u) << i;
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[0].find(L"已找到"), 0u);
     EXPECT_NE(texts[0].find(L"个金税盘开票数据"), std::wstring::npos);
     EXPECT_NE(texts[1].find(L"个税控盘开票数据"), std::wstring::npos);
     EXPECT_NE(texts[2].find(L"个UK开票数据"), std::wstring::npos);
-    EXPECT_EQ(texts[3], texts[2]);
+    EXPECT_EQ(texts[3], L"共已找到8个税盘开票数据");
+    EXPECT_EQ(texts[4], L"正在同步税盘信息");
+    EXPECT_EQ(texts[5], texts[2]);
+    for (const AppMessage& m : cloudWindow_.Take())
+        EXPECT_NE(m.id, static_cast<unsigned>(WM_BAK_PROGRESS_TEXT));
     ASSERT_FALSE(scan.empty());
     EXPECT_EQ(scan.back().id, static_cast<unsigned>(WM_LOCAL_LIST));
     EXPECT_EQ(scan.back().wParam, 0u);
@@ -97,18 +102,20 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     EXPECT_EQ(CloudRows(x).size(), 2u);
 
     // The first question of a batch answered "local" and remembered: no more questions,
-    // and the company with two cloud copies is backed up once for each.
+    // and the company with two cloud copies gets one new copy, not one per copy.
     const std::string y = Local(0).dirName;
     ASSERT_LT(0, LocalRow(x));
     questions_.captions.clear();
     questions_.answers = {{kChoiceLocal, true}};
+    service_.ClearRequests();
     report = RunBatchBackup({0, LocalRow(x)}, hooks_);
     EXPECT_EQ(report.Count(ItemOutcome::kDone), 2);
     EXPECT_EQ(questions_.captions.size(), 1u);
-    EXPECT_EQ(cloudRecords.size(), 12u);
-    ASSERT_EQ(RunCloudRefresh(), 12);
+    EXPECT_EQ(RequestsTo(kSlotPath), 2);
+    EXPECT_EQ(cloudRecords.size(), 11u);
+    ASSERT_EQ(RunCloudRefresh(), 11);
     EXPECT_EQ(CloudRows(y).size(), 2u);
-    EXPECT_EQ(CloudRows(x).size(), 4u);
+    EXPECT_EQ(CloudRows(x).size(), 3u);
 
     // Cancelled: left alone, nothing uploaded.
     const int z = LocalRow(Local(1).dirName);
@@ -124,7 +131,7 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     for (const AppMessage& m : localWindow_.Take())
         if (m.id == WM_LOCAL_LIST && m.wParam == 1) redrawn.push_back(m.lParam);
     EXPECT_EQ(redrawn, (std::vector<intptr_t>{z, z}));
-    EXPECT_EQ(RunCloudRefresh(), 12);
+    EXPECT_EQ(RunCloudRefresh(), 11);
 
     // The main window's scan at start-up: both lists, then the recount.
     {
@@ -134,7 +141,7 @@ TEST_F(JobsTest, BatchBackupOfEveryCompanyThenChoicesAndARememberedChoice) {
     }
     mainWindow_.Take();
     EXPECT_EQ(RunMainScan(), 8);
-    EXPECT_EQ(cloudRecords.size(), 12u);
+    EXPECT_EQ(cloudRecords.size(), 11u);
     EXPECT_TRUE(counted());
     // The backup window opened afterwards scans again and lists each company once.
     EXPECT_EQ(RunLocalScan(), 8);
@@ -174,9 +181,13 @@ TEST_F(JobsTest, LargerNewerCloudCopyOfTheSameVersionIsLeftAloneUnasked) {
     EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
     EXPECT_EQ(Cloud(CloudRows(x)[0]).opState, kJobNone);
     EXPECT_TRUE(lastRowState(cloudWindow_.Take(), WM_CLOUD_LIST, CloudRows(x)[0]));
+    EXPECT_TRUE(questions_.captions.empty());
+    // The row's own 恢复 is an explicit request: it asks; kept local, nothing changes.
+    questions_.answers = {{kChoiceCancel, false}};
     EXPECT_EQ(RunRowRestore(CloudRows(x)[0], hooks_).outcome, ItemOutcome::kSkipped);
     EXPECT_EQ(Cloud(CloudRows(x)[0]).opState, kJobNone);
-    EXPECT_TRUE(questions_.captions.empty());
+    ASSERT_EQ(questions_.captions.size(), 1u);
+    EXPECT_EQ(questions_.captions[0], kRestoreChoiceCaption);
     EXPECT_TRUE(questions_.versionTexts.empty());
     EXPECT_EQ(RequestsTo(kSlotPath), 0);
     EXPECT_EQ(RequestsTo(kDownloadPath), 0);
@@ -228,6 +239,110 @@ TEST_F(JobsTest, RestoreWhoseDownloadTakesLongerThanTwentySecondsSucceeds) {
     for (const platform::DirEntry& e : platform::ListDir(folder.substr(0, folder.rfind('/'))))
         if (e.name.find(x + "_") == 0 && e.name.find(".tvrbak") != std::string::npos) ++setAside;
     EXPECT_EQ(setAside, 1);
+
+    // The user deletes the company afterwards: every later scan leaves it deleted and the
+    // old data where it is, and the log says so once.
+    ASSERT_TRUE(platform::RemoveTree(folder));
+    EXPECT_EQ(RunRescan(), 7);
+    EXPECT_EQ(RunLocalScan(), 7);
+    EXPECT_FALSE(archivetest::Exists(folder));
+    std::vector<std::string> kept;
+    for (const platform::DirEntry& e : platform::ListDir(folder.substr(0, folder.rfind('/'))))
+        if (e.name.find(x + "_") == 0) kept.push_back(e.name);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].substr(kept[0].size() - 7), ".tvrbak");
+    const std::string log = app_.Log();
+    const std::string leftAlone = "/" + kept[0] + " left alone";
+    ASSERT_NE(log.find(leftAlone), std::string::npos);
+    EXPECT_EQ(log.find(leftAlone, log.find(leftAlone) + 1), std::string::npos);
+}
+
+TEST_F(JobsTest, BackupsListedWithoutTheirDescriptionRestoreByTheirName) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    ASSERT_EQ(RunBatchBackup({LocalRow(x)}, hooks_).Count(ItemOutcome::kDone), 1);
+    const std::string folder = Folder(x);
+    const auto backedUp = archivetest::Snapshot(folder);
+    ASSERT_EQ(RunCloudRefresh(), 1);
+    const BackupRecord stored = Cloud(0);
+    // The service lists the backup without "fileInfo", with one that is no JSON, and
+    // under the name of another company.
+    auto element = [&](const std::string& fileName, const std::string& more) {
+        return "{\"fileId\":" + std::to_string(stored.fileId) +
+               ",\"fileSize\":" + std::to_string(stored.fileSize) + ",\"fileName\":\"" + fileName +
+               "\",\"fileTime\":\"" + stored.fileTime + "\",\"bakEndTime\":\"" + stored.bakTime +
+               "\"" + more + "}";
+    };
+    const std::string other = "91350200MA31NOPQ9B";
+    ASSERT_TRUE(AnswerWith(kListPath, "{\"code\":0,\"list\":[" + element(stored.fileName, "") +
+                                          "," + element(stored.fileName, ",\"fileInfo\":\"{bad\"") +
+                                          "," + element(other + "_SKP_20260101000000.zip", "") +
+                                          "]}"));
+    ASSERT_EQ(RunCloudRefresh(), 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(Cloud(row).dirName, row < 2 ? x : other) << row;
+        EXPECT_EQ(Cloud(row).typeStrEn, "SKP") << row;
+        EXPECT_EQ(Cloud(row).typeStr, Utf8ToAnsi("税控盘")) << row;
+    }
+    // Its version is not known: the version question comes first.
+    questions_.versionAnswer = true;
+    for (int row = 0; row < 2; ++row) {
+        ASSERT_TRUE(testsupport::WriteFile(folder + "/invoice.db", "changed after the backup"));
+        questions_.answers = {{kChoiceCloud, false}};
+        const ItemResult restored = RunRowRestore(row, hooks_);
+        EXPECT_EQ(restored.outcome, ItemOutcome::kDone) << row << " " << restored.note;
+        EXPECT_EQ(Cloud(row).opState, kJobSucceeded);
+        EXPECT_EQ(archivetest::Snapshot(folder), backedUp) << row;
+    }
+    EXPECT_EQ(questions_.versionTexts.size(), 2u);
+    // The archive holds another folder than its name says: refused, nothing changes.
+    const std::string otherFolder = Folder(other);
+    const auto otherData = archivetest::Snapshot(otherFolder);
+    questions_.answers = {{kChoiceCloud, false}};
+    EXPECT_EQ(RunRowRestore(2, hooks_).outcome, ItemOutcome::kFailed);
+    EXPECT_EQ(JobStateText(Cloud(2).opState), L"下载错误");
+    EXPECT_EQ(archivetest::Snapshot(otherFolder), otherData);
+    EXPECT_EQ(archivetest::Snapshot(folder), backedUp);
+    EXPECT_TRUE(WorkFiles().empty());
+}
+
+TEST_F(JobsTest, InstallFoldersWithADotKeepEveryCompanyAndItsExtensionNumber) {
+    // Each edition installed below a folder whose name holds a ".".
+    namespace fs = std::filesystem;
+    const fs::path c = fs::path(prefix_.path()) / "drive_c";
+    fs::rename(c / "Program Files" / "kp", c / "Program Files" / "kp V2.0");
+    fs::rename(c / "SKKP", c / "SKKP.3");
+    fs::rename(c / "Program Files" / "UKeyKp", c / "Program Files" / "UKeyKp.1");
+    std::vector<testsupport::UninstallEntry> entries = testsupport::DemoUninstallEntries();
+    const std::vector<std::pair<std::string, std::string>> moved = {
+        {"\\kp\\", "\\kp V2.0\\"}, {"C:\\SKKP\\", "C:\\SKKP.3\\"}, {"\\UKeyKp\\", "\\UKeyKp.1\\"}};
+    for (testsupport::UninstallEntry& e : entries)
+        for (auto& value : e.values)
+            for (const auto& m : moved)
+                for (size_t at; (at = value.second.find(m.first)) != std::string::npos;)
+                    value.second.replace(at, m.first.size(), m.second);
+    ASSERT_TRUE(testsupport::WritePrefixSkeleton(prefix_.path(),
+                                                 testsupport::SystemRegText(entries, false)));
+    ResetEditionDataRoots();
+    DetectKpSoftware();
+    ASSERT_EQ(EditionDataRoot("JSP"), "C:\\Program Files\\kp V2.0\\bin");
+
+    ASSERT_EQ(RunRescan(), 8);
+    const std::map<std::string, std::string> subSn = {
+        {"91110108MA01ABCD1X.0", "0"}, {"91310115MA1H7XYZ2K.1", "1"},  {"91110105MA00QRST6W", ""},
+        {"91440300MA5F8QRS3P.0", "0"}, {"91330106MA27UVWX8D.12", "1"}, {"91350200MA31NOPQ9B", "0"},
+        {"92320508MA1TUVW45Q.0", "0"}, {"91510100MA61YZAB2C.3", "3"}};
+    for (const auto& company : subSn) {
+        const BackupRecord local = Local(LocalRow(company.first));
+        EXPECT_EQ(local.subSn, company.second) << company.first;
+        EXPECT_EQ(local.taxSn, company.first.substr(0, company.first.find('.'))) << company.first;
+    }
+    // What the service keeps of each backup says the same.
+    ASSERT_EQ(RunBatchBackup(Rows(8), hooks_).Count(ItemOutcome::kDone), 8);
+    ASSERT_EQ(RunCloudRefresh(), 8);
+    for (const auto& company : subSn) {
+        ASSERT_EQ(CloudRows(company.first).size(), 1u) << company.first;
+        EXPECT_EQ(Cloud(CloudRows(company.first)[0]).subSn, company.second) << company.first;
+    }
 }
 
 TEST_F(JobsTest, FailedRestoresLeaveTheLocalDataAsItWas) {
@@ -417,6 +532,33 @@ TEST_F(JobsTest, UnconfirmedUploadAndRefusedDeleteAreFailures) {
     ASSERT_EQ(RunBatchBackup({row}, hooks_).Count(ItemOutcome::kDone), 1);
     EXPECT_EQ(Local(row).bakState, kBackedUp);
     const long long fileId = Local(row).fileId;
+
+    // A slot that works but names no backup: the upload fails instead of confirming
+    // the earlier backup's identifier for it.
+    BackupRecord probe = Local(row);
+    UploadTicket real;
+    ASSERT_EQ(RequestUpload(probe, &real), 0);
+    ASSERT_GT(probe.fileId, fileId);
+    Json::Value slot(Json::objectValue);
+    slot["code"] = 0;
+    slot["bucketName"] = real.bucketName;
+    slot["fileCloudPath"] = real.fileCloudPath;
+    slot["auth"]["access"] = real.access;
+    slot["auth"]["expiresAt"] = real.expiresAt;
+    slot["auth"]["secret"] = real.secret;
+    slot["auth"]["securitytoken"] = real.securitytoken;
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    ASSERT_TRUE(AnswerWith(kSlotPath, Json::writeString(writer, slot)));
+    service_.ClearRequests();
+    questions_.answers = {{kChoiceLocal, false}};
+    JobReport noId = RunBatchBackup({row}, hooks_);
+    EXPECT_EQ(noId.Count(ItemOutcome::kFailed), 1);
+    EXPECT_EQ(Local(row).opState, kJobUploadError);
+    EXPECT_EQ(Local(row).fileId, fileId);
+    EXPECT_EQ(RequestsTo(kDonePath), 0);
+    EXPECT_TRUE(WorkFiles().empty());
+    ASSERT_TRUE(service_.ClearFaults());
     RunCloudRefresh();
     int c = -1;
     for (size_t i = 0; i < cloudRecords.size(); ++i)
@@ -471,6 +613,135 @@ TEST_F(JobsTest, UnconfirmedUploadAndRefusedDeleteAreFailures) {
     EXPECT_EQ(cloudRecords.size(), listed - 1);
 }
 
+// A token that expired while the user worked: the call that meets it renews the
+// sign-in once and says "连接异常,请重试"; the step fails as it should, and the same
+// click again goes through with the new token.
+TEST_F(JobsTest, ExpiredTokenAtEachServiceCallRenewsOnceAndTheNextTryWorks) {
+    InstallTokenRenewal();
+    const int row = LocalRow(testsupport::kLargeDemoCompany);
+    const char kSignIn[] = "/v1/account/agency/login";
+    auto expectOneRenewal = [&](const char* step) {
+        const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u) << step;
+        EXPECT_EQ(boxes[0].text, L"连接异常,请重试") << step;
+        EXPECT_EQ(boxes[0].flags, kMbOk | kMbIconError) << step;
+        EXPECT_EQ(RequestsTo(kSignIn), 1) << step;
+    };
+    // The upload slot: every token issued so far has expired.
+    ASSERT_TRUE(service_.ExpireTokens());
+    service_.ClearRequests();
+    ItemResult r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kFailed) << r.note;
+    EXPECT_EQ(Local(row).opState, kJobUploadError);
+    EXPECT_EQ(RequestsTo(kDonePath), 0);
+    expectOneRenewal("slot");
+    EXPECT_TRUE(WorkFiles().empty());
+    r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kDone) << r.note;
+    EXPECT_EQ(Local(row).opState, kJobSucceeded);
+
+    // The confirmation: the token expires between the upload and its confirmation.
+    DevService::Fault expired;
+    expired.replaceBody = true;
+    expired.status = 401;
+    expired.body = R"({"error":"invalid_token","error_description":"expired"})";
+    expired.times = 1;
+    ASSERT_TRUE(service_.SetFault(kDonePath, expired));
+    service_.ClearRequests();
+    questions_.answers = {{kChoiceLocal, false}, {kChoiceLocal, false}};
+    r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kFailed) << r.note;
+    EXPECT_EQ(Local(row).opState, kJobUploadError);
+    expectOneRenewal("confirmation");
+    r = RunRowBackup(row, hooks_);
+    EXPECT_EQ(r.outcome, ItemOutcome::kDone) << r.note;
+    TakeShownMessageBoxes();
+
+    // The delete: the backup stays until the next try deletes it.
+    ASSERT_GE(RunCloudRefresh(), 1);
+    const long long fileId = Local(row).fileId;
+    int c = -1;
+    for (size_t i = 0; i < cloudRecords.size(); ++i)
+        if (cloudRecords[i].fileId == fileId) c = static_cast<int>(i);
+    ASSERT_GE(c, 0);
+    ASSERT_TRUE(service_.ExpireTokens());
+    service_.ClearRequests();
+    JobReport report = RunBatchDelete({c}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kFailed), 1);
+    EXPECT_EQ(Cloud(c).opState, kJobDeleteFailed);
+    EXPECT_FALSE(Cloud(c).deleted);
+    expectOneRenewal("delete");
+    EXPECT_EQ(RunBatchDelete({c}, hooks_).Count(ItemOutcome::kDone), 1);
+    EXPECT_TRUE(TakeShownMessageBoxes().empty());
+    ASSERT_GE(RunCloudRefresh(), 0);
+    for (const BackupRecord& listed : cloudRecords) EXPECT_NE(listed.fileId, fileId);
+}
+
+// A cloud list that cannot be read is said to be so; nothing takes it for an empty
+// cloud: the states stay, and no batch uploads past copies it cannot see.
+TEST_F(JobsTest, UnreadableCloudListIsAFailureThatKeepsTheStatesAndStopsTheBatch) {
+    const std::string x = testsupport::kLargeDemoCompany;
+    const int row = LocalRow(x);
+    ASSERT_EQ(RunBatchBackup({row}, hooks_).Count(ItemOutcome::kDone), 1);
+    ASSERT_EQ(RunCloudRefresh(), 1);
+    TakeShownMessageBoxes();
+    auto failureShown = [](AppWindow owner) {
+        const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+        return boxes.size() == 1 && boxes[0].text == L"获取云端备份列表失败,请重试" &&
+               boxes[0].owner == owner;
+    };
+    DevService::Fault broken;
+    broken.replaceBody = true;
+    broken.status = 500;
+    broken.body = "<html>busy</html>";
+    broken.contentType = "text/html";
+    ASSERT_TRUE(service_.SetFault(kListPath, broken));
+
+    // The restore window's refresh: the list as it was, and the text.
+    EXPECT_EQ(RunCloudRefresh(), -1);
+    EXPECT_TRUE(failureShown(cloudWindow_.handle()));
+    ASSERT_EQ(CloudRows(x).size(), 1u);
+    // The backup window's rescan: the company still reads backed up.
+    ASSERT_EQ(RunRescan(), 8);
+    EXPECT_TRUE(failureShown(localWindow_.handle()));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(Local(i).bakState, Local(i).dirName == x ? kBackedUp : kNotBackedUp) << i;
+    // The batch stops before its first comparison, and says why.
+    service_.ClearRequests();
+    JobReport report = RunBatchBackup(Rows(8), hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kNotRun), 8);
+    EXPECT_TRUE(failureShown(localWindow_.handle()));
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+    EXPECT_TRUE(questions_.captions.empty());
+    EXPECT_EQ(RunRowBackup(LocalRow(x), hooks_).outcome, ItemOutcome::kNotRun);
+    EXPECT_TRUE(failureShown(localWindow_.handle()));
+    EXPECT_EQ(RequestsTo(kSlotPath), 0);
+
+    // Read again, the list is what the service holds, and the batch compares with it.
+    ASSERT_TRUE(service_.ClearFaults());
+    ASSERT_EQ(RunCloudRefresh(), 1);
+    questions_.answers = {{kChoiceCancel, false}};
+    report = RunBatchBackup({LocalRow(x)}, hooks_);
+    EXPECT_EQ(report.Count(ItemOutcome::kSkipped), 1);
+    EXPECT_EQ(questions_.captions.size(), 1u);
+
+    // While a scan holds the lists, a job says so instead of doing nothing.
+    {
+        ListUse scan(ListUse::kScan);
+        ASSERT_TRUE(scan.ok());
+        TakeShownMessageBoxes();
+        EXPECT_EQ(RunRowBackup(row, hooks_).note, "the lists are being refreshed");
+        EXPECT_EQ(RunBatchRestore({0}, hooks_).Count(ItemOutcome::kFailed), 1);
+        EXPECT_EQ(RunBatchDelete({0}, hooks_).Count(ItemOutcome::kFailed), 1);
+        const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+        ASSERT_EQ(boxes.size(), 3u);
+        for (const ShownMessageBox& box : boxes) EXPECT_EQ(box.text, L"列表正在刷新,请稍后再试");
+        EXPECT_EQ(boxes[0].owner, localWindow_.handle());
+        EXPECT_EQ(boxes[1].owner, cloudWindow_.handle());
+    }
+    EXPECT_FALSE(Cloud(0).deleted);
+}
+
 TEST_F(JobsTest, NothingRunsWhileTheInvoicingSoftwareRuns) {
     const std::string x = testsupport::kLargeDemoCompany;
     ASSERT_EQ(RunBatchBackup({LocalRow(x)}, hooks_).Count(ItemOutcome::kDone), 1);
@@ -487,13 +758,18 @@ TEST_F(JobsTest, NothingRunsWhileTheInvoicingSoftwareRuns) {
     JobReport backup = RunBatchBackup(Rows(8), hooks_);
     JobReport restore = RunBatchRestore({0}, hooks_);
     ItemResult row = RunRowRestore(0, hooks_);
+    // The row button too: a database being written packs into a broken backup.
+    ItemResult rowBackup = RunRowBackup(LocalRow(x), hooks_);
     EXPECT_TRUE(backup.refused);
     EXPECT_TRUE(restore.refused);
     EXPECT_EQ(backup.Count(ItemOutcome::kNotRun), 8);
     EXPECT_EQ(restore.Count(ItemOutcome::kNotRun), 1);
     EXPECT_EQ(row.outcome, ItemOutcome::kNotRun);
+    EXPECT_EQ(rowBackup.outcome, ItemOutcome::kNotRun);
+    EXPECT_EQ(Local(LocalRow(x)).opState, kJobSucceeded);
+    EXPECT_TRUE(questions_.captions.empty());
     const std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
-    ASSERT_EQ(boxes.size(), 3u);
+    ASSERT_EQ(boxes.size(), 4u);
     for (const ShownMessageBox& box : boxes) {
         EXPECT_EQ(box.text, L"检测到开票软件正在运行\n为保证数据安全请关闭开票软件再进行操作!");
         EXPECT_EQ(box.title, L"Talvora财税管家");
@@ -501,6 +777,7 @@ TEST_F(JobsTest, NothingRunsWhileTheInvoicingSoftwareRuns) {
     }
     EXPECT_EQ(boxes[0].owner, localWindow_.handle());
     EXPECT_EQ(boxes[1].owner, cloudWindow_.handle());
+    EXPECT_EQ(boxes[3].owner, localWindow_.handle());
     EXPECT_EQ(RequestsTo("/v1/"), 0);  // not even the sign-in renewal
     EXPECT_EQ(Cloud(0).opState, kJobNone);
 }

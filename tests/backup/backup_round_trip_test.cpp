@@ -100,7 +100,7 @@ TEST_F(BackupRoundTripTest, PackUploadListDownloadRestore) {
     ScanSkp();
     ScanUk();
     ASSERT_EQ(localRecords.size(), 8u);
-    EXPECT_EQ(SyncTaxerNames(), 0);
+    EXPECT_EQ(SyncTaxerNames(0), 0);
     BackupRecord& record = Local("91440300MA5F8QRS3P.0");
     EXPECT_FALSE(record.taxerName.empty());
 
@@ -195,6 +195,10 @@ TEST_F(BackupRoundTripTest, ServiceAnswersTheClientMustNotTakeForSuccess) {
     answer(slot, R"({"code":0,"bucketName":"b","fileCloudPath":"k","fileId":7})");
     EXPECT_EQ(RequestUpload(record, &ticket), 0);
     EXPECT_EQ(record.fileId, 7);
+    // No positive identifier, no slot; and the earlier identifier is not kept.
+    answer(slot, R"({"code":0,"bucketName":"b","fileCloudPath":"k","fileId":0})");
+    EXPECT_EQ(RequestUpload(record, &ticket), -5);
+    EXPECT_EQ(record.fileId, 0);
     answer(slot, R"({"code":0,"bucketName":"b","fileCloudPath":"k","auth":null})");
     EXPECT_EQ(RequestUpload(record, &ticket), -3);
     answer(slot, R"({"code":0,"bucketName":"b","fileCloudPath":"k","auth":{"access":"a"}})");

@@ -395,9 +395,17 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     EXPECT_TRUE(Rows(cloud.get())[row]->isEnabled());
     EXPECT_TRUE(Control<QPushButton>(cloud.get(), names::kBatchSyncBtn)->isEnabled());
 
-    // A batch of two with the cloud side remembered asks once and restores both.
+    // A batch of two with the cloud side remembered asks once and restores both. While
+    // it runs, neither a second batch nor a delete can start.
     answerer.captions.clear();
     answerer.answers = {{names::kCloudBtn, true}};
+    auto* batchSync = Control<QPushButton>(cloud.get(), names::kBatchSyncBtn);
+    auto* batchDel = Control<QPushButton>(cloud.get(), names::kBatchDelBtn);
+    bool syncOffWhileAsked = false, delOffWhileAsked = false;
+    answerer.seen = [&](QWidget*) {
+        syncOffWhileAsked = !batchSync->isEnabled();
+        delOffWhileAsked = !batchDel->isEnabled();
+    };
     Rows(cloud.get())[3]->findChild<QCheckBox*>(names::kRowCheck)->setChecked(true);
     Rows(cloud.get())[4]->findChild<QCheckBox*>(names::kRowCheck)->setChecked(true);
     EXPECT_EQ(Control<QLabel>(cloud.get(), names::kSelect)->text(), "2个已选中");
@@ -409,6 +417,10 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     EXPECT_EQ(answerer.captions.size(), 1u);
     EXPECT_EQ(answerer.unanswered, 0);
     EXPECT_EQ(CellText(Rows(cloud.get())[3], 10), "已备份");
+    EXPECT_TRUE(syncOffWhileAsked);
+    EXPECT_TRUE(delOffWhileAsked);
+    ASSERT_TRUE(WaitUntil([&] { return batchSync->isEnabled() && batchDel->isEnabled(); }));
+    answerer.seen = nullptr;
 
     // The dialog on its own: a remembered answer is posted to the owner first; the close
     // button answers 8 and remembers nothing.

@@ -20,6 +20,7 @@
 #include "backup/cloud_service.h"
 #include "backup/folder_lock.h"
 #include "backup/job_choice.h"
+#include "backup/job_support.h"
 #include "backup/obs_client.h"
 #include "backup/restore_jobs.h"
 #include "backup/tax_data_scan.h"

@@ -172,13 +172,15 @@ TEST_F(ServiceFaultsTest, EveryCallUnderEveryFaultGivesItsStateAndNoFalseSuccess
         ++cases_;
         row_ = LocalRow(kDir);
 
-        // The list: unreadable answers are failures, not an empty cloud.
+        // The list: unreadable answers are failures, not an empty cloud; what was listed
+        // stays listed.
         ASSERT_TRUE(service_.SetFault(kListPath, nf.fault));
         const int listed = RunCloudRefresh();
         if (!nf.listReadable) {
             EXPECT_EQ(listed, -1);
             std::lock_guard<std::mutex> guard(recordsLock);
-            EXPECT_TRUE(cloudRecords.empty());
+            ASSERT_EQ(cloudRecords.size(), 1u);
+            EXPECT_EQ(cloudRecords[0].fileId, fileId);
         }
         ++cases_;
         ASSERT_TRUE(service_.ClearFaults());

@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 0: {
             BackupRecord record;
             UploadTicket ticket;
-            // A slot is only granted with a bucket and a key.
+            // A slot is only granted with a bucket, a key and a backup's identifier.
             if (ReadUploadTicket(reply, record, &ticket) == 0 &&
-                (ticket.bucketName.empty() || ticket.fileCloudPath.empty()))
+                (ticket.bucketName.empty() || ticket.fileCloudPath.empty() || record.fileId <= 0))
                 __builtin_trap();
             break;
         }
