@@ -21,6 +21,7 @@
 #include "core/message_box.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "core/shutdown.h"
 #include "core/text.h"
 #include "platform/instance.h"
 #include "software/kp_info.h"
@@ -56,7 +57,7 @@ int main(int argc, char* argv[]) {
 
     StartKpDetection();
     InitAreaList();
-    InitBrowserEngine(g_appDir);
+    InitBrowserEngine(DataDir());
     if (obs_initialize(OBS_INIT_ALL) != OBS_STATUS_OK) WriteLog("obs_initialize failed\r\n");
 
     // A later start asks for the window with the main title to come forward.
@@ -119,6 +120,9 @@ int main(int argc, char* argv[]) {
         // A worker asking for a box from now on gets the answer that changes nothing
         // instead of waiting for a loop that no longer runs.
         SetMessageBoxHandler(nullptr);
+        // Requests in flight end now and workers stop after their step, so the joins
+        // below and in the window's destructor wait for no network.
+        SetShuttingDown(true);
     }
 
     // Nothing may run once the libraries are gone.

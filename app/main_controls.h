@@ -35,6 +35,9 @@ constexpr char kJspVer[] = "home_jsp_ver";
 constexpr char kUkBtn[] = "kp_uk";
 constexpr char kSkpBtn[] = "kp_skp";
 constexpr char kJspBtn[] = "kp_jsp";
+constexpr char kAutoBakCheck[] = "autoBakCheck";
+constexpr char kAutoBakTime[] = "autoBakTime";
+constexpr char kAutoBakKeep[] = "autoBakKeep";
 // The title area the frameless window is dragged by.
 constexpr char kHeader[] = "mainHeader";
 
@@ -52,13 +55,14 @@ constexpr char kAboutBtn[] = "aboutBtn";
 constexpr char kUninstallBtn[] = "appUninstallBtn";
 
 constexpr const char* kAll[] = {
-    kVersionBtn, kMainTabs,     kHomeTab,    kWebAppTab,    kBackupTab,      kSoftwareTab,
-    kKpBtn,      kShBtn,        kUserLab,    kLoginBtn,     kMemoryProgress, kAreaCombo,
-    kPhoneQr,    kPhoneQrImage, kDiskInfo,   kDiskInfoText, kWebAppPage,     kAppList,
-    kLocalSum,   kCloudSum,     kBakAccount, kBakPC,        kKpAppVer,       kUkVer,
-    kSkpVer,     kJspVer,       kUkBtn,      kSkpBtn,       kJspBtn,         kHeader,
-    kFpcyBtn,    kFpdkBtn,      kEtaxBtn,    kTvrWebBtn,    kTvrPhoneBtn,    kBackupBtn,
-    kSyncBtn,    kCloseBtn,     kMinBtn,     kAboutBtn,     kUninstallBtn,
+    kVersionBtn,  kMainTabs,     kHomeTab,    kWebAppTab,    kBackupTab,      kSoftwareTab,
+    kKpBtn,       kShBtn,        kUserLab,    kLoginBtn,     kMemoryProgress, kAreaCombo,
+    kPhoneQr,     kPhoneQrImage, kDiskInfo,   kDiskInfoText, kWebAppPage,     kAppList,
+    kLocalSum,    kCloudSum,     kBakAccount, kBakPC,        kKpAppVer,       kUkVer,
+    kSkpVer,      kJspVer,       kUkBtn,      kSkpBtn,       kJspBtn,         kHeader,
+    kFpcyBtn,     kFpdkBtn,      kEtaxBtn,    kTvrWebBtn,    kTvrPhoneBtn,    kBackupBtn,
+    kSyncBtn,     kCloseBtn,     kMinBtn,     kAboutBtn,     kUninstallBtn,   kAutoBakCheck,
+    kAutoBakTime, kAutoBakKeep,
 };
 
 }  // namespace main_controls

@@ -1,6 +1,7 @@
 #include "app/main_frame.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
@@ -15,12 +16,15 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStackedWidget>
+#include <QTimeEdit>
 #include <set>
 
 #include "account/login_frame.h"
 #include "account/qr_image.h"
 #include "account/sign_in.h"
+#include "app/auto_backup.h"
 #include "app/backup_counts.h"
 #include "app/circle_progress.h"
 #include "app/main_controls.h"
@@ -128,6 +132,7 @@ CMainFrame::CMainFrame() {
 CMainFrame::~CMainFrame() {
     // Workers from here on post to a window that is going away.
     if (g_hMainWnd.load() == handle()) g_hMainWnd = 0;
+    autoBackup_.reset();
     memoryFeed_.Stop();
     appList_.reset();
     accountRefresh_.Stop();
@@ -173,13 +178,17 @@ void CMainFrame::InitWindow() {
     editionBtn_[kKpSkp] = FindControl<QPushButton>(kSkpBtn);
     editionBtn_[kKpJsp] = FindControl<QPushButton>(kJspBtn);
     header_ = FindControl<QWidget>(kHeader);
+    autoBakCheck_ = FindControl<QCheckBox>(kAutoBakCheck);
+    autoBakTime_ = FindControl<QTimeEdit>(kAutoBakTime);
+    autoBakKeep_ = FindControl<QSpinBox>(kAutoBakKeep);
     for (QObject* c : std::initializer_list<QObject*>{
-             versionBtn_,     mainTabs_,      homeTab_,       webAppTab_,     backupTab_,
-             softwareTab_,    kpBtn_,         shBtn_,         userLab_,       loginBtn_,
-             memoryProgress_, areaCombo_,     phoneQr_,       phoneQrImage_,  diskInfo_,
-             diskInfoText_,   webAppPage_,    appListView_,   localSum_,      cloudSum_,
-             bakAccount_,     bakPC_,         kpAppVer_,      editionVer_[0], editionVer_[1],
-             editionVer_[2],  editionBtn_[0], editionBtn_[1], editionBtn_[2], header_}) {
+             autoBakCheck_,  autoBakTime_,   autoBakKeep_,   versionBtn_,     mainTabs_,
+             homeTab_,       webAppTab_,     backupTab_,     softwareTab_,    kpBtn_,
+             shBtn_,         userLab_,       loginBtn_,      memoryProgress_, areaCombo_,
+             phoneQr_,       phoneQrImage_,  diskInfo_,      diskInfoText_,   webAppPage_,
+             appListView_,   localSum_,      cloudSum_,      bakAccount_,     bakPC_,
+             kpAppVer_,      editionVer_[0], editionVer_[1], editionVer_[2],  editionBtn_[0],
+             editionBtn_[1], editionBtn_[2], header_}) {
         if (!c) return;
     }
     ready_ = true;
@@ -261,6 +270,14 @@ void CMainFrame::InitMainWindow() {
         });
     });
     memoryFeed_.Start(handle());
+
+    autoBackup_ = std::make_unique<AutoBackup>(
+        [this] { return NowSeconds(); },
+        [this](const QString& text) {
+            if (tray_) tray_->ShowNotice(QString::fromUtf8(kMainWindowTitleUtf8), text);
+        });
+    autoBackup_->Attach(autoBakCheck_, autoBakTime_, autoBakKeep_);
+    autoBackup_->Start();
 }
 
 void CMainFrame::AddTrayIcon() {

@@ -16,12 +16,16 @@
 #include "ui/window_base.h"
 
 class AppListPanel;
+class AutoBackup;
 class CCircleProgressUI;
 class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
+class QTimeEdit;
+class QCheckBox;
 class QStackedWidget;
 class TrayIcon;
 class WebAppHost;
@@ -47,6 +51,7 @@ public:
     AppListPanel& appList() const { return *appList_; }
     BackupWindows& backupWindows() { return backupWindows_; }
     TrayIcon* trayIcon() const { return tray_.get(); }
+    AutoBackup* autoBackup() const { return autoBackup_.get(); }
     long long znfmClickTime() const { return znfmClickTime_; }
     int currentArea() const { return currentArea_; }
 
@@ -109,6 +114,9 @@ private:
     QLabel* editionVer_[kKpEditionCount] = {};
     QPushButton* editionBtn_[kKpEditionCount] = {};
     QWidget* header_ = nullptr;
+    QCheckBox* autoBakCheck_ = nullptr;
+    QTimeEdit* autoBakTime_ = nullptr;
+    QSpinBox* autoBakKeep_ = nullptr;
     bool ready_ = false;  // every control of the layout was found
 
     int currentArea_ = 0;
@@ -116,6 +124,7 @@ private:
     std::unique_ptr<WebAppHost> webApp_;
     std::unique_ptr<AppListPanel> appList_;
     std::unique_ptr<TrayIcon> tray_;
+    std::unique_ptr<AutoBackup> autoBackup_;
     BackupWindows backupWindows_;
     PortalLoader portalLoader_;
     MemoryGaugeFeed memoryFeed_;

@@ -107,6 +107,7 @@ void AddCloudCopy(const BackupRecord& rec) {
     cloud.PCName = rec.PCName;
     cloud.typeStrEn = rec.typeStrEn;
     cloud.typeStr = EditionLabel(rec.typeStrEn);
+    cloud.treeDigest = rec.treeDigest;
     for (BackupRecord& known : cloudRecords) {
         if (rec.fileId != 0 && known.fileId == rec.fileId && !known.deleted) {
             known = cloud;
@@ -146,11 +147,14 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
     progress.Report(kStagePack, 0, dataSize);
     const auto packStart = std::chrono::steady_clock::now();
     std::string failedPath;
-    int rc = ZipDirectory(rec.archivePath, folder, &failedPath, [&](int64_t done) {
-        progress.Report(kStagePack, done < dataSize ? done : dataSize, dataSize);
-        CrashPoint("pack", done);
-        return !hooks.Stopped();
-    });
+    int rc = ZipDirectory(
+        rec.archivePath, folder, &failedPath,
+        [&](int64_t done) {
+            progress.Report(kStagePack, done < dataSize ? done : dataSize, dataSize);
+            CrashPoint("pack", done);
+            return !hooks.Stopped();
+        },
+        &rec.treeDigest);
     if (rc == kArchiveStopped) return MakeResult(row, ItemOutcome::kStopped, "stopped");
     if (rc != kArchiveOk) {
         return MakeResult(row, ItemOutcome::kFailed,
@@ -218,6 +222,7 @@ ItemResult BackupSteps(int row, BackupRecord rec, const JobHooks& hooks, std::st
             r.fileName = rec.fileName;
             r.fileMD5 = rec.fileMD5;
             r.fileId = rec.fileId;
+            r.treeDigest = rec.treeDigest;
             r.archivePath = rec.archivePath;
             r.bakState = kBackedUp;
             r.opState = kJobSucceeded;
@@ -366,7 +371,10 @@ ItemResult BackupItem(int row, const JobHooks& hooks) {
     return result;
 }
 
-JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
+namespace {
+
+// The batch of RunBatchBackup; `compare` false backs every row up without comparing.
+JobReport BackupBatch(const std::vector<int>& rows, const JobHooks& hooks, bool compare) {
     JobReport report;
     ListUse use(ListUse::kJob);
     auto endAll = [&](ItemOutcome outcome, const std::string& note) {
@@ -431,7 +439,13 @@ JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
         WriteLog("index=%d %s %s size:%lld\r\n", row, local.dirName.c_str(),
                  local.typeStrEn.c_str(), static_cast<long long>(local.fileSize));
         SetOpState(RecordList::kLocal, row, kJobRunning);
-        ItemResult result = BackupCompared(row, local, hooks, &choice);
+        ItemResult result;
+        if (compare) {
+            result = BackupCompared(row, local, hooks, &choice);
+        } else {
+            WriteLog("select iteam [%d]\r\n", row);
+            result = BackupItem(row, hooks);
+        }
         if (result.outcome == ItemOutcome::kStopped) report.stopped = true;
         // Skipped items never reached BackupItem, which ends the others' rows itself.
         if (result.outcome == ItemOutcome::kSkipped) leaveAlone();
@@ -439,6 +453,27 @@ JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
     }
     PostAppMessage(g_hMainWnd.load(), WM_BAK_COUNTS_CHANGED);
     return report;
+}
+
+}  // namespace
+
+JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks) {
+    return BackupBatch(rows, hooks, true);
+}
+
+JobReport RunChangedBackup(const std::vector<int>& rows, const JobHooks& hooks) {
+    return BackupBatch(rows, hooks, false);
+}
+
+std::vector<int> RowsInState(const std::vector<int>& states) {
+    std::vector<int> rows;
+    std::lock_guard<std::mutex> guard(recordsLock);
+    for (size_t i = 0; i < localRecords.size(); ++i) {
+        if (localRecords[i].dirPath.empty()) continue;
+        for (int state : states)
+            if (localRecords[i].bakState == state) rows.push_back(static_cast<int>(i));
+    }
+    return rows;
 }
 
 ItemResult RunRowBackup(int row, const JobHooks& hooks) {

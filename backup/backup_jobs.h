@@ -51,6 +51,14 @@ ItemResult BackupItem(int row, const JobHooks& hooks);
 // A row the batch does not back up gets back the opState it had before the batch.
 JobReport RunBatchBackup(const std::vector<int>& rows, const JobHooks& hooks);
 
+// The backup of what changed: the rows (RowsInState({0, 2}) after a scan) are backed up as they
+// are, without comparing or asking; otherwise as RunBatchBackup (guard, renewal, order).
+JobReport RunChangedBackup(const std::vector<int>& rows, const JobHooks& hooks);
+
+// The local rows (with a data folder) whose bakState is one of `states`, in list order.
+// {0, 2} are the companies a backup of what changed takes.
+std::vector<int> RowsInState(const std::vector<int>& states);
+
 // One row as its own button does it: the guard, then the same comparison, but the question
 // is asked even where a batch leaves the row alone; no renewal of the sign-in.
 ItemResult RunRowBackup(int row, const JobHooks& hooks);

@@ -33,6 +33,10 @@ struct BackupRecord {
     std::string appVer;
     std::string account;
     std::string PCName;
+    // The data's fingerprint (tree_digest.h): local records, of the folder as scanned;
+    // cloud records, of what was packed ("treeDigest" of "fileInfo"; empty for backups
+    // made without one).
+    std::string treeDigest;
     // Cloud records: the service no longer holds the backup. The record keeps its place
     // (rows are indices) until the list is loaded again, but counts for nothing.
     bool deleted = false;

@@ -41,24 +41,34 @@ int ComputeBackupStates() {
     return listed;
 }
 
+int BackupStateAgainst(const BackupRecord& local, const BackupRecord& newest) {
+    if (!newest.treeDigest.empty() && newest.treeDigest == local.treeDigest) return kBackedUp;
+    // Without a fingerprint (older versions, other machines) an in-place rewrite that
+    // kept size and data time goes unseen: such a copy asks for the one backup that
+    // carries a fingerprint, unless the cloud's data is the newer.
+    return local.fileTime >= newest.fileTime ? kNeedsBackup : kNeedsRestore;
+}
+
+bool NewerBackup(const BackupRecord& a, const BackupRecord& b) {
+    return a.bakTime > b.bakTime || (a.bakTime == b.bakTime && a.fileId > b.fileId);
+}
+
 void MatchBackupStates() {
     std::lock_guard<std::mutex> guard(recordsLock);
     for (BackupRecord& local : localRecords) {
         local.bakState = kNotBackedUp;
         // The time of a backup that is gone would contradict "未备份".
         local.bakTime.clear();
-    }
-    // Tens of thousands of cloud records meet hundreds of companies: by folder name.
-    std::unordered_map<std::string, std::vector<BackupRecord*>> byFolder;
-    for (BackupRecord& local : localRecords) byFolder[local.dirName].push_back(&local);
-    for (const BackupRecord& cloud : cloudRecords) {
-        if (cloud.deleted) continue;
-        auto it = byFolder.find(cloud.dirName);
-        if (it == byFolder.end()) continue;
-        for (BackupRecord* local : it->second) {
-            local->bakTime = cloud.bakTime;
-            local->bakState = cloud.bakTime.empty() ? kNotBackedUp : kBackedUp;
+        const BackupRecord* newest = nullptr;
+        for (const BackupRecord& cloud : cloudRecords) {
+            if (cloud.deleted || cloud.bakTime.empty() || cloud.dirName != local.dirName) continue;
+            // Copies of another edition's folder of the same name are not this data.
+            if (!cloud.typeStrEn.empty() && cloud.typeStrEn != local.typeStrEn) continue;
+            if (!newest || !NewerBackup(*newest, cloud)) newest = &cloud;
         }
+        if (!newest) continue;
+        local.bakTime = newest->bakTime;
+        local.bakState = BackupStateAgainst(local, *newest);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "backup/cloud_frame.h"
 
+#include <QInputDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
@@ -14,6 +15,7 @@
 #include "backup/frame_jobs.h"
 #include "backup/job_support.h"
 #include "backup/restore_jobs.h"
+#include "backup/retention.h"
 #include "core/log.h"
 #include "core/message_box.h"
 #include "core/messages.h"
@@ -26,6 +28,10 @@ namespace {
 const wchar_t kDeleteQuestion[] = L"确定删除所选备份数据吗!";
 const wchar_t kDeleteTitle[] = L"Talvora财税管家 警告：";
 const wchar_t kListTooLargeText[] = L"云端备份列表超过64MB,无法读取";
+const wchar_t kPruneQuestion[] =
+    L"每家企业保留最近%d份备份，将删除%d份较早的云端备份（共%.2fMB）。确定删除吗?";
+const wchar_t kPruneNothing[] = L"每家企业的云端备份都不多于%d份，没有要删除的备份。";
+constexpr int kDefaultKeep = 3;
 // A refresh waits this long for a scan or a job to leave the lists.
 constexpr int kRefreshTries = 40;
 constexpr auto kRefreshRetry = std::chrono::milliseconds(250);
@@ -66,11 +72,13 @@ void CloudFrame::InitWindow() {
     batchSyncBtn_ = FindControl<QPushButton>(names::kBatchSyncBtn);
     updateBtn_ = FindControl<QPushButton>(names::kSyncUpdateBtn);
     batchDelBtn_ = FindControl<QPushButton>(names::kBatchDelBtn);
+    pruneBtn_ = FindControl<QPushButton>(names::kPruneBtn);
     QWidget* minBtn = FindControl<QPushButton>(names::kSyncMinBtn);
     QWidget* closeBtn = FindControl<QPushButton>(names::kSyncCloseBtn);
     if (!shared) return;
-    for (QObject* c : std::initializer_list<QObject*>{sumLabel_, sizeLabel_, batchSyncBtn_,
-                                                      updateBtn_, batchDelBtn_, minBtn, closeBtn}) {
+    for (QObject* c :
+         std::initializer_list<QObject*>{sumLabel_, sizeLabel_, batchSyncBtn_, updateBtn_,
+                                         batchDelBtn_, pruneBtn_, minBtn, closeBtn}) {
         if (!c) return;
     }
     ready_ = true;
@@ -185,6 +193,8 @@ void CloudFrame::Notify(const QString& type, const QString& sender) {
             StartBatchRestore();
         } else if (sender == names::kBatchDelBtn) {
             PostAppMessage(handle(), WM_CLOUD_DELETE, 0, 0);
+        } else if (sender == names::kPruneBtn) {
+            ConfirmPrune();
         }
     }
     chrome_.Notify(type, sender, rows_.get());
@@ -236,6 +246,39 @@ void CloudFrame::ConfirmDelete(bool batch, int row) {
     if (rows.empty() || !RowsCurrent(rows)) return;
     if (AppMessageBox(handle(), kDeleteQuestion, kDeleteTitle, kMbYesNo | kMbIconInfo) != kIdYes)
         return;
+    jobs_->Start([rows](const JobHooks& hooks) { RunBatchDelete(rows, hooks); });
+}
+
+// Keeps the newest N backups of every company folder and edition; asks for N, says how
+// many would go and asks before deleting them.
+void CloudFrame::ConfirmPrune() {
+    int keep = kDefaultKeep;
+    bool asked;
+    if (askKeepCount) {
+        asked = askKeepCount(&keep);
+    } else {
+        keep = QInputDialog::getInt(this, QString::fromWCharArray(kAppTitle),
+                                    QStringLiteral("每家企业保留最近几份云端备份："), kDefaultKeep,
+                                    1, 999, 1, &asked);
+    }
+    if (!asked || keep < 1) return;
+    const std::vector<BackupRecord> cloud = CloudSnapshot();
+    RetentionRule rule;
+    rule.keepLast = keep;
+    const std::vector<int> rows = RowsToPrune(cloud, rule);
+    wchar_t text[256];
+    if (rows.empty()) {
+        swprintf(text, sizeof(text) / sizeof(text[0]), kPruneNothing, keep);
+        AppMessageBox(handle(), text, kAppTitle, kMbOk | kMbIconInfo);
+        return;
+    }
+    if (!RowsCurrent(rows)) return;
+    double megabytes = 0;
+    for (int row : rows) megabytes += cloud[static_cast<size_t>(row)].fileSize / (1024.0 * 1024.0);
+    swprintf(text, sizeof(text) / sizeof(text[0]), kPruneQuestion, keep,
+             static_cast<int>(rows.size()), megabytes);
+    if (AppMessageBox(handle(), text, kDeleteTitle, kMbYesNo | kMbIconInfo) != kIdYes) return;
+    WriteLog("prune: keep %d, delete %d backups\r\n", keep, static_cast<int>(rows.size()));
     jobs_->Start([rows](const JobHooks& hooks) { RunBatchDelete(rows, hooks); });
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,10 @@ public:
     // Loads the cloud list again, as the refresh button does.
     void Refresh();
 
+    // How "pruneBtn" asks for the number of copies to keep: false when cancelled.
+    // Tests answer here; by default an input dialog asks.
+    std::function<bool(int* keep)> askKeepCount;
+
 protected:
     QString GetSkinFile() const override;
     void InitWindow() override;
@@ -44,6 +49,7 @@ private:
     void StartBatchRestore();
     void StartRowRestore(int row);
     void ConfirmDelete(bool batch, int row);
+    void ConfirmPrune();
     void MarkDeleted(int row);
     bool RowsCurrent(const std::vector<int>& rows);
 
@@ -53,6 +59,7 @@ private:
     QPushButton* batchSyncBtn_ = nullptr;
     QPushButton* updateBtn_ = nullptr;
     QPushButton* batchDelBtn_ = nullptr;
+    QPushButton* pruneBtn_ = nullptr;
     bool ready_ = false;
     bool batchRunning_ = false;  // the batch buttons stay off until it ends
 

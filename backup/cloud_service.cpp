@@ -163,6 +163,7 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
             r.account = StringMember(info, "account");
             r.PCName = StringMember(info, "PCName");
             r.typeStrEn = StringMember(info, "typeStrEn");
+            r.treeDigest = StringMember(info, "treeDigest");
             r.typeStr = EditionLabel(r.typeStrEn);
         }
         // Without a description naming them, the archive's name gives folder and edition
@@ -205,6 +206,7 @@ int RequestUpload(BackupRecord& record, UploadTicket* ticket) {
     info["typeStrEn"] = record.typeStrEn;
     info["account"] = record.account;
     info["PCName"] = record.PCName;
+    if (!record.treeDigest.empty()) info["treeDigest"] = record.treeDigest;
     Json::Value request(Json::objectValue);
     request["fileName"] = AnsiToUtf8(record.fileName);
     request["fileSize"] = static_cast<Json::Int64>(record.fileSize);

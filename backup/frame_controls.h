@@ -39,6 +39,7 @@ constexpr char kSizeLabel[] = "bakSizeLabel";
 constexpr char kBatchSyncBtn[] = "BatchSyncBtn";
 constexpr char kSyncUpdateBtn[] = "syncUpdateBtn";
 constexpr char kBatchDelBtn[] = "BatchDelBtn";
+constexpr char kPruneBtn[] = "pruneBtn";
 constexpr char kSyncMinBtn[] = "syncMinbtn";
 constexpr char kSyncCloseBtn[] = "syncClosebtn";
 
@@ -48,9 +49,9 @@ constexpr const char* kLocalAll[] = {
     kBatchBakBtn, kAllScanBtn,  kBakMinBtn, kBakCloseBtn,
 };
 constexpr const char* kCloudAll[] = {
-    kLoading,      kLoadingTips,   kList,        kAllCheck,   kSearchEdit,   kAccount,
-    kPc,           kAppVer,        kSelect,      kHeader,     kSumLabel,     kSizeLabel,
-    kBatchSyncBtn, kSyncUpdateBtn, kBatchDelBtn, kSyncMinBtn, kSyncCloseBtn,
+    kLoading,      kLoadingTips,   kList,        kAllCheck, kSearchEdit, kAccount,
+    kPc,           kAppVer,        kSelect,      kHeader,   kSumLabel,   kSizeLabel,
+    kBatchSyncBtn, kSyncUpdateBtn, kBatchDelBtn, kPruneBtn, kSyncMinBtn, kSyncCloseBtn,
 };
 
 // A row: its check box, then columns 0 to 12 in this order.

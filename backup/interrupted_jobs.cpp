@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "backup/folder_lock.h"
+#include "backup/job_support.h"
 #include "backup/restore_archive.h"
 #include "backup/tax_data_scan.h"
-#include "core/globals.h"
+#include "backup/verify_jobs.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "platform/file_tree.h"
@@ -33,6 +34,22 @@ int RemoveArchives(const std::string& dir) {
         if (!platform::QueryNode(path, &info) || info.kind != platform::NodeKind::File) continue;
         if (platform::RemoveFile(path)) {
             WriteLog("removed leftover archive %s\r\n", path.c_str());
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+// Folders of verifications, below the working folder `dir`.
+int RemoveVerifyFolders(const std::string& dir) {
+    std::vector<std::string> names;
+    if (!platform::ListNames(dir, &names)) return 0;
+    int removed = 0;
+    for (const std::string& name : names) {
+        if (name.compare(0, sizeof(kVerifyFolderPrefix) - 1, kVerifyFolderPrefix) != 0) continue;
+        const std::string path = JoinPath(dir, name);
+        if (platform::RemoveTree(path)) {
+            WriteLog("removed leftover verification %s\r\n", path.c_str());
             ++removed;
         }
     }
@@ -72,9 +89,10 @@ int TidyInterruptedJobs() {
         return -1;
     }
     int tidied = 0;
-    const std::string work = JoinPath(g_appDir, "taxDataTmp");
+    const std::string work = WorkDirPath();
     if (platform::IsDirectory(work)) {
         tidied += RemoveArchives(work);
+        tidied += RemoveVerifyFolders(work);
         for (const char* edition : {"JSP", "SKP", "UK"})
             tidied += RemoveArchives(JoinPath(work, edition));
     }

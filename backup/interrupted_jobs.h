@@ -20,9 +20,9 @@ private:
 };
 
 // Removes the archives and partial archives in the working folder (taxDataTmp and its
-// edition folders) and, in each installed edition's data root and the folders up to two
-// levels below it, the staging folders of unfinished restores; the old data an
-// unfinished restore set aside is renamed back (RemoveRestoreLeftovers). Does nothing
-// while any job runs. Returns how many leftovers were tidied, or -1 when jobs were
-// running.
+// edition folders) and the folders of verifications there, and, in each installed
+// edition's data root and the folders up to two levels below it, the staging folders of
+// unfinished restores; the old data an unfinished restore set aside is renamed back
+// (RemoveRestoreLeftovers). Does nothing while any job runs. Returns how many leftovers
+// were tidied, or -1 when jobs were running.
 int TidyInterruptedJobs();

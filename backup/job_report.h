@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/shutdown.h"
+
 class JobQuestions;
 
 // Stages of one item. WM_JOB_PROGRESS carries one with a percentage.
@@ -71,5 +73,6 @@ struct JobHooks {
     // On the job's thread, once per item as it ends.
     std::function<void(const ItemResult&)> finished;
 
-    bool Stopped() const { return stop && stop->load(); }
+    // Asked by the owner, or the program is shutting down.
+    bool Stopped() const { return (stop && stop->load()) || ShuttingDown(); }
 };

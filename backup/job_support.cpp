@@ -4,7 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 
-#include "core/globals.h"
+#include "core/data_dir.h"
 #include "core/log.h"
 #include "core/message_box.h"
 #include "core/messages.h"
@@ -150,8 +150,12 @@ void ShowListUnread(AppWindow owner) {
     AppMessageBox(owner, L"获取云端备份列表失败,请重试", kAppTitle, kMbOk | kMbIconError);
 }
 
+std::string WorkDirPath() {
+    return JoinPath(DataDir(), "taxDataTmp");
+}
+
 std::string EnsureWorkDir() {
-    std::string dir = JoinPath(g_appDir, "taxDataTmp");
+    std::string dir = WorkDirPath();
     if (!platform::CreatePrivateDir(dir)) {
         WriteLog("mkdir '%s' failed ret=%d:%d\r\n", dir.c_str(), -1, errno);
         return std::string();

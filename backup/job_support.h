@@ -66,8 +66,10 @@ extern const char kListUnreadNote[];  // "the cloud list could not be read"
 void ShowListsBusy(AppWindow owner);
 void ShowListUnread(AppWindow owner);
 
-// The working folder (program folder + "taxDataTmp"), private to the user; created
-// when missing. Empty (logged) when it cannot be.
+// The working folder: "taxDataTmp" in the data folder (core/data_dir.h).
+std::string WorkDirPath();
+// The working folder, private to the user; created when missing. Empty (logged) when it
+// cannot be.
 std::string EnsureWorkDir();
 
 // The choice remembered for the rest of a batch.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "backup/archive_download.h"
 #include "backup/archive_result.h"
 #include "backup/backup_record.h"
 #include "backup/backup_states.h"
@@ -16,6 +17,7 @@
 #include "backup/job_support.h"
 #include "backup/restore_archive.h"
 #include "backup/tax_data_scan.h"
+#include "backup/tree_digest.h"
 #include "core/globals.h"
 #include "core/local_settings.h"
 #include "core/log.h"
@@ -29,17 +31,6 @@
 #include "software/upgrade.h"
 
 namespace {
-
-// How often the wait for a download looks at its byte count and the stop flag; the
-// download's end wakes the wait at once.
-constexpr unsigned kWaitSliceMs = 250;
-constexpr long long kDefaultStallSeconds = 120;
-constexpr long long kMaxStallSeconds = 7 * 24 * 3600;
-
-long long StallSeconds() {
-    long long value = LocalSettingInt("restoreStallSeconds", kDefaultStallSeconds);
-    return value < 1 || value > kMaxStallSeconds ? kDefaultStallSeconds : value;
-}
 
 // The local copies of the same company folder and edition, in list order.
 std::vector<BackupRecord> LocalCopiesOf(const BackupRecord& cloud) {
@@ -110,6 +101,8 @@ void RedrawRestoredLocal(const BackupRecord& cloud) {
     for (const auto& row : rows) {
         const int64_t size = GetDirSize(row.second);
         const std::string time = GetDirTime(row.second);
+        std::string digest;
+        ComputeTreeDigest(platform::WindowsPathToHost(row.second), &digest);
         {
             std::lock_guard<std::mutex> guard(recordsLock);
             // A scan may have refilled the list meanwhile: only the same folder is updated.
@@ -118,6 +111,7 @@ void RedrawRestoredLocal(const BackupRecord& cloud) {
             BackupRecord& local = localRecords[row.first];
             local.fileSize = size;
             if (!time.empty()) local.fileTime = time;
+            local.treeDigest = digest;
             local.bakState = kBackedUp;
         }
         PostAppMessage(window, WM_LOCAL_LIST, 1, static_cast<intptr_t>(row.first));
@@ -126,38 +120,6 @@ void RedrawRestoredLocal(const BackupRecord& cloud) {
 
 void PostRow(int wParam, int row) {
     PostAppMessage(g_cloudWindow.load(), WM_CLOUD_LIST, static_cast<uintptr_t>(wParam), row);
-}
-
-enum class DownloadEnd { kFinished, kStalled, kStopped };
-
-// Waits for the download job's end while bytes keep arriving; abandons it when none
-// came for the stall limit or the starter stops.
-DownloadEnd WaitForDownload(Upgrade* job, const JobHooks& hooks, ProgressReporter* progress,
-                            int* result) {
-    const auto limit = std::chrono::seconds(StallSeconds());
-    DownloadEnd end = DownloadEnd::kFinished;
-    long long seen = job->receivedBytes;
-    auto lastMove = std::chrono::steady_clock::now();
-    while (!job->WaitFinished(kWaitSliceMs, result)) {
-        progress->Report(kStageDownload, job->attemptBytes, job->attemptTotal);
-        if (job->cancel) continue;
-        if (hooks.Stopped()) {
-            end = DownloadEnd::kStopped;
-            job->cancel = true;
-            continue;
-        }
-        const long long now = job->receivedBytes;
-        if (now != seen) {
-            seen = now;
-            lastMove = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - lastMove >= limit) {
-            WriteLog("download stalled: no data for %lld s\r\n",
-                     static_cast<long long>(limit.count()));
-            end = DownloadEnd::kStalled;
-            job->cancel = true;
-        }
-    }
-    return end;
 }
 
 // The steps of one restore; `archive` gets the download's path once it is chosen.
@@ -187,52 +149,16 @@ ItemResult RestoreSteps(int row, const BackupRecord& rec, const JobHooks& hooks,
     // What an interrupted restore of this company left; its lock keeps other jobs out.
     RemoveRestoreLeftovers(hostRoot, rec.dirName);
 
-    std::string url, md5;
-    const int got = GetDownload(rec.fileId, &url, &md5);
-    WriteLog("downlodUrl=%s\r\n", LogSafe(url).c_str());
-    if (got != 0 || url.empty())
-        return MakeResult(row, ItemOutcome::kFailed, "the service gave no download address");
     const std::string dir = EnsureWorkDir();
     if (dir.empty()) return MakeResult(row, ItemOutcome::kFailed, "no working folder");
-    const std::string editionDir = JoinPath(dir, rec.typeStrEn);
-    if (!platform::CreatePrivateDir(editionDir)) {
-        WriteLog("mkdir '%s' failed ret=%d:%d\r\n", editionDir.c_str(), -1, errno);
-        return MakeResult(row, ItemOutcome::kFailed, "no working folder");
-    }
-    *archive = JoinPath(editionDir, rec.fileName);
-    if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
-
-    // The job lives until its thread has ended, whatever the wait decides.
-    auto job = std::make_unique<Upgrade>();
-    job->packageUrl = url;
-    job->packagePath = *archive;
-    job->expectedMd5 = md5;
-    job->notifyWindow = g_cloudWindow.load();
-    job->notifyMessage = WM_DOWNLOAD_PROGRESS;
-    job->notifyParam = row;
-    job->sizeFromTransfer = true;
-    progress.Report(kStageDownload, 0, 0);
-    int rc = -1;
-    std::thread worker(RunDownloadJob, job.get());
-    const DownloadEnd end = WaitForDownload(job.get(), hooks, &progress, &rc);
-    worker.join();
-    if (end == DownloadEnd::kStopped) return MakeResult(row, ItemOutcome::kStopped, "stopped");
-    if (end == DownloadEnd::kStalled)
-        return MakeResult(row, ItemOutcome::kFailed, "the download stalled");
-    if (rc != 0) {
-        const bool digest = job->state == 63;
-        return MakeResult(row, ItemOutcome::kFailed,
-                          digest ? "the download's MD5 differs" : "the download failed");
-    }
-    // The job digested the archive as it arrived; reading it again would only repeat that.
-    if (job->verifiedMd5.empty() || job->verifiedMd5 != md5)
-        return MakeResult(row, ItemOutcome::kFailed, "the download's MD5 differs");
-    progress.Report(kStageDownload, job->attemptTotal, job->attemptTotal);
+    ItemResult got =
+        DownloadBackup(row, rec, JoinPath(dir, rec.typeStrEn), hooks, &progress, archive);
+    if (got.outcome != ItemOutcome::kDone) return got;
     if (hooks.Stopped()) return MakeResult(row, ItemOutcome::kStopped, "stopped");
 
     progress.Report(kStageUnpack, 0, 0);
     std::string setAside;
-    rc = RestoreArchive(*archive, hostRoot, rec.dirName, &setAside);
+    const int rc = RestoreArchive(*archive, hostRoot, rec.dirName, &setAside);
     if (rc == kArchiveNoSpace) {
         // The disk check passed on the program's drive; the data's drive is full.
         WriteLog("磁盘空间不足\r\n");

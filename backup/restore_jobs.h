@@ -2,9 +2,7 @@
 // the local data and deletion of cloud backups. They run on the calling thread and
 // report to the restore window (g_cloudWindow) and the main window by message, and to
 // the starter through JobHooks. A row is an index into cloudRecords.
-//
-// settings.json: "restoreStallSeconds" (default 120) — a download that receives no
-// bytes for this long is abandoned and its restore fails.
+// Downloads stall as archive_download.h says.
 #pragma once
 
 #include <vector>

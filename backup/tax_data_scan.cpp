@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "backup/backup_record.h"
+#include "backup/tree_digest.h"
 #include "core/log.h"
 #include "core/machine_info.h"
 #include "core/settings.h"
@@ -117,6 +118,8 @@ int ScanEdition(const EditionScan& scan) {
         r.fileTime = GetDirTime(r.dirPath);
         if (r.fileTime.empty()) continue;
         WriteLog("开票数据时间：%s\r\n\n", r.fileTime.c_str());
+        if (!ComputeTreeDigest(HostPath(r.dirPath), &r.treeDigest))
+            WriteLog("no fingerprint of %s\r\n", r.dirPath.c_str());
         r.account = account;
         r.PCName = pcName;
         r.appVer = appVer;

@@ -14,8 +14,9 @@
 
 #include "backup/archive_report.h"
 #include "backup/archive_result.h"
-#include "backup/entry_path.h"
 #include "backup/block_deflate.h"
+#include "backup/entry_path.h"
+#include "backup/tree_digest.h"
 #include "backup/worker_pool.h"
 #include "backup/zip_time.h"
 #include "core/log.h"
@@ -125,8 +126,12 @@ void DeflatePiece(Piece* piece, const std::atomic<bool>* cancelled) {
 
 class Packer {
 public:
-    Packer(zipFile zip, const PackProgress& progress)
-        : zip_(zip), progress_(progress), pool_(), maxPieces_(pool_.size() * kPiecesPerWorker) {}
+    Packer(zipFile zip, const PackProgress& progress, TreeDigest* digest)
+        : zip_(zip),
+          progress_(progress),
+          digest_(digest),
+          pool_(),
+          maxPieces_(pool_.size() * kPiecesPerWorker) {}
 
     // Pieces still queued must not outlive what they point to.
     ~Packer() {
@@ -186,6 +191,10 @@ public:
                     if (rc == kArchiveOk) rc = AddTree(path, entryName);
                     break;
                 case platform::NodeKind::File:
+                    // The fingerprint's paths are relative to the packed folder.
+                    if (digest_)
+                        digest_->AddFile(entryName.substr(entryName.find('/') + 1), info.size,
+                                         info.writeTime);
                     rc = AddFile(entryName, path, info);
                     break;
                 case platform::NodeKind::Missing:
@@ -340,6 +349,7 @@ private:
 
     zipFile zip_;
     const PackProgress& progress_;
+    TreeDigest* digest_;
     std::atomic<bool> cancelled_{false};
     std::deque<Piece> pieces_;
     WorkerPool pool_;
@@ -366,8 +376,9 @@ std::string LastComponent(const std::string& path) {
 }
 
 int Pack(zipFile zip, const std::string& sourcePath, const platform::NodeInfo& source,
-         std::string* failedPath, const PackProgress& progress) {
-    Packer packer(zip, progress);
+         std::string* failedPath, const PackProgress& progress, std::string* treeDigest) {
+    TreeDigest digest;
+    Packer packer(zip, progress, treeDigest ? &digest : nullptr);
     std::string name = LastComponent(sourcePath);
     int rc;
     if (source.kind == platform::NodeKind::Directory) {
@@ -378,6 +389,7 @@ int Pack(zipFile zip, const std::string& sourcePath, const platform::NodeInfo& s
     }
     if (rc == kArchiveOk) rc = packer.Finish();
     if (failedPath) *failedPath = packer.failedPath();
+    if (treeDigest && rc == kArchiveOk) *treeDigest = digest.Hex();
     return rc;
 }
 
@@ -389,8 +401,9 @@ void SetPackReadRefusal(std::function<bool(const std::string& path)> refuse) {
 }
 
 int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
-                 std::string* failedPath, const PackProgress& progress) {
+                 std::string* failedPath, const PackProgress& progress, std::string* treeDigest) {
     if (failedPath) failedPath->clear();
+    if (treeDigest) treeDigest->clear();
     // Whatever happens, no older archive may remain under the name to be taken for this one.
     platform::RemoveFile(archivePath);
     platform::NodeInfo source;
@@ -411,7 +424,7 @@ int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
         ReportArchiveFault("\n无法创建zip文件! %s %s\r\n", archivePath.c_str(), sourcePath.c_str());
         return kArchiveCreateFailed;
     }
-    int rc = Pack(zip, sourcePath, source, failedPath, progress);
+    int rc = Pack(zip, sourcePath, source, failedPath, progress, treeDigest);
     int closeRc = zipClose(zip, nullptr);
     if (rc == kArchiveOk && closeRc != ZIP_OK) {
         WriteLog("zip: closing %s failed (%d)\r\n", partPath.c_str(), closeRc);

@@ -17,8 +17,11 @@ using PackProgress = std::function<bool(int64_t bytesRead)>;
 // The archive is written under a temporary name and renamed into place only when
 // complete; on failure nothing is left at either name. Returns kArchiveOk or a negative
 // ArchiveResult; when a file or folder cannot be read its path goes to `failedPath`.
+// `treeDigest` gets the fingerprint of what was packed (tree_digest.h), from the same
+// listing, once the archive is complete.
 int ZipDirectory(const std::string& archivePath, const std::string& sourcePath,
-                 std::string* failedPath = nullptr, const PackProgress& progress = nullptr);
+                 std::string* failedPath = nullptr, const PackProgress& progress = nullptr,
+                 std::string* treeDigest = nullptr);
 
 // For tests, where file modes do not stop reads: a path for which `refuse` returns true
 // cannot be opened or listed while packing. An empty function ends the refusals.

@@ -34,10 +34,10 @@ void ApplyPageSettings(QWebEngineSettings* s) {
 
 }  // namespace
 
-int InitBrowserEngine(const std::string& appDir) {
+int InitBrowserEngine(const std::string& dataDir) {
     if (g_profile) return -1;
     const QString dir =
-        QDir(QString::fromLocal8Bit(appDir.c_str())).filePath(QStringLiteral("browser"));
+        QDir(QString::fromLocal8Bit(dataDir.c_str())).filePath(QStringLiteral("browser"));
     QDir().mkpath(dir);
     auto* profile = new QWebEngineProfile(QStringLiteral("Talvora"));
     profile->setPersistentStoragePath(dir);

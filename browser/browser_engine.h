@@ -1,5 +1,5 @@
 // The browser engine of the program: one profile shared by every browser, its
-// cookies and cache kept in the "browser" folder of the program directory.
+// cookies and cache kept in the "browser" folder of the data folder (core/data_dir.h).
 #pragma once
 
 #include <QObject>
@@ -8,9 +8,9 @@
 
 class QWebEngineProfile;
 
-// Start-up: creates the profile under <appDir>/browser with the program's page
+// Start-up: creates the profile under <dataDir>/browser with the program's page
 // settings. Returns 0, or -1 when the engine is already running. UI thread.
-int InitBrowserEngine(const std::string& appDir);
+int InitBrowserEngine(const std::string& dataDir);
 // Shutdown: every browser must be gone. The profile writes its cookies to disk.
 void ShutdownBrowserEngine();
 // The profile; null outside InitBrowserEngine .. ShutdownBrowserEngine. UI thread.

@@ -34,6 +34,11 @@ foreach(_command ${_commands})
 endforeach()
 
 install(FILES ${_pkg}/talvora.desktop DESTINATION share/applications)
+# The nightly backup as a user timer: systemctl --user enable --now talvora-backup.timer
+if(TARGET talvora-cli)
+  install(FILES ${_pkg}/talvora-backup.service ${_pkg}/talvora-backup.timer
+    DESTINATION lib/systemd/user)
+endif()
 foreach(_size 48 128)
   install(FILES ${_pkg}/talvora-${_size}.png
     DESTINATION share/icons/hicolor/${_size}x${_size}/apps RENAME talvora.png)

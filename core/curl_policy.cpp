@@ -4,6 +4,7 @@
 
 #include "core/local_settings.h"
 #include "core/log.h"
+#include "core/shutdown.h"
 
 namespace {
 
@@ -17,6 +18,11 @@ bool StartsHttps(const std::string& url) {
     return true;
 }
 
+// Non-zero ends the transfer with CURLE_ABORTED_BY_CALLBACK.
+int EndOnShutdown(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return ShuttingDown() ? 1 : 0;
+}
+
 }  // namespace
 
 bool HttpTlsVerifyEnabled() {
@@ -24,6 +30,10 @@ bool HttpTlsVerifyEnabled() {
 }
 
 int ApplyCurlPolicy(CURL* curl, const std::string& url) {
+    if (ShuttingDown()) {
+        WriteLog("request not sent: shutting down\r\n");
+        return static_cast<int>(CURLE_ABORTED_BY_CALLBACK);
+    }
     // A chain that starts on plain HTTP is no stronger than its first hop, so only
     // HTTPS starts are held to HTTPS for every redirect.
     const char* redirects = StartsHttps(url) ? "https" : "http,https";
@@ -37,6 +47,8 @@ int ApplyCurlPolicy(CURL* curl, const std::string& url) {
     if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
     if (rc == CURLE_OK && !caFile.empty())
         rc = curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, EndOnShutdown);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     if (rc != CURLE_OK) {
         WriteLog("curl policy not applied: %s\r\n", curl_easy_strerror(rc));
         return static_cast<int>(rc);

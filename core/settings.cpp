@@ -104,6 +104,10 @@ int SaveConfig() {
     root["autoLogin"] = c.autoLogin;
     root["rememPw"] = c.rememPw;
     root["role"] = c.role;
+    root["autoBak"] = c.autoBak;
+    root["autoBakTime"] = c.autoBakTime;
+    root["autoBakKeep"] = c.autoBakKeep;
+    root["autoBakLast"] = static_cast<Json::Int64>(c.autoBakLast);
     Json::Value list(Json::arrayValue);
     for (const SavedAccount& a : c.usList) {
         Json::Value item(Json::objectValue);
@@ -174,6 +178,10 @@ int RestoreConfig() {
         WriteLog("g_config->role=%d\r\n", c.role);
     }
     WriteLog("rememPasswd=%d\r\n", c.rememPw);
+    if (root["autoBak"].isBool()) c.autoBak = root["autoBak"].asBool();
+    if (root["autoBakTime"].isString()) c.autoBakTime = root["autoBakTime"].asString();
+    if (root["autoBakKeep"].isInt()) c.autoBakKeep = root["autoBakKeep"].asInt();
+    if (root["autoBakLast"].isInt64()) c.autoBakLast = root["autoBakLast"].asInt64();
 
     const Json::Value& list = root["usList"];
     if (!list.isArray()) {

@@ -24,6 +24,11 @@ struct ConfigData {
     int role = 0;  // 0 agency, 1 member, 2 anything else
     std::string accessToken;
     std::string refreshToken;
+    // The data tab's daily automatic backup; older versions ignore these members.
+    bool autoBak = false;
+    std::string autoBakTime = "02:30";  // China time, "HH:MM"
+    int autoBakKeep = 0;                // copies per company to keep; 0 keeps all
+    long long autoBakLast = 0;          // seconds since 1970 when the last run ended
 };
 
 // The UI thread and sign-in workers both write it: hold `mutex` for every access,

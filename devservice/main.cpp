@@ -8,6 +8,9 @@
 //   --s3 URL      the object store for backups: address of its verifying proxy
 //                 (devservice/objectstore), e.g. http://127.0.0.1:9000
 //   --bucket NAME bucket that holds the backups (default talvora-backup)
+//   --latency PATH=MS   requests to PATH and below it wait MS first (repeatable; "/" is
+//                       every path, the longest match wins)
+//   --token-lifetime S  access tokens expire S seconds after issue (default: never)
 //   --seed-backups M  lists M made-up backups for the demo agency (in memory, no
 //                 archives), over --seed-companies N companies (default 300)
 //
@@ -36,6 +39,7 @@ struct Options {
     std::string key;
     std::string s3Url;
     std::string bucket = "talvora-backup";
+    devservice::ServiceTiming* timing = nullptr;
     int seedBackups = 0;
     int seedCompanies = 300;
 };
@@ -56,6 +60,7 @@ std::string HttpDate(std::time_t when) {
 const char kUsage[] =
     "usage: talvora-devservice [--port N] [--data DIR] [--static DIR]\n"
     "                          [--cert FILE --key FILE] [--s3 URL] [--bucket NAME]\n"
+    "                          [--latency PATH=MS]... [--token-lifetime SECONDS]\n"
     "                          [--seed-backups M [--seed-companies N]]\n"
     "  --port N       port on 127.0.0.1; 0 (default) picks a free one\n"
     "  --data DIR     folder that keeps the state (default ./devservice-data)\n"
@@ -63,6 +68,10 @@ const char kUsage[] =
     "  --cert FILE --key FILE  serve HTTPS with this certificate and key (PEM)\n"
     "  --s3 URL       object store for backups: its verifying proxy, http://HOST:PORT\n"
     "  --bucket NAME  bucket that holds the backups (default talvora-backup)\n"
+    "  --latency PATH=MS  answers for PATH and the paths below it wait MS milliseconds\n"
+    "                 (repeatable; \"/\" is every path, the longest match wins)\n"
+    "  --token-lifetime SECONDS  access tokens expire this long after issue and are then\n"
+    "                 answered {\"error\":\"invalid_token\"} (default: they last)\n"
     "  --seed-backups M    list M made-up backups (no archives) for the demo agency\n"
     "  --seed-companies N  spread them over N companies (default 300)\n";
 
@@ -94,11 +103,18 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->s3Url = value;
         else if (name == "--bucket")
             o->bucket = value;
-        else if (name == "--seed-backups")
+        else if (name == "--latency") {
+            if (!o->timing->SetLatencySpec(value)) return false;
+        } else if (name == "--token-lifetime") {
+            char* end = nullptr;
+            double seconds = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(seconds >= 0)) return false;
+            o->timing->SetTokenLifetimeMs(static_cast<long long>(seconds * 1000.0));
+        } else if (name == "--seed-backups") {
             o->seedBackups = std::atoi(value.c_str());
-        else if (name == "--seed-companies")
+        } else if (name == "--seed-companies") {
             o->seedCompanies = std::atoi(value.c_str());
-        else
+        } else
             return false;
     }
     return o->cert.empty() == o->key.empty() && o->port >= 0 && o->port < 65536 &&
@@ -108,7 +124,9 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    devservice::ServiceTiming timing;
     Options o;
+    o.timing = &timing;
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]) == "--help") return Usage(stdout, 0);
     if (!ParseOptions(argc, argv, &o)) return Usage(stderr, 2);
@@ -146,6 +164,7 @@ int main(int argc, char** argv) {
     ctx.state = &state;
     ctx.faults = &faults;
     ctx.journal = &journal;
+    ctx.timing = &timing;
     ctx.staticDir = o.staticDir;
     ctx.s3Url = o.s3Url;
     ctx.bucket = o.bucket;
@@ -153,6 +172,7 @@ int main(int argc, char** argv) {
     devservice::SeedDemoEnterprises(state);
 
     server->set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        timing.Wait(req.path);
         return faults.PreRoute(req, res);
     });
     server->set_post_routing_handler([&](const httplib::Request& req, httplib::Response& res) {

@@ -52,7 +52,6 @@ void SignIn(ServiceContext& ctx, const std::string& role, const httplib::Request
     }
     Json::Value answer = IssueTokens(ctx, mobile, role);
     answer["token_type"] = "bearer";
-    answer["expires_in"] = 7200;
     SendJson(res, answer);
 }
 

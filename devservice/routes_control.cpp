@@ -1,6 +1,6 @@
-// Control paths for tests, under /test/: faults, QR scans, token expiry, sign-in
-// answer style, extra accounts and the journal of received requests. Never part of
-// the real service's API.
+// Control paths for tests, under /test/: faults, latency, QR scans, token expiry and
+// lifetime, sign-in answer style, extra accounts and the journal of received requests. Never part
+// of the real service's API.
 #include "devservice/routes.h"
 
 namespace devservice {
@@ -61,6 +61,41 @@ void RegisterControlRoutes(httplib::Server& server, ServiceContext& ctx) {
             }
         });
         SendJson(res, Ok());
+    });
+    // {"clear": true} drops every latency first; {"routes": {PATH: MS, ...}} sets them
+    // (0 removes one). Answers the latency now in force.
+    server.Post("/test/latency", [&ctx](const httplib::Request& req, httplib::Response& res) {
+        Json::Value spec;
+        if (!ParseJsonBody(req, &spec) || !(spec["routes"].isNull() || spec["routes"].isObject())) {
+            SendJson(res, Bad("latency needs {\"routes\": {PATH: MS}}"), 400);
+            return;
+        }
+        if (spec.get("clear", false).asBool()) ctx.timing->ClearLatency();
+        const Json::Value& routes = spec["routes"];
+        for (const std::string& path : routes.getMemberNames()) {
+            if (!routes[path].isInt() || !ctx.timing->SetLatency(path, routes[path].asInt())) {
+                SendJson(res, Bad("bad latency for " + path), 400);
+                return;
+            }
+        }
+        Json::Value body = ctx.timing->Describe();
+        body["code"] = 0;
+        SendJson(res, body);
+    });
+    // {"seconds": N}: tokens issued from now on expire N seconds (fractions allowed)
+    // after issue; 0 lets them last.
+    server.Post("/test/tokens/lifetime", [&ctx](const httplib::Request& req,
+                                                httplib::Response& res) {
+        Json::Value spec;
+        if (!ParseJsonBody(req, &spec) || !spec["seconds"].isNumeric() ||
+            spec["seconds"].asDouble() < 0) {
+            SendJson(res, Bad("lifetime needs seconds"), 400);
+            return;
+        }
+        ctx.timing->SetTokenLifetimeMs(static_cast<long long>(spec["seconds"].asDouble() * 1000.0));
+        Json::Value body = ctx.timing->Describe();
+        body["code"] = 0;
+        SendJson(res, body);
     });
     server.Post("/test/settings", [&ctx](const httplib::Request& req, httplib::Response& res) {
         Json::Value spec;

@@ -59,7 +59,9 @@ bool RequireToken(ServiceContext& ctx, const httplib::Request& req, httplib::Res
         const std::string token = header.substr(prefix.size());
         ctx.state->Read([&](const Json::Value& root) {
             const Json::Value& t = root["tokens"][token];
-            if (t.isObject() && !t.get("expired", false).asBool()) {
+            const long long expiresAt = t.get("expiresAtMs", 0).asInt64();
+            if (t.isObject() && !t.get("expired", false).asBool() &&
+                (expiresAt == 0 || NowMs() < expiresAt)) {
                 valid = true;
                 if (record) *record = t;
             }
@@ -83,6 +85,11 @@ Json::Value IssueTokens(ServiceContext& ctx, const std::string& mobile, const st
     record["role"] = role;
     record["expired"] = false;
     record["refresh_token"] = pair["refresh_token"];
+    const long long lifetimeMs = ctx.timing ? ctx.timing->TokenLifetimeMs() : 0;
+    if (lifetimeMs > 0) record["expiresAtMs"] = static_cast<Json::Int64>(NowMs() + lifetimeMs);
+    // What the real service announces; a shorter lifetime is announced as it is.
+    pair["expires_in"] =
+        lifetimeMs > 0 ? static_cast<Json::Int64>((lifetimeMs + 999) / 1000) : 7200;
     ctx.state->Update(
         [&](Json::Value& root) { root["tokens"][pair["access_token"].asString()] = record; });
     return pair;

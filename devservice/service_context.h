@@ -11,6 +11,7 @@
 #include "devservice/request_journal.h"
 #include "devservice/seeded_backups.h"
 #include "devservice/service_state.h"
+#include "devservice/service_timing.h"
 
 namespace devservice {
 
@@ -18,6 +19,7 @@ struct ServiceContext {
     ServiceState* state = nullptr;
     Faults* faults = nullptr;
     RequestJournal* journal = nullptr;
+    ServiceTiming* timing = nullptr;
     SeededBackups* seeded = nullptr;  // listed with the real backups
     std::string staticDir;            // --static
     std::string baseUrl;              // scheme://127.0.0.1:port, known once bound
@@ -33,11 +35,13 @@ std::string WriteCompact(const Json::Value& value);
 std::string Md5Hex(const std::string& bytes);
 std::string RandomHex(size_t n);
 
-// Bearer-token check for authorised routes: on failure answers {"error":"invalid_token"}
-// (401) and returns false; on success gives the token's record.
+// Bearer-token check for authorised routes: a token expired by the control route or past
+// its lifetime is answered {"error":"invalid_token"} (401) and gives false; on success
+// gives the token's record.
 bool RequireToken(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res,
                   Json::Value* record = nullptr);
-// Issues and stores a token pair for an account; returns {"access_token","refresh_token"}.
+// Issues and stores a token pair for an account, expiring after the current token
+// lifetime; returns {"access_token","refresh_token","expires_in"}.
 Json::Value IssueTokens(ServiceContext& ctx, const std::string& mobile, const std::string& role);
 
 }  // namespace devservice

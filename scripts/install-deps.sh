@@ -23,6 +23,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
   libz-mingw-w64-dev dpkg-dev debian-archive-keyring
   lintian xdg-utils
+  systemd  # systemd-analyze checks the package's user units
 )
 
 # Windows programs (the invoicing software, the catalogue's installers) run under Wine;

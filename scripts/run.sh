@@ -89,12 +89,17 @@ node devservice/objectstore/objectstore.js --port 0 --data "$store_data" --bucke
 store=$!
 store_url="http://$(wait_listening "$store_out" "$store" "The object store" build/objectstore.log)"
 
+# Latency and token lifetime as a user meets them with the real service: a sign-in and
+# the list take a noticeable moment, and a program left open for hours renews its token.
 # DEMO_BACKUPS=M: the demo agency also lists M made-up nightly backups of 300 companies
 # (listed only: they have no archives), as a long-standing agency sees its cloud.
 seed=()
 [ "${DEMO_BACKUPS:-0}" -gt 0 ] && seed=(--seed-backups "$DEMO_BACKUPS")
 "$bin/talvora-devservice" --port 0 --data "$data" --static "$files" --s3 "$store_url" \
-  --bucket "$bucket" "${seed[@]}" >"$service_out" 2>build/devservice.log &
+  --bucket "$bucket" --latency /=50 --latency /v1/account/agency/login=400 \
+  --latency /v1/account/login=400 \
+  --latency /v1/elec/archives/common/list=200 --token-lifetime 7200 \
+  "${seed[@]}" >"$service_out" 2>build/devservice.log &
 service=$!
 url="http://$(wait_listening "$service_out" "$service" "The local Talvora service" build/devservice.log)"
 echo "$url" >"$bin/url"

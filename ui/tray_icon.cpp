@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <mutex>
 
 #include "core/log.h"
 
@@ -62,6 +63,27 @@ bool TrayIcon::Add() {
 
 void TrayIcon::Remove() {
     icon_->hide();
+}
+
+namespace {
+std::mutex noticesLock;
+std::vector<QString> notices;
+}  // namespace
+
+void TrayIcon::ShowNotice(const QString& title, const QString& text) {
+    WriteLog("tray notice: %s\r\n", text.toLocal8Bit().constData());
+    {
+        std::lock_guard<std::mutex> guard(noticesLock);
+        notices.push_back(text);
+    }
+    icon_->showMessage(title, text, QSystemTrayIcon::Warning);
+}
+
+std::vector<QString> TakeTrayNotices() {
+    std::lock_guard<std::mutex> guard(noticesLock);
+    std::vector<QString> taken;
+    taken.swap(notices);
+    return taken;
 }
 
 bool TrayIcon::IsShown() const {

@@ -36,12 +36,17 @@ public:
     bool Add();
     void Remove();
     bool IsShown() const;
+    // A notification from the tray (logged, and kept for TakeTrayNotices).
+    void ShowNotice(const QString& title, const QString& text);
 
 private:
     AppWindow owner_;
     unsigned callbackMessage_;
     QSystemTrayIcon* icon_;  // child of this object
 };
+
+// The texts of the tray notifications shown since the last call (tests read them).
+std::vector<QString> TakeTrayNotices();
 
 // Shows a pop-up menu at `pos` and returns the chosen item's id, 0 when dismissed.
 int TrackPopupMenu(const std::vector<std::pair<int, QString>>& items, const QPoint& pos);

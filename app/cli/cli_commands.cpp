@@ -14,6 +14,9 @@
 #include "backup/backup_record.h"
 #include "backup/cloud_service.h"
 #include "backup/restore_jobs.h"
+#include "backup/retention.h"
+#include "backup/verified_backups.h"
+#include "backup/verify_jobs.h"
 #include "core/http_client.h"
 #include "core/text.h"
 #include "platform/console.h"
@@ -124,10 +127,20 @@ Json::Value RecordJson(const BackupRecord& r, int row, bool cloud) {
 }
 
 void PrintList(const std::vector<BackupRecord>& list, bool cloud, bool json) {
+    const std::map<long long, std::string> verified =
+        cloud ? VerifiedBackups() : std::map<long long, std::string>();
+    auto verifiedText = [&verified](const BackupRecord& r) {
+        auto it = verified.find(r.fileId);
+        return it == verified.end() ? std::string() : "verified " + it->second;
+    };
     if (json) {
         Json::Value all(Json::arrayValue);
-        for (size_t i = 0; i < list.size(); ++i)
-            all.append(RecordJson(list[i], static_cast<int>(i), cloud));
+        for (size_t i = 0; i < list.size(); ++i) {
+            Json::Value v = RecordJson(list[i], static_cast<int>(i), cloud);
+            auto it = verified.find(list[i].fileId);
+            if (cloud && it != verified.end()) v["verified"] = it->second;
+            all.append(v);
+        }
         Json::StreamWriterBuilder builder;
         builder["emitUTF8"] = true;
         builder["indentation"] = "  ";
@@ -143,9 +156,12 @@ void PrintList(const std::vector<BackupRecord>& list, bool cloud, bool json) {
     for (size_t i = 0; i < list.size(); ++i) {
         const BackupRecord& r = list[i];
         if (cloud) {
-            printf("%-8lld %-4s %-24s %10s  %-19s  %-19s  %s\n", static_cast<long long>(r.fileId),
-                   r.typeStrEn.c_str(), r.dirName.c_str(), ByteText(r.fileSize).c_str(),
-                   r.fileTime.c_str(), r.bakTime.c_str(), r.taxerName.c_str());
+            const std::string mark = verifiedText(r);
+            printf("%-8lld %-4s %-24s %10s  %-19s  %-19s  %s%s%s\n",
+                   static_cast<long long>(r.fileId), r.typeStrEn.c_str(), r.dirName.c_str(),
+                   ByteText(r.fileSize).c_str(), r.fileTime.c_str(), r.bakTime.c_str(),
+                   r.taxerName.c_str(), r.taxerName.empty() || mark.empty() ? "" : "  ",
+                   mark.c_str());
         } else {
             printf("%-3zu %-4s %-24s %10s  %-19s  %-19s  %s  %s\n", i + 1, r.typeStrEn.c_str(),
                    r.dirName.c_str(), ByteText(r.fileSize).c_str(), r.fileTime.c_str(),
@@ -162,19 +178,56 @@ int Scan() {
         return kExitFailed;
     }
     std::map<std::string, int> editions;
-    int notBackedUp = 0;
+    std::map<int, int> states;
     const std::vector<BackupRecord> local = Snapshot(localRecords);
     for (const BackupRecord& r : local) {
         ++editions[r.typeStrEn];
-        if (r.bakState == kNotBackedUp || r.bakState == kNeedsBackup) ++notBackedUp;
+        ++states[r.bakState];
     }
-    printf("found %zu invoicing data sets (JSP %d, SKP %d, UK %d); %d not backed up\n",
-           local.size(), editions["JSP"], editions["SKP"], editions["UK"], notBackedUp);
+    // "not backed up" counts what the backup window counts as needing a backup.
+    printf(
+        "found %zu invoicing data sets (JSP %d, SKP %d, UK %d); %d not backed up "
+        "(%d %s, %d %s), %d %s, %d %s\n",
+        local.size(), editions["JSP"], editions["SKP"], editions["UK"],
+        states[kNotBackedUp] + states[kNeedsBackup], states[kNotBackedUp],
+        Ansi(BackupStateText(kNotBackedUp)).c_str(), states[kNeedsBackup],
+        Ansi(BackupStateText(kNeedsBackup)).c_str(), states[kNeedsRestore],
+        Ansi(BackupStateText(kNeedsRestore)).c_str(), states[kBackedUp],
+        Ansi(BackupStateText(kBackedUp)).c_str());
     return kExitOk;
+}
+
+int Prune(const CliOptions& options, const std::set<std::string>& taxSns,
+          const std::atomic<bool>& stop);
+
+// Backs up the companies in state 0 or 2 as they are; lists the others.
+int BackupChanged(const CliOptions& options, const std::atomic<bool>& stop) {
+    const std::vector<BackupRecord> local = Snapshot(localRecords);
+    int unchanged = 0, newer = 0;
+    std::set<std::string> taxSns;
+    for (const BackupRecord& r : local) {
+        taxSns.insert(r.taxSn);
+        if (r.bakState == kBackedUp) {
+            printf("%s  unchanged\n", LocalLabel(r).c_str());
+            ++unchanged;
+        } else if (r.bakState == kNeedsRestore) {
+            printf("%s  cloud copy newer: not backed up\n", LocalLabel(r).c_str());
+            ++newer;
+        }
+    }
+    const std::vector<int> rows = RowsInState({kNotBackedUp, kNeedsBackup});
+    if (stop) return kExitInterrupted;
+    int rc =
+        RunJob("backup", rows, local, false, options, 0, stop,
+               [](const std::vector<int>& r, const JobHooks& h) { return RunChangedBackup(r, h); });
+    printf("unchanged: %d, cloud copy newer: %d\n", unchanged, newer);
+    if (rc == kExitOk && options.keepLast >= 0) rc = Prune(options, taxSns, stop);
+    return rc;
 }
 
 int Backup(const CliOptions& options, const std::atomic<bool>& stop) {
     if (RunLocalScan() < 0) return kExitFailed;
+    if (options.changed) return BackupChanged(options, stop);
     const std::vector<BackupRecord> local = Snapshot(localRecords);
     std::vector<int> rows;
     int missing = 0;
@@ -266,6 +319,91 @@ int Restore(const CliOptions& options, const std::atomic<bool>& stop) {
         [](const std::vector<int>& r, const JobHooks& h) { return RunBatchRestore(r, h); });
 }
 
+std::string PruneLine(const char* verb, const BackupRecord& r) {
+    return std::string(verb) + " " + CloudLabel(r) + "  " + r.bakTime + "  " + ByteText(r.fileSize);
+}
+
+// Deletes (or with --dry-run lists) the backups the rule does not keep, of the groups of
+// `taxSns` (all when empty).
+int Prune(const CliOptions& options, const std::set<std::string>& taxSns,
+          const std::atomic<bool>& stop) {
+    if (RunCloudRefresh() < 0) {
+        fprintf(stderr, "talvora-cli: the cloud list cannot be read\n");
+        return kExitFailed;
+    }
+    const std::vector<BackupRecord> cloud = Snapshot(cloudRecords);
+    RetentionRule rule;
+    rule.keepLast = options.keepLast;
+    rule.keepDaily = options.keepDaily;
+    rule.keepMonthly = options.keepMonthly;
+    const std::vector<int> rows = RowsToPrune(cloud, rule, taxSns);
+    int considered = 0;
+    for (const BackupRecord& r : cloud)
+        if (!r.deleted && (taxSns.empty() || taxSns.count(r.taxSn))) ++considered;
+    const int kept = considered - static_cast<int>(rows.size());
+    int64_t bytes = 0;
+    if (options.dryRun) {
+        for (int row : rows) {
+            const BackupRecord& r = cloud[static_cast<size_t>(row)];
+            printf("%s\n", PruneLine("would delete", r).c_str());
+            bytes += r.fileSize;
+        }
+        printf("prune: %zu would be deleted (%s), %d kept\n", rows.size(), ByteText(bytes).c_str(),
+               kept);
+        return kExitOk;
+    }
+    if (stop) return kExitInterrupted;
+    JobHooks hooks;
+    hooks.stop = &stop;
+    int failed = 0, deleted = 0;
+    hooks.finished = [&](const ItemResult& result) {
+        const BackupRecord& r = cloud[static_cast<size_t>(result.row)];
+        if (result.outcome == ItemOutcome::kDone) {
+            printf("%s\n", PruneLine("deleted", r).c_str());
+            bytes += r.fileSize;
+            ++deleted;
+        } else {
+            printf("%s: %s\n", PruneLine("not deleted", r).c_str(),
+                   result.note.empty() ? "the service did not delete it" : result.note.c_str());
+            ++failed;
+        }
+    };
+    const JobReport report = RunBatchDelete(rows, hooks);
+    printf("prune: %d deleted (%s), %d failed, %d kept\n", deleted, ByteText(bytes).c_str(), failed,
+           kept + failed);
+    if (stop || report.stopped) return kExitInterrupted;
+    return failed > 0 ? kExitFailed : kExitOk;
+}
+
+int Verify(const CliOptions& options, const std::atomic<bool>& stop) {
+    // The local fingerprints decide the byte comparison; the scan also reads the cloud list.
+    if (RunLocalScan() < 0) return kExitFailed;
+    const std::vector<BackupRecord> cloud = Snapshot(cloudRecords);
+    int missing = 0;
+    std::vector<int> rows;
+    if (options.all) {
+        for (size_t i = 0; i < cloud.size(); ++i)
+            if (!cloud[i].deleted) rows.push_back(static_cast<int>(i));
+    } else if (options.latest) {
+        for (const std::string& taxSn : options.args) {
+            std::vector<int> latest = LatestOf(cloud, taxSn);
+            if (latest.empty()) {
+                fprintf(stderr, "talvora-cli: %s: no cloud backup of this tax number\n",
+                        taxSn.c_str());
+                ++missing;
+            }
+            for (int row : latest)
+                if (std::find(rows.begin(), rows.end(), row) == rows.end()) rows.push_back(row);
+        }
+    } else {
+        rows = RowsOfIds(cloud, options.args, &missing);
+    }
+    if (stop) return kExitInterrupted;
+    return RunJob(
+        "verify", rows, cloud, true, options, missing, stop,
+        [](const std::vector<int>& r, const JobHooks& h) { return RunBatchVerify(r, h); });
+}
+
 int Delete(const CliOptions& options, const std::atomic<bool>& stop) {
     if (!ReadCloudList()) return kExitFailed;
     const std::vector<BackupRecord> cloud = Snapshot(cloudRecords);
@@ -295,5 +433,10 @@ int RunCliCommand(const CliOptions& options, const std::atomic<bool>& stop) {
     if (options.command == "backup") return Backup(options, stop);
     if (options.command == "restore") return Restore(options, stop);
     if (options.command == "delete") return Delete(options, stop);
+    if (options.command == "prune") {
+        return Prune(options, std::set<std::string>(options.args.begin(), options.args.end()),
+                     stop);
+    }
+    if (options.command == "verify") return Verify(options, stop);
     return kExitUsage;
 }

@@ -26,6 +26,13 @@ bool Fail(std::string* error, const std::string& text) {
 
 bool CheckCommand(const CliOptions& o, std::string* error) {
     const bool listOnly = o.cloud || o.json;
+    const bool retention = o.keepLast >= 0 || o.keepDaily > 0 || o.keepMonthly > 0;
+    if (o.command != "prune" && o.dryRun) return Fail(error, "--dry-run belongs to prune");
+    if (o.command != "backup" && o.changed) return Fail(error, "--changed belongs to backup");
+    if (o.command != "prune" && o.command != "backup" && retention)
+        return Fail(error, "--keep-last belongs to prune and backup --changed");
+    if (retention && o.keepLast < 0)
+        return Fail(error, "--keep-daily and --keep-monthly need --keep-last");
     if (o.command == "scan") {
         if (!o.args.empty() || o.all || o.latest || listOnly)
             return Fail(error, "scan takes no arguments");
@@ -33,9 +40,11 @@ bool CheckCommand(const CliOptions& o, std::string* error) {
         if (!o.args.empty() || o.all || o.latest)
             return Fail(error, "list takes only --cloud and --json");
     } else if (o.command == "backup") {
-        if (listOnly || o.latest) return Fail(error, "backup takes --all or tax numbers");
-        if (o.all == !o.args.empty())
-            return Fail(error, "backup needs either --all or tax numbers");
+        if (listOnly || o.latest)
+            return Fail(error, "backup takes --all, --changed or tax numbers");
+        if ((o.all ? 1 : 0) + (o.changed ? 1 : 0) + (o.args.empty() ? 0 : 1) != 1)
+            return Fail(error, "backup needs one of --all, --changed or tax numbers");
+        if (retention && !o.changed) return Fail(error, "--keep-last needs backup --changed");
         for (const std::string& a : o.args)
             if (!TaxNumber(a)) return Fail(error, "not a tax number: " + a);
     } else if (o.command == "restore") {
@@ -52,6 +61,21 @@ bool CheckCommand(const CliOptions& o, std::string* error) {
         if (o.args.empty()) return Fail(error, "delete needs backup ids");
         for (const std::string& a : o.args)
             if (!AllDigits(a)) return Fail(error, "not a backup id: " + a);
+    } else if (o.command == "prune") {
+        if (listOnly || o.all || o.latest)
+            return Fail(error, "prune takes --keep-last and tax numbers");
+        if (o.keepLast < 0) return Fail(error, "prune needs --keep-last");
+        for (const std::string& a : o.args)
+            if (!TaxNumber(a)) return Fail(error, "not a tax number: " + a);
+    } else if (o.command == "verify") {
+        if (listOnly) return Fail(error, "verify takes --latest tax numbers, --all or backup ids");
+        if (o.all ? (o.latest || !o.args.empty()) : o.args.empty())
+            return Fail(error, "verify needs --latest tax numbers, --all or backup ids");
+        for (const std::string& a : o.args) {
+            if (o.latest ? !TaxNumber(a) : !AllDigits(a))
+                return Fail(error,
+                            std::string(o.latest ? "not a tax number: " : "not a backup id: ") + a);
+        }
     } else if (o.command.empty()) {
         return Fail(error, "no command");
     } else {
@@ -84,6 +108,21 @@ bool ParseCliOptions(const std::vector<std::string>& argv, bool stdinTerminal, C
             o.json = true;
         } else if (a == "--latest") {
             o.latest = true;
+        } else if (a == "--changed") {
+            o.changed = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else if (a == "--keep-last" || a == "--keep-daily" || a == "--keep-monthly") {
+            std::string n;
+            if (!value(&n)) return false;
+            if (!AllDigits(n) || n.size() > 6) return Fail(error, a + " takes a number: " + n);
+            const int count = std::stoi(n);
+            if (a == "--keep-last")
+                o.keepLast = count;
+            else if (a == "--keep-daily")
+                o.keepDaily = count;
+            else
+                o.keepMonthly = count;
         } else if (a == "--member") {
             o.member = true;
         } else if (a == "--password-stdin") {
@@ -137,11 +176,29 @@ Commands:
   list [--cloud] [--json]  the local data (or, with --cloud, the cloud backups) and
                            their states
   backup --all | TAXSN...  back up every company's data, or that of these tax numbers
+  backup --changed [--keep-last N [--keep-daily D] [--keep-monthly M]]
+                           back up, without asking, the companies whose data changed
+                           since its newest cloud copy ("需备份") or that have none
+                           ("未备份"); unchanged ones are listed "unchanged", those whose
+                           cloud copy is newer ("需恢复") "cloud copy newer: not backed
+                           up"; with --keep-last, then prune this machine's companies
   restore FILEID... | --latest TAXSN...
                            restore these cloud backups, or the newest backup of every
                            data folder of these tax numbers, over the local data (the
                            old data is set aside beside it)
   delete FILEID...         delete these cloud backups
+  prune --keep-last N [--keep-daily D] [--keep-monthly M] [--dry-run] [TAXSN...]
+                           per company folder and edition (of any computer), keep the
+                           N newest cloud backups, the newest of each of the D latest
+                           days and of the M latest months (China time) and delete the
+                           others (only those of these tax numbers when given); the
+                           newest backup always stays; --dry-run only lists them
+  verify --latest TAXSN... | --all | FILEID...
+                           download these backups (the newest of every data folder of
+                           these tax numbers, or every backup), check their MD5 and
+                           unpack them into a scratch folder with every check of a
+                           restore; where the local data has the backup's fingerprint,
+                           compare it byte for byte; nothing local changes
 
 Options:
   --account MOBILE   sign in as this account, with the password from the environment

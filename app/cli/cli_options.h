@@ -18,12 +18,17 @@ enum class Overwrite { kSkip, kCloud, kLocal, kAsk };
 struct CliOptions {
     bool help = false;
     bool version = false;
-    std::string command;            // "scan", "list", "backup", "restore", "delete"
+    std::string command;  // "scan", "list", "backup", "restore", "delete", "prune", "verify"
     std::vector<std::string> args;  // tax numbers or backup identifiers
     bool all = false;
     bool cloud = false;
     bool json = false;
     bool latest = false;
+    bool changed = false;  // backup: the companies in state 0 or 2 only
+    bool dryRun = false;   // prune: list, delete nothing
+    int keepLast = -1;     // prune, backup --changed: -1 when not given
+    int keepDaily = 0;
+    int keepMonthly = 0;
     std::string account;
     bool member = false;
     bool passwordStdin = false;

@@ -82,7 +82,7 @@ void ProgressPrinter::OnFinished(const ItemResult& r, const std::string& state) 
     std::string line = Head(r.row) + "  ";
     switch (r.outcome) {
         case ItemOutcome::kDone:
-            line += "done";
+            line += r.note.empty() ? "done" : "done: " + r.note;
             break;
         case ItemOutcome::kSkipped:
             line += "skipped: " + r.note;

@@ -14,7 +14,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <set>
 
 #include "account/sign_in.h"
 #include "backup/cloud_service.h"
@@ -112,7 +114,14 @@ TEST_F(CliTest, UsageAndSignInHaveTheirOwnExitStatuses) {
                                                {"frobnicate"},
                                                {"list", "--overwrite", "sometimes"},
                                                {"list", "--overwrite", "ask"},  // no terminal
-                                               {"--password-stdin", "list"}}) {
+                                               {"--password-stdin", "list"},
+                                               {"prune"},
+                                               {"prune", "--keep-last", "x"},
+                                               {"verify"},
+                                               {"verify", "--all", "12"},
+                                               {"backup", "--changed", "--all"},
+                                               {"backup", "--all", "--keep-last", "2"},
+                                               {"list", "--dry-run"}}) {
         EXPECT_EQ(Cli(bad, &out, &err), 2) << (bad.empty() ? "" : bad[0]);
         EXPECT_TRUE(out.empty());
         EXPECT_NE(err.find("talvora-cli: "), std::string::npos);
@@ -265,6 +274,107 @@ TEST_F(CliTest, ALockedFolderWaitsAndCtrlCDuringARestoreKeepsTheOldData) {
     EXPECT_TRUE(WorkFiles().empty());
     for (const auto& e : std::filesystem::directory_iterator(prefix_.path() + "/drive_c/SKKP/data"))
         EXPECT_EQ(e.path().filename().string().find("tvrbak"), std::string::npos) << e.path();
+}
+
+// The nightly story: every company on the first night, only what changed on the next,
+// retention, and the proof that what is kept restores.
+TEST_F(CliTest, NightlyBackupsOfWhatChangedPruneAndVerify) {
+    std::string out, err;
+    auto scanLine = [&] {
+        EXPECT_EQ(Cli(Agency({"scan"}), &out, &err), 0) << err;
+        return out;
+    };
+    ASSERT_EQ(Cli(Agency({"backup", "--changed"}), &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("backup: 8 done, 0 skipped, 0 failed\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("unchanged: 0, cloud copy newer: 0"), std::string::npos) << out;
+    EXPECT_NE(scanLine().find("; 0 not backed up (0 未备份, 0 需备份), 0 需恢复, 8 已备份"),
+              std::string::npos)
+        << out;
+
+    // One company's data is rewritten in place (its folder's time stays): one backup.
+    ASSERT_TRUE(testsupport::WriteFile(Folder() + "/system_V5.dat", "rewritten in place"));
+    EXPECT_NE(scanLine().find("; 1 not backed up (0 未备份, 1 需备份), 0 需恢复, 7 已备份"),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(Cli(Agency({"backup", "--changed"}), &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("backup: 1 done, 0 skipped, 0 failed\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[1/1] " + std::string(kTaxSn) + ".0 SKP  done"), std::string::npos) << out;
+    EXPECT_NE(out.find("unchanged: 7, cloud copy newer: 0"), std::string::npos) << out;
+    EXPECT_EQ(out.find(std::string(kTaxSn) + ".0 SKP  unchanged"), std::string::npos) << out;
+    EXPECT_NE(scanLine().find("; 0 not backed up"), std::string::npos) << out;
+    Json::Value cloud = CloudList();
+    ASSERT_EQ(cloud.size(), 9u);
+
+    // Data older than its newest cloud copy is not backed up over it, and that is no failure.
+    const std::string other = prefix_.path() + "/drive_c/SKKP/data";
+    std::string olderFolder;
+    for (const auto& e : std::filesystem::directory_iterator(other))
+        if (e.path().filename().string().find(kTaxSn) != 0 &&
+            std::filesystem::exists(e.path() / "system_V5.dat"))
+            olderFolder = e.path().string();
+    ASSERT_FALSE(olderFolder.empty());
+    ASSERT_TRUE(testsupport::WriteFile(olderFolder + "/extra.tmp", "older"));
+    archivetest::SetModTime(olderFolder, 1500000000);
+    ASSERT_EQ(Cli(Agency({"backup", "--changed"}), &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("  cloud copy newer: not backed up\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("backup: 0 done, 0 skipped, 0 failed"), std::string::npos) << out;
+    EXPECT_NE(scanLine().find("1 需恢复"), std::string::npos) << out;
+    std::filesystem::remove(olderFolder + "/extra.tmp");
+
+    // A restore of the newest copy reads as backed up.
+    ASSERT_EQ(Cli(Agency({"restore", "--overwrite", "cloud", "--latest", kTaxSn}), &out, &err), 0)
+        << out << err;
+    EXPECT_NE(scanLine().find("; 0 not backed up (0 未备份, 0 需备份), 0 需恢复, 8 已备份"),
+              std::string::npos)
+        << out;
+
+    // Retention: the listing deletes nothing, the run leaves the newest copy of each.
+    ASSERT_EQ(Cli(Agency({"prune", "--keep-last", "1", "--dry-run"}), &out, &err), 0) << err;
+    EXPECT_NE(out.find("would delete " + std::string(kTaxSn) + ".0 SKP #"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("prune: 1 would be deleted ("), std::string::npos) << out;
+    EXPECT_EQ(CloudList().size(), 9u);
+    ASSERT_EQ(Cli(Agency({"prune", "--keep-last", "1"}), &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("prune: 1 deleted ("), std::string::npos) << out;
+    EXPECT_NE(out.find("), 0 failed, 8 kept"), std::string::npos) << out;
+    cloud = CloudList();
+    ASSERT_EQ(cloud.size(), 8u);
+    std::set<std::string> groups;
+    for (const Json::Value& r : cloud)
+        groups.insert(r["dirName"].asString() + " " + r["edition"].asString());
+    EXPECT_EQ(groups.size(), 8u);
+
+    // Every kept backup unpacks; where the local data has its fingerprint it is that data.
+    ASSERT_EQ(Cli(Agency({"verify", "--all"}), &out, &err), 0) << out << err;
+    EXPECT_NE(out.find("verify: 8 done, 0 skipped, 0 failed"), std::string::npos) << out;
+    EXPECT_NE(out.find("done: unpacked, checked and equal to the local data"), std::string::npos)
+        << out;
+    EXPECT_TRUE(WorkFiles().empty());
+    for (const auto& e : std::filesystem::directory_iterator(app_ / "taxDataTmp"))
+        EXPECT_EQ(e.path().filename().string().find("verify-"), std::string::npos) << e.path();
+    EXPECT_NE(app_.Log().find("verified backup "), std::string::npos);
+    ASSERT_EQ(Cli(Agency({"list", "--cloud"}), &out), 0);
+    EXPECT_NE(out.find("verified 20"), std::string::npos) << out;
+
+    // A copy damaged in the store fails its verification.
+    const long long damaged = cloud[0]["fileId"].asInt64();
+    std::string object;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(store_.dataDir())) {
+        const std::string path = e.path().string();
+        if (path.find("/" + std::to_string(damaged) + "/") != std::string::npos &&
+            path.size() > 15 && path.compare(path.size() - 15, 15, "._S3rver_object") == 0)
+            object = path;
+    }
+    ASSERT_FALSE(object.empty());
+    {
+        std::fstream f(object, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(100);
+        f.put('\x5a');
+    }
+    EXPECT_EQ(Cli(Agency({"verify", std::to_string(damaged)}), &out, &err), 1) << out << err;
+    EXPECT_NE(out.find("failed: the download's MD5 differs"), std::string::npos) << out;
+    EXPECT_NE(out.find("verify: 0 done, 0 skipped, 1 failed"), std::string::npos) << out;
+    EXPECT_TRUE(WorkFiles().empty());
 }
 
 }  // namespace

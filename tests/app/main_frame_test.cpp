@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,14 +14,17 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimeEdit>
 #include <QTimer>
 #include <algorithm>
 #include <mutex>
 
 #include "account/login_frame.h"
 #include "account/sign_in.h"
+#include "app/auto_backup.h"
 #include "app/backup_counts.h"
 #include "app/circle_progress.h"
 #include "backup/backup_jobs.h"
@@ -34,9 +38,11 @@
 #include "browser/web_app.h"
 #include "core/app_message.h"
 #include "core/globals.h"
+#include "core/local_settings.h"
 #include "core/message_box.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "core/shutdown.h"
 #include "core/text.h"
 #include "software/app_list_panel.h"
 #include "software/kp_info.h"
@@ -176,6 +182,115 @@ protected:
 
     MainWindowEnv env_;
 };
+
+// The data tab's daily automatic backup, on the window's clock: retries while the
+// invoicing software runs and gives up after two hours, a missed night made up at the
+// next look, failures reported from the tray, and old copies pruned.
+TEST(MainFrameAutoBackupTest, RunsDailyRetriesWhileTheSoftwareRunsAndReportsFromTheTray) {
+    MainWindowEnv::Options options;
+    options.objectStore = true;
+    MainWindowEnv env(options);
+    ASSERT_TRUE(env.ok()) << env.error();
+    InitAreaList();
+    StartKpDetection();
+    WaitKpDetection();
+    env.RememberDemoAccount();
+    ASSERT_EQ(obs_initialize(OBS_INIT_ALL), OBS_STATUS_OK);
+    struct ObsEnd {
+        ~ObsEnd() { obs_deinitialize(); }
+    } obsEnd;
+    const long long midnight = LatestDailySlot(1800000000, 0);  // China time
+    const long long day = 24 * 3600;
+    TestFrame frame;
+    frame.now = midnight + 2 * 3600;
+    frame.InitMainWindow();
+    frame.show();
+    ASSERT_TRUE(SpinUntil([&] { return !g_config->Snapshot().accessToken.empty(); }));
+    ASSERT_TRUE(SpinUntil([&] { return Text(frame, "localDataSumLabel").contains("\n8份"); }));
+    AutoBackup* autoBackup = frame.autoBackup();
+    ASSERT_NE(autoBackup, nullptr);
+    bool kpRunning = true;
+    autoBackup->guardRefuses = [&] { return kpRunning; };
+    auto tickAt = [&](long long t) {
+        frame.now = t;
+        autoBackup->Tick();
+    };
+    auto cloudCount = [] {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        return std::count_if(cloudRecords.begin(), cloudRecords.end(),
+                             [](const BackupRecord& r) { return !r.deleted; });
+    };
+    auto runToEnd = [&] {
+        EXPECT_TRUE(autoBackup->Running());
+        EXPECT_TRUE(SpinUntil([&] { return !autoBackup->Running(); }, 120000));
+    };
+
+    auto* check = Get<QCheckBox>(frame, "autoBakCheck");
+    EXPECT_EQ(check->text(), "每日自动备份");
+    EXPECT_FALSE(check->isChecked());
+    EXPECT_EQ(Get<QTimeEdit>(frame, "autoBakTime")->time(), QTime(2, 30));
+    EXPECT_EQ(Get<QSpinBox>(frame, "autoBakKeep")->value(), 0);
+    tickAt(midnight + 2 * 3600 + 40 * 60);
+    EXPECT_FALSE(autoBackup->Running());  // not switched on
+    frame.now = midnight + 2 * 3600;
+    check->click();
+    ASSERT_TRUE(g_config->Snapshot().autoBak);
+    ASSERT_EQ(RestoreConfig(), 0);  // saved: read back from the file
+    EXPECT_TRUE(g_config->Snapshot().autoBak);
+    EXPECT_EQ(g_config->Snapshot().autoBakTime, "02:30");
+    TakeTrayNotices();
+
+    // Not yet time; then the invoicing software runs: a try every 10 minutes for two hours.
+    tickAt(midnight + 2 * 3600 + 20 * 60);
+    EXPECT_FALSE(autoBackup->Running());
+    const long long slot = midnight + 2 * 3600 + 30 * 60;
+    for (long long t = slot; t <= slot + 2 * 3600; t += 60) tickAt(t);
+    EXPECT_FALSE(autoBackup->Running());
+    EXPECT_EQ(CountOf(env.Log(), "next try in 10 minutes"), 12u);
+    std::vector<QString> notices = TakeTrayNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "自动备份未完成：开票软件正在运行");
+    EXPECT_EQ(g_config->Snapshot().autoBakLast, slot + 2 * 3600);
+    EXPECT_EQ(cloudCount(), 0);
+
+    // The next night the machine was off: the run comes at the next look, once.
+    kpRunning = false;
+    tickAt(slot + day + 6 * 3600);
+    runToEnd();
+    EXPECT_EQ(cloudCount(), 8);
+    EXPECT_TRUE(TakeTrayNotices().empty());
+    EXPECT_EQ(g_config->Snapshot().autoBakLast, slot + day + 6 * 3600);
+    tickAt(slot + day + 7 * 3600);
+    EXPECT_FALSE(autoBackup->Running());
+
+    // A company changed and its upload fails: the tray says how many.
+    Get<QSpinBox>(frame, "autoBakKeep")->setValue(1);
+    EXPECT_EQ(g_config->Snapshot().autoBakKeep, 1);
+    ASSERT_TRUE(testsupport::WriteFile(
+        env.prefixDir() + "/drive_c/SKKP/data/91440300MA5F8QRS3P.0/system_V5.dat", "changed"));
+    testsupport::DevService::Fault drop;
+    drop.drop = true;
+    ASSERT_TRUE(env.service().SetFault("/v1/elec/archives/invoice/info/backups/get/upload", drop));
+    tickAt(slot + 2 * day + 60);
+    runToEnd();
+    notices = TakeTrayNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "自动备份失败：1家企业未能备份");
+    // The next night it is backed up, and its older copy goes.
+    ASSERT_TRUE(env.service().ClearFaults());
+    tickAt(slot + 3 * day + 60);
+    runToEnd();
+    EXPECT_TRUE(TakeTrayNotices().empty());
+    EXPECT_EQ(cloudCount(), 8);
+    EXPECT_NE(env.Log().find("auto backup: 1 old backups deleted, 0 not"), std::string::npos);
+
+    // The tests after this one start from empty lists and no schedule.
+    check->click();
+    EXPECT_FALSE(g_config->Snapshot().autoBak);
+    std::lock_guard<std::mutex> guard(recordsLock);
+    localRecords.clear();
+    cloudRecords.clear();
+}
 
 }  // namespace
 
@@ -601,6 +716,38 @@ TEST_F(MainFrameTest, ClosingMinimisesOrHidesAndOnlyTheTrayMenuEndsTheProgram) {
     Click(frame, "mainClosebtn");
     ASSERT_TRUE(SpinUntil([&] { return frame.isMinimized(); }));
     EXPECT_TRUE(frame.isVisible());
+}
+
+// The program ends while the start-up scan waits on a list call that the service holds
+// far longer than this test may run and than the stall limit: the shutdown stop ends
+// the call and the window's destructor, which joins the scan, returns.
+TEST_F(MainFrameTest, ExitDoesNotWaitForAStalledListCall) {
+    std::string settings = testsupport::ReadFile(env_.app() / "settings.json");
+    ASSERT_EQ(settings.back(), '}');
+    settings.back() = ',';
+    ASSERT_TRUE(testsupport::WriteFile(env_.app() / "settings.json",
+                                       settings + " \"httpStallSeconds\": 3600}"));
+    ReloadLocalSettings();
+    testsupport::DevService::Fault stalled;
+    stalled.delayMs = 600000;
+    ASSERT_TRUE(
+        env_.service().SetFault("/v1/elec/archives/common/list/invoiceInfoBackups", stalled));
+    env_.RememberDemoAccount();
+    {
+        TestFrame frame;
+        frame.InitMainWindow();
+        ASSERT_TRUE(
+            SpinUntil([&] { return Logged(env_, "invoiceInfoBackups?needPage=false\r\n"); }));
+        QTest::qWait(500);
+        SetShuttingDown(true);
+    }
+    EXPECT_EQ(g_hMainWnd.load(), 0u);
+    const std::string log = env_.Log();
+    const size_t asked = log.find("invoiceInfoBackups?needPage=false\r\n");
+    ASSERT_NE(asked, std::string::npos);
+    EXPECT_NE(log.find("http get error;res=0, res_code=0 \r\n", asked), std::string::npos)
+        << log.substr(asked);
+    SetShuttingDown(false);
 }
 
 TEST(MainFrameSoftwareTest, SoftwareTabListsTheCatalogueAndInstallsAMissingEdition) {

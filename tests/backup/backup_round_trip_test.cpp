@@ -15,6 +15,7 @@
 #include "backup/put_archive.h"
 #include "backup/restore_archive.h"
 #include "backup/tax_data_scan.h"
+#include "backup/tree_digest.h"
 #include "backup/zip_writer.h"
 #include "core/globals.h"
 #include "core/local_settings.h"
@@ -112,7 +113,11 @@ TEST_F(BackupRoundTripTest, PackUploadListDownloadRestore) {
     record.fileName = MakeArchiveName(record.dirName, record.typeStrEn, record.bakTime);
     testsupport::MakeDirs(app_ / "taxDataTmp");
     record.archivePath = app_ / ("taxDataTmp/" + record.fileName);
-    ASSERT_EQ(ZipDirectory(record.archivePath, original), 0);
+    ASSERT_EQ(ZipDirectory(record.archivePath, original, nullptr, nullptr, &record.treeDigest), 0);
+    std::string scanned;
+    ASSERT_TRUE(ComputeTreeDigest(original, &scanned));
+    EXPECT_EQ(record.treeDigest, scanned);
+    EXPECT_EQ(record.treeDigest.size(), 64u);
     record.fileMD5 = FileMd5(record.archivePath);
     UploadTicket ticket;
     ASSERT_EQ(RequestUpload(record, &ticket), 0);
@@ -135,6 +140,14 @@ TEST_F(BackupRoundTripTest, PackUploadListDownloadRestore) {
         EXPECT_EQ(r.bakState, r.dirName == record.dirName ? kBackedUp : kNotBackedUp) << r.dirName;
     }
     EXPECT_EQ(BackupStateText(Local(record.dirName).bakState), L"已备份");
+    EXPECT_EQ(cloud.treeDigest, record.treeDigest);
+    // A copy without a fingerprint (an older version's) asks for one backup, unless the
+    // cloud's data is the newer.
+    BackupRecord legacy = cloud;
+    legacy.treeDigest.clear();
+    EXPECT_EQ(BackupStateAgainst(Local(record.dirName), legacy), kNeedsBackup);
+    legacy.fileTime = "2999-01-01 00:00:00";
+    EXPECT_EQ(BackupStateAgainst(Local(record.dirName), legacy), kNeedsRestore);
 
     // Download from the presigned address with the download job.
     std::string url, md5;

@@ -475,4 +475,57 @@ TEST_F(BackupWindowsTest, DestroyingTheBackupWindowMidBatchStopsItsJobsAndLeaves
     EXPECT_TRUE(left.empty()) << left.front();
 }
 
+TEST_F(BackupWindowsTest, RestoreWindowKeepsTheNewestCopiesAfterAskingHowManyAndWhetherToDelete) {
+    ASSERT_EQ(RunRescan(), 8);
+    std::vector<int> all;
+    for (int i = 0; i < 8; ++i) all.push_back(i);
+    ASSERT_EQ(RunBatchBackup(all, JobHooks()).Count(ItemOutcome::kDone), 8);
+    ASSERT_EQ(BackupItem(0, JobHooks()).outcome, ItemOutcome::kDone);  // a second copy
+
+    std::unique_ptr<CloudFrame> cloud(new CloudFrame());
+    cloud->show();
+    ASSERT_TRUE(
+        WaitUntil([&] { return Rows(cloud.get()).size() == 9 && !LoadingShown(cloud.get()); }));
+    TakeShownMessageBoxes();
+    int asks = 0;
+    int answer = 1;
+    cloud->askKeepCount = [&](int* keep) {
+        ++asks;
+        *keep = answer;
+        return answer > 0;
+    };
+    auto* prune = Control<QPushButton>(cloud.get(), names::kPruneBtn);
+    EXPECT_EQ(prune->text(), "保留最近N份");
+    // A cancelled count asks nothing more; two copies kept deletes nothing, and says so.
+    answer = 0;
+    prune->click();
+    EXPECT_TRUE(TakeShownMessageBoxes().empty());
+    answer = 2;
+    SetNextMessageBoxAnswer(kIdOk);
+    prune->click();
+    std::vector<ShownMessageBox> boxes = TakeShownMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find(L"没有要删除的备份"), std::wstring::npos);
+
+    // One copy kept: the older copy of the company backed up twice would go. "No" keeps it.
+    answer = 1;
+    SetNextMessageBoxAnswer(kIdNo);
+    prune->click();
+    boxes = TakeShownMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find(L"每家企业保留最近1份备份，将删除1份较早的云端备份"),
+              std::wstring::npos);
+    EXPECT_EQ(boxes[0].flags, static_cast<unsigned>(kMbYesNo | kMbIconInfo));
+    EXPECT_EQ(Control<QLabel>(cloud.get(), names::kSumLabel)->text(), "9");
+    SetNextMessageBoxAnswer(kIdYes);
+    prune->click();
+    ASSERT_TRUE(
+        WaitUntil([&] { return Control<QLabel>(cloud.get(), names::kSumLabel)->text() == "8"; }));
+    EXPECT_EQ(asks, 4);
+    int deleted = 0;
+    for (QWidget* row : Rows(cloud.get())) deleted += CellText(row, 10) == "已删除" ? 1 : 0;
+    EXPECT_EQ(deleted, 1);
+    ASSERT_EQ(RunCloudRefresh(), 8);
+}
+
 }  // namespace

@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "core/curl_policy.h"
 #include "core/globals.h"
 #include "core/local_settings.h"
 #include "core/settings.h"
+#include "core/shutdown.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/test_support.h"
 
@@ -28,7 +32,10 @@ protected:
         ReloadLocalSettings();
         ASSERT_TRUE(service.ok());
     }
-    void TearDown() override { ReloadLocalSettings(); }
+    void TearDown() override {
+        SetShuttingDown(false);
+        ReloadLocalSettings();
+    }
 
     ScopedAppDir app;
     DevService service;
@@ -129,6 +136,39 @@ TEST_F(HttpClientTest, DeleteWaitsLongerThanShortTimeOuts) {
     EXPECT_EQ(HttpGet(service.url() + "/echo", "", 500), "");
     EXPECT_NE(HttpDelete(service.url() + "/echo", "").find("\"method\":\"DELETE\""),
               std::string::npos);
+}
+
+// At shutdown a request to a service that stalls far longer than this test may run
+// (and than the stall limit) ends at once with nothing; no new one goes out until the
+// flag is cleared.
+TEST_F(HttpClientTest, ShutdownEndsRequestsInFlight) {
+    ASSERT_TRUE(WriteFile(app / "settings.json", R"({"httpStallSeconds": 3600})"));
+    ReloadLocalSettings();
+    DevService::Fault stalled;
+    stalled.delayMs = 600000;
+    ASSERT_TRUE(service.SetFault("/echo", stalled));
+    std::promise<std::string> get, post;
+    std::future<std::string> gotten = get.get_future(), posted = post.get_future();
+    std::thread getter([&] { get.set_value(HttpGet(service.url() + "/echo", "", 0)); });
+    std::thread poster([&] { post.set_value(HttpPost(service.url() + "/echo", "{}", "", 0)); });
+    // Both are connected and waiting for their answers.
+    EXPECT_EQ(gotten.wait_for(std::chrono::milliseconds(1500)), std::future_status::timeout);
+    SetShuttingDown(true);
+    EXPECT_EQ(gotten.get(), "");
+    EXPECT_EQ(posted.get(), "");
+    getter.join();
+    poster.join();
+    EXPECT_NE(app.Log().find("aborted by an application callback"), std::string::npos);
+
+    ASSERT_TRUE(service.ClearFaults());
+    ASSERT_TRUE(service.ClearRequests());
+    EXPECT_EQ(HttpDelete(service.url() + "/echo", ""), "");
+    EXPECT_NE(app.Log().find("request not sent: shutting down\r\n"), std::string::npos);
+    SetShuttingDown(false);
+    EXPECT_NE(HttpGet(service.url() + "/echo", "", 5000).find("\"method\":\"GET\""),
+              std::string::npos);
+    // Only the request after the flag was cleared reached the service.
+    EXPECT_EQ(service.Requests().size(), 1u);
 }
 
 TEST_F(HttpClientTest, DroppedConnectionAndRefusedConnection) {

@@ -6,6 +6,9 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "core/text.h"
 #include "tests/support/test_support.h"
 
@@ -126,6 +129,80 @@ TEST(DevServiceState, TokensAndAccountsSurviveRestart) {
     EXPECT_NE(info.body.find("\"error\":\"invalid_token\""), std::string::npos);
 }
 
+// The service answers like one across the country: sign-in and list wait their standing
+// latency (set at start or while running, never for control calls) and tokens expire
+// after the lifetime they were issued with.
+TEST(DevServiceTiming, LatencyPerRouteAndTokenLifetime) {
+    DevService::Options options;
+    options.latency = {{"/v1/account/agency/login", 400}};
+    options.tokenLifetimeSeconds = 600;
+    DevService service(options);
+    ASSERT_TRUE(service.ok());
+    const std::string body = R"({"grantType":"password","mobile":"13800000001","password":")" +
+                             TextMd5("demo1234") + R"(","secretCode":""})";
+    auto signIn = [&](long long* elapsedMs) {
+        auto start = std::chrono::steady_clock::now();
+        std::string answer = service.Control("/v1/account/agency/login", body);
+        *elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - start)
+                         .count();
+        return answer;
+    };
+    auto tokenOf = [](const std::string& answer) {
+        size_t at = answer.find("\"access_token\":\"");
+        return at == std::string::npos ? std::string() : answer.substr(at + 16, 32);
+    };
+    long long elapsed = 0;
+    const std::string first = signIn(&elapsed);
+    const std::string longLived = tokenOf(first);
+    ASSERT_FALSE(longLived.empty()) << first;
+    EXPECT_GE(elapsed, 400);
+    EXPECT_NE(first.find("\"expires_in\":600"), std::string::npos) << first;
+
+    // The list is slowed while running; a control call under "/" is not.
+    ASSERT_TRUE(service.SetLatency("/v1/elec/archives/common/list", 300));
+    ASSERT_TRUE(service.SetLatency("/", 20000));
+    const std::string bearer = "Authorization: Bearer " + longLived;
+    auto start = std::chrono::steady_clock::now();
+    Fetched list =
+        Fetch(service.url() + "/v1/elec/archives/common/list/invoiceInfoBackups", "", bearer);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start)
+                  .count(),
+              300);
+    EXPECT_EQ(list.status, 200) << list.body;
+    // Control calls give up after 10 s; the 20 s latency of "/" must not reach them.
+    EXPECT_TRUE(service.ClearRequests());
+    ASSERT_TRUE(service.SetLatency("/v1/account/agency/login", 0, true));
+
+    // A short lifetime: the token issued under it turns invalid, the earlier one stays good.
+    ASSERT_TRUE(service.SetTokenLifetime(0.3));
+    const std::string shortLived = tokenOf(signIn(&elapsed));
+    ASSERT_FALSE(shortLived.empty());
+    ASSERT_TRUE(service.SetTokenLifetime(0));
+    Fetched info;
+    for (int i = 0; i < 100; ++i) {
+        info = Fetch(service.url() + "/v1/account/info", "", "Authorization: Bearer " + shortLived);
+        if (info.status != 200) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(info.status, 401);
+    EXPECT_NE(info.body.find("\"error\":\"invalid_token\""), std::string::npos) << info.body;
+    EXPECT_EQ(Fetch(service.url() + "/v1/account/info", "", bearer).status, 200);
+    // Issued after the lifetime was lifted: it lasts.
+    const std::string lasting = tokenOf(signIn(&elapsed));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(
+        Fetch(service.url() + "/v1/account/info", "", "Authorization: Bearer " + lasting).status,
+        200);
+
+    long status = 0;
+    service.Control("/test/latency", R"({"routes":{"nopath":5}})", true, &status);
+    EXPECT_EQ(status, 400);
+    service.Control("/test/tokens/lifetime", R"({"seconds":-1})", true, &status);
+    EXPECT_EQ(status, 400);
+}
+
 TEST(DevServiceState, HttpsServesTheSameApi) {
     DevService service(DevService::Options{true, ""});
     ASSERT_TRUE(service.ok());
@@ -148,5 +225,13 @@ TEST(Programs, HelpAndBadUsage) {
         out = testsupport::RunCommand(bin + " --no-such-option x y 2>&1 >/dev/null", &status);
         EXPECT_NE(status, 0) << tool;
         EXPECT_NE(out.find("usage:"), std::string::npos) << tool;
+    }
+    const std::string service = std::string(TALVORA_BIN_DIR) + "/talvora-devservice";
+    int status = -1;
+    EXPECT_NE(testsupport::RunCommand(service + " --help", &status).find("--token-lifetime"),
+              std::string::npos);
+    for (const char* bad : {"--latency /v1=abc", "--latency v1=5", "--token-lifetime soon"}) {
+        testsupport::RunCommand(service + " " + bad + " 2>/dev/null", &status);
+        EXPECT_EQ(status, 2) << bad;
     }
 }

@@ -81,9 +81,7 @@ std::string DevService::FileUrl(const std::string& name, bool chunked) const {
     return url() + "/files/" + name + (chunked ? "?chunked=1" : "");
 }
 
-#ifdef _WIN32
-// Under Wine the service runs natively, started by talvora-test-peers.
-bool DevService::Launch() {
+std::vector<std::string> DevService::Arguments() const {
     std::vector<std::string> args = {std::string(TALVORA_BIN_DIR) + "/talvora-devservice",
                                      "--port",
                                      "0",
@@ -94,7 +92,18 @@ bool DevService::Launch() {
     if (options_.https) args.insert(args.end(), {"--cert", certFile_, "--key", keyFile_});
     if (!options_.s3Url.empty()) args.insert(args.end(), {"--s3", options_.s3Url});
     if (!options_.bucket.empty()) args.insert(args.end(), {"--bucket", options_.bucket});
-    port_ = SpawnPeer(args, std::string(), &pid_);
+    for (const auto& entry : options_.latency)
+        args.insert(args.end(), {"--latency", entry.first + "=" + std::to_string(entry.second)});
+    if (options_.tokenLifetimeSeconds > 0)
+        args.insert(args.end(),
+                    {"--token-lifetime", std::to_string(options_.tokenLifetimeSeconds)});
+    return args;
+}
+
+#ifdef _WIN32
+// Under Wine the service runs natively, started by talvora-test-peers.
+bool DevService::Launch() {
+    port_ = SpawnPeer(Arguments(), std::string(), &pid_);
     return ok();
 }
 
@@ -106,14 +115,7 @@ void DevService::Stop() {
 bool DevService::Launch() {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
-    const std::string bin = std::string(TALVORA_BIN_DIR) + "/talvora-devservice";
-    std::vector<std::string> args = {bin,        "--port",          "0", "--data", dataDir_,
-                                     "--static", staticDir_->path()};
-    if (options_.https) {
-        args.insert(args.end(), {"--cert", certFile_, "--key", keyFile_});
-    }
-    if (!options_.s3Url.empty()) args.insert(args.end(), {"--s3", options_.s3Url});
-    if (!options_.bucket.empty()) args.insert(args.end(), {"--bucket", options_.bucket});
+    std::vector<std::string> args = Arguments();
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -223,6 +225,19 @@ bool DevService::ExpireTokens(const std::string& accessToken) {
     Json::Value v(Json::objectValue);
     v["token"] = accessToken;
     return Succeeded(*this, "/test/tokens/expire", v);
+}
+
+bool DevService::SetTokenLifetime(double seconds) {
+    Json::Value v(Json::objectValue);
+    v["seconds"] = seconds;
+    return Succeeded(*this, "/test/tokens/lifetime", v);
+}
+
+bool DevService::SetLatency(const std::string& path, int ms, bool clear) {
+    Json::Value v(Json::objectValue);
+    v["clear"] = clear;
+    v["routes"][path] = ms;
+    return Succeeded(*this, "/test/latency", v);
 }
 
 bool DevService::SetCodeAsString(bool asString) {

@@ -22,6 +22,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -44,6 +46,9 @@ public:
         // Initialised here so that the older two-member braced forms stay warning-free.
         std::string s3Url{};   // object store for backups (see object_store.h); empty: none
         std::string bucket{};  // its bucket; empty: the service's default
+        // Standing latency from the start: PATH=MS entries (see SetLatency).
+        std::vector<std::pair<std::string, int>> latency{};
+        double tokenLifetimeSeconds = 0;  // 0: tokens last until ExpireTokens
     };
 
     // What a request to a path answers instead of (or on top of) the route.
@@ -90,6 +95,11 @@ public:
     bool ScanQr(const std::string& sceneStr, bool mobileBound, const std::string& mobile = "");
     // Makes every token issued so far (or one) answer {"error":"invalid_token"}.
     bool ExpireTokens(const std::string& accessToken = std::string());
+    // Access tokens issued from now on expire `seconds` after issue (0: they last).
+    bool SetTokenLifetime(double seconds);
+    // Answers for `path` and the paths below it ("/" is every path) wait `ms` first; the
+    // longest match wins; 0 removes the entry. `clear` drops every other one first.
+    bool SetLatency(const std::string& path, int ms, bool clear = false);
     // Sign-in refusals carry "code" as a string of digits instead of an integer.
     bool SetCodeAsString(bool asString);
     // role: "AGENCY" or "MEMBER".
@@ -111,6 +121,7 @@ public:
 
 private:
     bool Launch();
+    std::vector<std::string> Arguments() const;
 
     Options options_;
     std::unique_ptr<TempDir> ownData_;

@@ -3,6 +3,9 @@
 
 #include <QApplication>
 #include <clocale>
+#include <cstdlib>
+
+#include "tests/support/test_support.h"
 
 #include "ui/skin.h"
 #include "ui/window_base.h"
@@ -18,6 +21,10 @@ int main(int argc, char** argv) {
         ADD_FAILURE() << "layout " << layout.toStdString() << " lacks control "
                       << name.toStdString();
     });
+    // The job and folder locks of one test program are its own: test programs run side by
+    // side (and other checkouts' runs) must not find each other's jobs running.
+    testsupport::TempDir runtime("runtime");
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     curl_global_cleanup();
