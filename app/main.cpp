@@ -29,6 +29,7 @@
 #include "ui/message_box_qt.h"
 #include "ui/message_target.h"
 #include "ui/skin.h"
+#include "ui/ui_heartbeat.h"
 
 int main(int argc, char* argv[]) {
     setlocale(LC_ALL, "");
@@ -39,6 +40,7 @@ int main(int argc, char* argv[]) {
 
     InitLog();
     WriteLog("version:%s\r\n", kAppVersion);
+    StartUiHeartbeat();
     LoadServiceUrl();
     g_appDir = GetAppDir();
 

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "backup/backup_record.h"
 #include "backup/cloud_service.h"
@@ -79,6 +81,8 @@ static int ApplyNames(const std::string& reply, AppWindow window) {
     if (!ParseReply(reply, &root)) return Fail(window, L"同步税盘信息超时");
     if (root.isArray()) {
         WriteLog("repsTotal=%d\r\n", static_cast<int>(root.size()));
+        // One entry for the names of the whole answer.
+        LogEntry nameLines;
         for (const Json::Value& item : root) {
             if (!item.isObject() || !item["name"].isString() || !item.isMember("creditCode"))
                 return Fail(window, L"同步税盘信息失败");
@@ -89,7 +93,7 @@ static int ApplyNames(const std::string& reply, AppWindow window) {
             for (BackupRecord& r : localRecords) {
                 if (r.taxSn != code.asString()) continue;
                 r.taxerName = name;
-                WriteLog("taxerName=%s\r\n", name.c_str());
+                nameLines.Add("taxerName=%s\r\n", name.c_str());
             }
         }
         return 0;

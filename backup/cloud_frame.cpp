@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "backup/backup_record.h"
+#include "backup/cloud_service.h"
 #include "backup/data_rows.h"
 #include "backup/frame_controls.h"
 #include "backup/frame_jobs.h"
@@ -26,6 +27,7 @@ namespace {
 
 const wchar_t kDeleteQuestion[] = L"确定删除所选备份数据吗!";
 const wchar_t kDeleteTitle[] = L"Talvora财税管家 警告：";
+const wchar_t kListTooLargeText[] = L"云端备份列表超过64MB,无法读取";
 const wchar_t kPruneQuestion[] =
     L"每家企业保留最近%d份备份，将删除%d份较早的云端备份（共%.2fMB）。确定删除吗?";
 const wchar_t kPruneNothing[] = L"每家企业的云端备份都不多于%d份，没有要删除的备份。";
@@ -46,6 +48,7 @@ CloudFrame::CloudFrame(QWidget* parent) : WindowBase(parent) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     g_cloudWindow = handle();
     jobs_ = std::make_unique<FrameJobs>(this);
+    listJobs_ = std::make_unique<FrameJobs>(this);
     if (Create() != 0) return;
     setWindowTitle(QStringLiteral("Talvora财税管家-数据恢复"));
     if (ready_) Refresh();
@@ -53,6 +56,7 @@ CloudFrame::CloudFrame(QWidget* parent) : WindowBase(parent) {
 
 CloudFrame::~CloudFrame() {
     jobs_->Stop();
+    listJobs_->Stop();
     AppWindow mine = handle();
     g_cloudWindow.compare_exchange_strong(mine, 0);
 }
@@ -103,7 +107,7 @@ void CloudFrame::Refresh() {
 void CloudFrame::ShowTotals() {
     int count = 0;
     double megabytes = 0;
-    for (const BackupRecord& r : CloudSnapshot()) {
+    for (const BackupRecord& r : rows_->Records()) {
         if (r.deleted) continue;
         ++count;
         megabytes += static_cast<double>(r.fileSize) / (1024.0 * 1024.0);
@@ -116,7 +120,13 @@ void CloudFrame::ShowTotals() {
 
 // New backups at the end of the list; the rows shown keep their selection and items.
 void CloudFrame::AppendRows() {
-    if (!rows_->Append(CloudSnapshot())) {
+    bool appended = false;
+    {
+        // Only the new records are copied: the list may hold tens of thousands.
+        std::lock_guard<std::mutex> guard(recordsLock);
+        appended = listPending_ == 0 && rows_->Append(cloudRecords);
+    }
+    if (!appended) {
         RebuildList();
         return;
     }
@@ -124,14 +134,49 @@ void CloudFrame::AppendRows() {
     chrome_.ApplySearch(rows_.get());
 }
 
+// The copy of a long list is made on a worker; the UI thread only takes it over.
 void CloudFrame::RebuildList() {
+    const int generation = ++listGeneration_;
+    ++listPending_;
+    auto prepared = std::make_shared<std::vector<BackupRecord>>();
+    listJobs_->Start([prepared](const JobHooks&) { *prepared = CloudSnapshot(); },
+                     [this, prepared, generation] {
+                         --listPending_;
+                         if (generation == listGeneration_) ShowList(std::move(*prepared));
+                     });
+}
+
+void CloudFrame::ShowList(std::vector<BackupRecord> records) {
     // A sign-in may have changed the account since the window showed.
     chrome_.ShowSignInLabels();
-    rows_->Rebuild(CloudSnapshot());
+    rows_->Rebuild(std::move(records));
+    // Rows a job drew again while the copy was made show what they hold now.
+    if (!redrawnWhilePending_.empty()) {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        if (rows_->ShowsRecordsOf({}, cloudRecords)) {
+            for (int row : redrawnWhilePending_) {
+                if (row < 0 || static_cast<size_t>(row) >= cloudRecords.size()) continue;
+                const BackupRecord& record = cloudRecords[static_cast<size_t>(row)];
+                if (record.deleted) {
+                    rows_->MarkDeleted(row);
+                } else {
+                    rows_->Redraw(row, record);
+                }
+            }
+        }
+        redrawnWhilePending_.clear();
+    }
     ShowTotals();
     chrome_.AfterRebuild(rows_.get());
     Notify(kNotifySelectChanged, QString::fromLatin1(names::kAllCheck));
-    chrome_.HideLoading();
+    // A text that came after the list was asked for stays, as it would have.
+    if (loadingAfterList_.isEmpty()) {
+        chrome_.HideLoading();
+    } else {
+        chrome_.ShowLoading(loadingAfterList_);
+        loadingAfterList_.clear();
+    }
+    WriteLog("cloud list shown: %d rows\r\n", rows_->Count());
 }
 
 void CloudFrame::Notify(const QString& type, const QString& sender) {
@@ -156,7 +201,10 @@ void CloudFrame::Notify(const QString& type, const QString& sender) {
 }
 
 bool CloudFrame::RowsCurrent(const std::vector<int>& rows) {
-    if (rows_->ShowsRecordsOf(rows, CloudSnapshot())) return true;
+    {
+        std::lock_guard<std::mutex> guard(recordsLock);
+        if (listPending_ == 0 && rows_->ShowsRecordsOf(rows, cloudRecords)) return true;
+    }
     // Acting on a row that now means another backup would restore or delete the wrong one.
     WriteLog("cloud list changed: list loaded again\r\n");
     Refresh();
@@ -250,6 +298,9 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
             } else {
                 chrome_.HideLoading();
             }
+            if (listPending_ > 0)
+                loadingAfterList_ =
+                    message.wParam == 1 ? QString::fromStdWString(message.text) : QString();
             break;
         case WM_CLOUD_LIST:
             switch (message.wParam) {
@@ -259,7 +310,12 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
                         const AppWindow window = handle();
                         jobs_->Start([window](const JobHooks& hooks) {
                             for (int i = 0; i < kRefreshTries && !hooks.Stopped(); ++i) {
-                                if (RunCloudRefresh() != -2) return;
+                                const int listed = RunCloudRefresh();
+                                // Not an empty cloud: a list the program cannot take in.
+                                if (listed == kListTooLarge)
+                                    PostAppMessageText(window, WM_BAK_PROGRESS_TEXT, 1,
+                                                       kListTooLargeText);
+                                if (listed != -2) return;
                                 std::this_thread::sleep_for(kRefreshRetry);
                             }
                             // A scan or a job kept the lists: show them as they are, and say
@@ -282,6 +338,7 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
                         }
                     }
                     if (found) rows_->Redraw(row, record);
+                    if (listPending_ > 0) redrawnWhilePending_.push_back(row);
                     break;
                 }
                 case 2:
@@ -289,6 +346,7 @@ void CloudFrame::HandleCustomMessage(const AppMessage& message) {
                     break;
                 case 3:
                     MarkDeleted(row);
+                    if (listPending_ > 0) redrawnWhilePending_.push_back(row);
                     break;
                 case 4:
                     rows_->SetRowEnabled(row, true);

@@ -4,10 +4,12 @@
 // closed (closing only hides it).
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "backup/backup_record.h"
 #include "backup/frame_chrome.h"
 #include "ui/window_base.h"
 
@@ -41,6 +43,7 @@ protected:
 
 private:
     void RebuildList();
+    void ShowList(std::vector<BackupRecord> records);
     void AppendRows();
     void ShowTotals();
     void StartBatchRestore();
@@ -62,6 +65,12 @@ private:
 
     std::unique_ptr<DataRowList> rows_;
     std::unique_ptr<FrameJobs> jobs_;
+    // The copies of the cloud list for the rows, made off the UI thread; the latest wins.
+    std::unique_ptr<FrameJobs> listJobs_;
+    int listGeneration_ = 0;
+    int listPending_ = 0;
+    std::vector<int> redrawnWhilePending_;
+    QString loadingAfterList_;  // the loading text posted while a copy was made
     bool rememberChoice_ = false;
     int rememberedChoice_ = 0;
 };

@@ -123,6 +123,9 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
     if (!list.isArray()) return -1;
     WriteLog("backuped list len:%d\r\n", static_cast<int>(list.size()));
     std::vector<BackupRecord> records;
+    records.reserve(list.size());
+    // The per-record lines of one list are one log entry: one write and one flush.
+    LogEntry recordLines;
     for (const Json::Value& item : list) {
         if (!item.isObject()) continue;
         BackupRecord r;
@@ -130,7 +133,7 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
         if (Int64Member(item, "fileId", &n)) r.fileId = n;
         if (Int64Member(item, "fileSize", &n)) {
             r.fileSize = n;
-            WriteLog("fileSize=%lld\r\n", static_cast<long long>(n));
+            recordLines.Add("fileSize=%lld\r\n", static_cast<long long>(n));
         }
         r.fileName = Utf8ToAnsi(StringMember(item, "fileName"));
         r.fileTime = StringMember(item, "fileTime");
@@ -160,8 +163,9 @@ int ReadBackupList(const std::string& reply, std::vector<BackupRecord>* out) {
             WriteLog("fileInfo of %lld unusable: folder and edition from %s\r\n",
                      static_cast<long long>(r.fileId), r.fileName.c_str());
         }
-        if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(r);
+        if (!r.fileTime.empty() && !r.bakTime.empty()) records.push_back(std::move(r));
     }
+    recordLines.Write();
     *out = std::move(records);
     return static_cast<int>(list.size());
 }
@@ -231,8 +235,16 @@ int ConfirmUpload(const BackupRecord& record) {
 int ListBackups() {
     const std::string url = Path("/v1/elec/archives/common/list/invoiceInfoBackups?needPage=false");
     WriteLog("reqstr=%s\r\n", url.c_str());
-    std::string reply = HttpGet(url, BearerHeader(), 0);
+    bool tooLarge = false;
+    std::string reply = HttpGet(url, BearerHeader(), 0, &tooLarge);
     WriteLog("respStr=%s\r\n", ForLog(reply).c_str());
+    if (tooLarge) {
+        // As any unread list: what was listed before stays.
+        g_listRead = false;
+        WriteLog("backup list larger than %lld bytes: not read\r\n",
+                 static_cast<long long>(kMaxReplyBytes));
+        return kListTooLarge;
+    }
     std::vector<BackupRecord> records;
     const int count = TokenExpired(reply) ? -1 : ReadBackupList(reply, &records);
     g_listRead = count >= 0;

@@ -28,7 +28,9 @@ int ConfirmUpload(const BackupRecord& record);
 
 // Replaces cloudRecords with the service's list. The number of list elements; -1 for an
 // expired sign-in and for an answer without a list (none, not JSON, or an error), which
-// leaves cloudRecords as they were.
+// leaves cloudRecords as they were; kListTooLarge, leaving them too, when the reply
+// passed the reply cap (kMaxReplyBytes): no list was read, which is no empty cloud.
+constexpr int kListTooLarge = -3;
 int ListBackups();
 // True when the last ListBackups read the list: only then may cloudRecords stand for
 // what the service holds.

@@ -3,12 +3,17 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QColor>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
 #include <cstdio>
 
 #include "backup/frame_controls.h"
@@ -26,6 +31,8 @@ namespace names = frame_controls;
 namespace {
 
 const char kTag[] = "tag";
+// Row widgets made in one turn of the event loop.
+constexpr int kRowsBuiltAtOnce = 4;
 constexpr uint32_t kDeletedText = 0xFFFFFFFF;
 
 QString Ansi(const std::string& text) {
@@ -40,10 +47,13 @@ T* Find(QWidget* root, const char* name, const char* layout) {
     return control;
 }
 
-// Text colour on top of the row layout's look; 0 keeps the colour the label has.
+// Text colour on top of the row layout's look; 0 is the layout's own colour (a row
+// widget shows one row after another).
 void SetColor(QLabel* label, uint32_t argb) {
-    if (argb == 0) return;
-    label->setStyleSheet(QString("color: %1;").arg(QColor::fromRgba(argb).name(QColor::HexArgb)));
+    const QString sheet =
+        argb == 0 ? QString()
+                  : QString("color: %1;").arg(QColor::fromRgba(argb).name(QColor::HexArgb));
+    if (label->styleSheet() != sheet) label->setStyleSheet(sheet);
 }
 
 // Texts wider than their column end in "…" and show whole in the tooltip.
@@ -124,43 +134,112 @@ void SetTotalLabel(QLabel* label, const QString& text) {
     label->setFixedWidth(20 * static_cast<int>(text.size()) + 5);
 }
 
-DataRowList::DataRowList(QListWidget* list, RowKind kind) : list_(list), kind_(kind) {}
+namespace {
+
+// The list's items only make room for the row widgets above them: nothing is painted.
+class RowSpace : public QStyledItemDelegate {
+public:
+    RowSpace(QSize size, QObject* parent) : QStyledItemDelegate(parent), size_(size) {}
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return size_; }
+    void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
+
+private:
+    QSize size_;
+};
+
+}  // namespace
+
+DataRowList::DataRowList(QListWidget* list, RowKind kind)
+    : list_(list),
+      kind_(kind),
+      layout_(QString::fromLatin1(kind == RowKind::kLocal ? names::kLocalRowSkin
+                                                          : names::kCloudRowSkin)) {
+    if (!list_) return;
+    // The first widget gives the rows their size; it waits hidden for its first row.
+    if (RowWidget* first = NewWidget()) {
+        rowSize_ = QSize(first->item->minimumSizeHint().width(), first->item->minimumHeight());
+        list_->setItemDelegate(new RowSpace(rowSize_, list_));
+    }
+    list_->setUniformItemSizes(true);
+    list_->viewport()->installEventFilter(this);
+    connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { Relayout(); });
+}
 
 DataRowList::~DataRowList() = default;
 
-DataRowList::Row* DataRowList::At(int row) {
-    return row >= 0 && row < Count() ? &rows_[static_cast<size_t>(row)] : nullptr;
-}
-
-const DataRowList::Row* DataRowList::At(int row) const {
-    return row >= 0 && row < Count() ? &rows_[static_cast<size_t>(row)] : nullptr;
-}
-
-void DataRowList::Rebuild(const std::vector<BackupRecord>& records) {
-    if (!list_) return;
-    list_->clear();
-    rows_.clear();
-    records_ = records;
-    for (size_t i = 0; i < records_.size(); ++i) {
-        if (!BuildRow(static_cast<int>(i))) break;
+DataRowList::RowWidget* DataRowList::NewWidget() {
+    const bool local = kind_ == RowKind::kLocal;
+    const char* layout = local ? names::kLocalRowSkin : names::kCloudRowSkin;
+    QWidget* item = layout_.Build(nullptr);
+    if (!item) return nullptr;
+    auto w = std::make_unique<RowWidget>();
+    w->item = item;
+    w->check = Find<QCheckBox>(item, names::kRowCheck, layout);
+    bool complete = w->check != nullptr;
+    for (const char* name : names::kColumns) {
+        QLabel* label = Find<QLabel>(item, name, layout);
+        complete = complete && label;
+        w->columns.push_back(label);
     }
-    // A half-built list would tag rows with the wrong records.
-    if (rows_.size() != records_.size()) records_.resize(rows_.size());
-    for (int i = 0; i < Count(); ++i)
-        if (records_[static_cast<size_t>(i)].deleted) MarkDeleted(i);
+    w->actionBox = Find<QWidget>(item, local ? names::kBakOpBox : names::kSyncOpBox, layout);
+    w->progress =
+        Find<QProgressBar>(item, local ? names::kBakProgress : names::kSyncProgress, layout);
+    const std::vector<const char*> buttons =
+        local ? std::vector<const char*>{names::kBakOp}
+              : std::vector<const char*>{names::kSyncOp, names::kDelOp};
+    for (const char* name : buttons) {
+        auto* button = Find<QAbstractButton>(item, name, layout);
+        complete = complete && button;
+        w->buttons.push_back(button);
+    }
+    if (!complete || !w->actionBox || !w->progress) {
+        delete item;
+        return nullptr;
+    }
+    item->setParent(list_->viewport());
+    item->hide();
+    w->progress->setRange(0, 100);
+    w->progress->setTextVisible(true);
+    RowWidget* raw = w.get();
+    connect(w->check, &QCheckBox::toggled, this, [this, raw](bool checked) {
+        if (!InRange(raw->row)) return;
+        states_[static_cast<size_t>(raw->row)].checked = checked;
+        if (onCheckChanged) onCheckChanged();
+    });
+    for (QAbstractButton* button : w->buttons) {
+        connect(button, &QAbstractButton::clicked, this, [this, raw, button] {
+            if (onRowClick && InRange(raw->row)) onRowClick(button->objectName(), raw->row);
+        });
+    }
+    widgets_.push_back(std::move(w));
+    return raw;
+}
+
+void DataRowList::Rebuild(std::vector<BackupRecord> records) {
+    if (!list_ || !layout_.ok()) return;
+    records_ = std::move(records);
+    states_.assign(records_.size(), RowState());
+    for (size_t i = 0; i < records_.size(); ++i) states_[i].deleted = records_[i].deleted;
+    shown_.resize(records_.size());
+    for (size_t i = 0; i < shown_.size(); ++i) shown_[i] = static_cast<int>(i);
+    // The widgets show other records now; the list starts again at the top.
+    for (auto& w : widgets_) w->row = -1;
+    list_->clear();
+    ResetItems();
 }
 
 bool DataRowList::Append(const std::vector<BackupRecord>& records) {
     if (!list_ || records.size() < records_.size()) return false;
     for (size_t i = 0; i < records_.size(); ++i)
         if (!SameRecord(records_[i], records[i])) return false;
-    const size_t shown = records_.size();
-    records_ = records;
-    for (size_t i = shown; i < records_.size(); ++i) {
-        if (!BuildRow(static_cast<int>(i))) break;
-        if (records_[i].deleted) MarkDeleted(static_cast<int>(i));
+    for (size_t i = records_.size(); i < records.size(); ++i) {
+        records_.push_back(records[i]);
+        RowState state;
+        state.deleted = records[i].deleted;
+        states_.push_back(state);
+        shown_.push_back(static_cast<int>(i));
     }
-    if (rows_.size() != records_.size()) records_.resize(rows_.size());
+    ResetItems();
     return true;
 }
 
@@ -170,60 +249,115 @@ bool DataRowList::SameRecord(const BackupRecord& shown, const BackupRecord& now)
                : shown.dirPath == now.dirPath && shown.typeStrEn == now.typeStrEn;
 }
 
-bool DataRowList::BuildRow(int index) {
-    const bool local = kind_ == RowKind::kLocal;
-    const char* layout = local ? names::kLocalRowSkin : names::kCloudRowSkin;
-    QWidget* item = LoadLayout(QString::fromLatin1(layout), nullptr);
-    if (!item) return false;
-    Row row;
-    row.item = item;
-    row.check = Find<QCheckBox>(item, names::kRowCheck, layout);
-    bool complete = row.check != nullptr;
-    for (const char* name : names::kColumns) {
-        QLabel* label = Find<QLabel>(item, name, layout);
-        complete = complete && label;
-        row.columns.push_back(label);
+void DataRowList::ResetItems() {
+    if (!list_) return;
+    const int want = static_cast<int>(shown_.size());
+    if (list_->count() > want) {
+        list_->clear();
     }
-    row.actionBox = Find<QWidget>(item, local ? names::kBakOpBox : names::kSyncOpBox, layout);
-    row.progress =
-        Find<QProgressBar>(item, local ? names::kBakProgress : names::kSyncProgress, layout);
-    const std::vector<const char*> buttons =
-        local ? std::vector<const char*>{names::kBakOp}
-              : std::vector<const char*>{names::kSyncOp, names::kDelOp};
-    for (const char* name : buttons) {
-        auto* button = Find<QAbstractButton>(item, name, layout);
-        complete = complete && button;
-        row.buttons.push_back(button);
+    if (list_->count() < want) {
+        QStringList blanks;
+        blanks.reserve(want - list_->count());
+        for (int i = list_->count(); i < want; ++i) blanks.append(QString());
+        list_->addItems(blanks);
     }
-    if (!complete || !row.actionBox || !row.progress) {
-        delete item;
-        return false;
-    }
-    item->setProperty(kTag, index);
-    row.actionBox->setProperty(kTag, index);
-    row.progress->setRange(0, 100);
-    row.progress->setTextVisible(true);
-    connect(row.check, &QCheckBox::toggled, this, [this] {
-        if (onCheckChanged) onCheckChanged();
-    });
-    for (QAbstractButton* button : row.buttons) {
-        button->setProperty(kTag, index);
-        connect(button, &QAbstractButton::clicked, this, [this, button] {
-            if (onRowClick) onRowClick(button->objectName(), button->property(kTag).toInt());
-        });
-    }
-    auto* listItem = new QListWidgetItem();
-    listItem->setSizeHint(QSize(item->minimumSizeHint().width(), item->minimumHeight()));
-    list_->addItem(listItem);
-    list_->setItemWidget(listItem, item);
-    rows_.push_back(row);
-    Fill(rows_.back(), index, records_[static_cast<size_t>(index)]);
-    return true;
+    list_->doItemsLayout();
+    Relayout();
 }
 
-void DataRowList::Fill(Row& row, int index, const BackupRecord& r) {
+DataRowList::RowWidget* DataRowList::WidgetOf(int row) {
+    for (auto& w : widgets_)
+        if (w->row == row && row >= 0) return w.get();
+    return nullptr;
+}
+
+bool DataRowList::eventFilter(QObject* watched, QEvent* event) {
+    if (list_ && watched == list_->viewport() &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
+        // After the view has laid out its items for the new size.
+        QueueRelayout();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void DataRowList::QueueRelayout() {
+    if (relayoutQueued_) return;
+    relayoutQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            relayoutQueued_ = false;
+            Relayout();
+        },
+        Qt::QueuedConnection);
+}
+
+void DataRowList::Relayout() {
+    if (!list_) return;
+    QWidget* viewport = list_->viewport();
+    const int height = viewport->height();
+    // The positions on screen, from the first item under the top edge down.
+    std::vector<std::pair<int, QRect>> onScreen;
+    const int count = list_->count();
+    if (count > 0) {
+        QModelIndex top = list_->indexAt(QPoint(0, 0));
+        int p = top.isValid() ? top.row() : 0;
+        for (; p < count; ++p) {
+            const QRect rect = list_->visualRect(list_->model()->index(p, 0));
+            if (rect.top() >= height) break;
+            if (rect.bottom() < 0) continue;
+            onScreen.emplace_back(shown_[static_cast<size_t>(p)], rect);
+        }
+    }
+    // A row still on screen keeps its widget; the others are free for the new rows.
+    std::vector<RowWidget*> free;
+    for (auto& w : widgets_) {
+        bool kept = false;
+        for (const auto& s : onScreen) kept = kept || s.first == w->row;
+        if (!kept) {
+            w->row = -1;
+            w->item->hide();
+            free.push_back(w.get());
+        }
+    }
+    int built = 0;
+    for (const auto& s : onScreen) {
+        RowWidget* w = WidgetOf(s.first);
+        if (!w) {
+            if (!free.empty()) {
+                w = free.back();
+                free.pop_back();
+            } else if (built < kRowsBuiltAtOnce) {
+                w = NewWidget();
+                ++built;
+            } else {
+                // Building a row widget takes a while: the rest comes on the next turn,
+                // so the window keeps answering.
+                QueueRelayout();
+                continue;
+            }
+            if (!w) continue;
+            Bind(*w, s.first);
+        }
+        w->item->setGeometry(s.second);
+        w->item->show();
+    }
+}
+
+void DataRowList::Bind(RowWidget& w, int row) {
+    w.row = row;
+    w.item->setProperty(kTag, row);
+    w.actionBox->setProperty(kTag, row);
+    for (QAbstractButton* button : w.buttons) button->setProperty(kTag, row);
+    Fill(w, row);
+    ApplyState(w);
+}
+
+void DataRowList::Fill(RowWidget& w, int index) {
+    const BackupRecord& r = records_[static_cast<size_t>(index)];
+    const RowState& state = states_[static_cast<size_t>(index)];
     const bool cloud = kind_ == RowKind::kCloud;
-    std::vector<QLabel*>& c = row.columns;
+    std::vector<QLabel*>& c = w.columns;
     SetCell(c[0], QString::number(index + 1));
     const QString name = Ansi(r.taxerName);
     SetCell(c[1], name, name);
@@ -238,28 +372,62 @@ void DataRowList::Fill(Row& row, int index, const BackupRecord& r) {
         SetCell(c[8], Ansi(r.appVer));
     }
     SetCell(c[9], Ansi(r.bakTime));
-    if (row.deleted) return;
+    SetCell(c[11], QString::fromStdWString(JobStateText(r.opState)));
+    // A deleted row keeps "已删除" and its white texts (ApplyState).
+    if (state.deleted) return;
     // Every cloud record is a backup: one the service holds reads "已备份", not "未备份".
     const int bakState = cloud && r.bakState == kNotBackedUp ? kBackedUp : r.bakState;
     SetCell(c[10], QString::fromStdWString(BackupStateText(bakState)));
     SetColor(c[10], BackupStateColor(bakState));
-    SetCell(c[11], QString::fromStdWString(JobStateText(r.opState)));
     SetColor(c[11], JobStateColor(r.opState));
-    // Progress shows from the item's first report (WM_JOB_PROGRESS) until its row is
-    // drawn with any state but running; an item a batch leaves alone keeps its buttons.
-    if (r.opState != kJobRunning) SetProgressVisible(row, false);
 }
 
-void DataRowList::SetProgressVisible(Row& row, bool visible) {
-    for (QAbstractButton* button : row.buttons) button->setVisible(!visible);
-    row.progress->setVisible(visible);
+// The row's check box, enabling, deleted look and progress as its state says.
+void DataRowList::ApplyState(RowWidget& w) {
+    const RowState& state = states_[static_cast<size_t>(w.row)];
+    {
+        const QSignalBlocker quiet(w.check);
+        w.check->setChecked(state.checked && !state.deleted);
+    }
+    if (state.deleted != w.deletedLook) {
+        w.deletedLook = state.deleted;
+        w.item->setProperty("deleted", state.deleted);
+        Repolish(w.item);
+    }
+    if (state.deleted) {
+        w.columns[10]->setText(QStringLiteral("已删除"));
+        w.columns[10]->setToolTip(QString());
+        SetColor(w.columns[10], kDeletedText);
+        SetColor(w.columns[11], kDeletedText);
+    }
+    w.item->setEnabled(state.enabled && !state.deleted);
+    w.check->setEnabled(state.actionEnabled && !state.deleted);
+    for (QAbstractButton* button : w.buttons)
+        button->setEnabled(state.actionEnabled && !state.deleted);
+    if (state.progressShown && !state.deleted) {
+        w.progress->setFormat(StageText(state.stage, state.percent));
+        w.progress->setValue(
+            state.stage == kStageWaiting || state.stage == kStageUnpack ? 0 : state.percent);
+    }
+    SetProgressVisible(w, state.progressShown && !state.deleted);
+}
+
+void DataRowList::SetProgressVisible(RowWidget& w, bool visible) {
+    for (QAbstractButton* button : w.buttons) button->setVisible(!visible);
+    w.progress->setVisible(visible);
 }
 
 void DataRowList::Redraw(int index, const BackupRecord& record) {
-    Row* row = At(index);
-    if (!row) return;
+    if (!InRange(index)) return;
     records_[static_cast<size_t>(index)] = record;
-    Fill(*row, index, record);
+    RowState& state = states_[static_cast<size_t>(index)];
+    // Progress shows from the item's first report (WM_JOB_PROGRESS) until its row is
+    // drawn with any state but running; an item a batch leaves alone keeps its buttons.
+    if (record.opState != kJobRunning) state.progressShown = false;
+    RowWidget* w = WidgetOf(index);
+    if (!w) return;
+    Fill(*w, index);
+    if (!state.deleted && !state.progressShown) SetProgressVisible(*w, false);
 }
 
 bool DataRowList::ShowsRecordsOf(const std::vector<int>& rows,
@@ -275,79 +443,93 @@ bool DataRowList::ShowsRecordsOf(const std::vector<int>& rows,
 
 void DataRowList::SetAllChecked(bool checked) {
     // A deleted backup is nothing to select.
-    for (Row& row : rows_)
-        if (!row.deleted) row.check->setChecked(checked);
+    for (RowState& state : states_)
+        if (!state.deleted) state.checked = checked;
+    for (auto& w : widgets_)
+        if (w->row >= 0) ApplyState(*w);
+    if (onCheckChanged) onCheckChanged();
 }
 
 int DataRowList::CheckedCount() const {
-    return static_cast<int>(CheckedRows().size());
+    int n = 0;
+    for (const RowState& state : states_) n += state.checked && !state.deleted ? 1 : 0;
+    return n;
 }
 
 std::vector<int> DataRowList::CheckedRows() const {
     std::vector<int> checked;
     for (int i = 0; i < Count(); ++i) {
-        const Row& row = rows_[static_cast<size_t>(i)];
-        if (row.check->isChecked() && !row.deleted) checked.push_back(i);
+        const RowState& state = states_[static_cast<size_t>(i)];
+        if (state.checked && !state.deleted) checked.push_back(i);
     }
     return checked;
 }
 
 void DataRowList::Filter(const std::string& text) {
     if (!list_) return;
-    for (int i = 0; i < Count(); ++i) list_->setRowHidden(i, false);
+    std::vector<int> shown;
+    shown.reserve(records_.size());
     for (int i = 0; i < Count(); ++i) {
         const BackupRecord& r = records_[static_cast<size_t>(i)];
-        const bool match = r.taxSn.find(text) != std::string::npos ||
-                           r.taxerName.find(text) != std::string::npos ||
-                           r.typeStr.find(text) != std::string::npos;
-        if (!match) {
-            list_->setRowHidden(i, true);
-            list_->viewport()->update();
-        }
+        if (r.taxSn.find(text) != std::string::npos ||
+            r.taxerName.find(text) != std::string::npos ||
+            r.typeStr.find(text) != std::string::npos)
+            shown.push_back(i);
     }
+    if (shown == shown_) return;
+    shown_ = std::move(shown);
+    // The items stand for other rows now: start from the top with fresh ones.
+    list_->clear();
+    ResetItems();
 }
 
 bool DataRowList::IsHidden(int row) const {
-    return list_ && At(row) && list_->isRowHidden(row);
+    return InRange(row) && !std::binary_search(shown_.begin(), shown_.end(), row);
 }
 
 void DataRowList::SetRowEnabled(int index, bool enabled) {
-    Row* row = At(index);
-    if (!row || (row->deleted && enabled)) return;
-    row->item->setEnabled(enabled);
+    if (!InRange(index)) return;
+    RowState& state = states_[static_cast<size_t>(index)];
+    if (state.deleted && enabled) return;
+    state.enabled = enabled;
+    if (RowWidget* w = WidgetOf(index)) w->item->setEnabled(enabled);
 }
 
 void DataRowList::SetActionEnabled(int index, bool enabled) {
-    Row* row = At(index);
-    if (!row || (row->deleted && enabled)) return;
-    row->check->setEnabled(enabled);
-    for (QAbstractButton* button : row->buttons) button->setEnabled(enabled);
+    if (!InRange(index)) return;
+    RowState& state = states_[static_cast<size_t>(index)];
+    if (state.deleted && enabled) return;
+    state.actionEnabled = enabled;
+    if (RowWidget* w = WidgetOf(index)) {
+        w->check->setEnabled(enabled);
+        for (QAbstractButton* button : w->buttons) button->setEnabled(enabled);
+    }
 }
 
 void DataRowList::MarkDeleted(int index) {
-    Row* row = At(index);
-    if (!row) return;
-    row->deleted = true;
-    row->check->setChecked(false);
-    SetProgressVisible(*row, false);
-    row->columns[10]->setText(QStringLiteral("已删除"));
-    row->columns[10]->setToolTip(QString());
-    SetColor(row->columns[10], kDeletedText);
-    SetColor(row->columns[11], kDeletedText);
-    row->item->setEnabled(false);
-    row->item->setProperty("deleted", true);
-    Repolish(row->item);
+    if (!InRange(index)) return;
+    RowState& state = states_[static_cast<size_t>(index)];
+    state.deleted = true;
+    state.checked = false;
+    state.progressShown = false;
+    records_[static_cast<size_t>(index)].deleted = true;
+    if (RowWidget* w = WidgetOf(index)) ApplyState(*w);
 }
 
 bool DataRowList::IsDeleted(int row) const {
-    const Row* r = At(row);
-    return r && r->deleted;
+    return InRange(row) && states_[static_cast<size_t>(row)].deleted;
 }
 
 void DataRowList::ShowProgress(int index, int stage, int percent) {
-    Row* row = At(index);
-    if (!row || row->deleted) return;
-    row->progress->setFormat(StageText(stage, percent));
-    row->progress->setValue(stage == kStageWaiting || stage == kStageUnpack ? 0 : percent);
-    SetProgressVisible(*row, true);
+    if (!InRange(index)) return;
+    RowState& state = states_[static_cast<size_t>(index)];
+    if (state.deleted) return;
+    state.progressShown = true;
+    state.stage = stage;
+    state.percent = percent;
+    if (RowWidget* w = WidgetOf(index)) {
+        w->progress->setFormat(StageText(stage, percent));
+        w->progress->setValue(stage == kStageWaiting || stage == kStageUnpack ? 0 : percent);
+        SetProgressVisible(*w, true);
+    }
 }

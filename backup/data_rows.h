@@ -1,17 +1,20 @@
-// The rows of the backup and restore windows' lists: one row layout per record, in
-// list order, each row tagged with its record index; the thirteen columns with their
+// The rows of the backup and restore windows' lists: one row per record, in list order,
+// each row widget tagged with its record index; the thirteen columns with their
 // texts, colours and tooltips, search, selection, enabling and item progress. Also the
 // few things the two windows show alike (account, computer, software versions, totals).
 #pragma once
 
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "backup/backup_record.h"
+#include "ui/skin.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -22,6 +25,10 @@ class QWidget;
 
 enum class RowKind { kLocal, kCloud };
 
+// The list keeps one state per record and row widgets only for the rows on screen:
+// a handful built from the row layout (read once) and handed from row to row while the
+// list scrolls. "kpsjList" holds one empty item per row the search lets through, so
+// its scroll range and positions are those of the whole list.
 class DataRowList : public QObject {
     Q_OBJECT
 public:
@@ -29,14 +36,16 @@ public:
     ~DataRowList() override;
 
     // Replaces every row with one per record.
-    void Rebuild(const std::vector<BackupRecord>& records);
+    void Rebuild(std::vector<BackupRecord> records);
     // Adds rows for the records past the shown ones, leaving the shown rows as they are
     // (selection, enabling, progress). False, adding nothing, when the shown rows are
     // not the head of `records`.
     bool Append(const std::vector<BackupRecord>& records);
     // Draws the row again from its record (ignored out of range).
     void Redraw(int row, const BackupRecord& record);
-    int Count() const { return static_cast<int>(rows_.size()); }
+    int Count() const { return static_cast<int>(records_.size()); }
+    // The records as shown, deleted ones marked.
+    const std::vector<BackupRecord>& Records() const { return records_; }
     // True when every one of `rows` still shows the record at its index of `current`:
     // the lists are refilled by scans and refreshes other windows start, and a job
     // given a row works on whatever record sits at that index.
@@ -69,27 +78,53 @@ public:
     // A row button was clicked: its control name and the row.
     std::function<void(const QString& name, int row)> onRowClick;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    struct Row {
+    // What a row shows besides its record; kept for rows without a widget.
+    struct RowState {
+        bool checked = false;
+        bool enabled = true;
+        bool actionEnabled = true;
+        bool deleted = false;
+        bool progressShown = false;
+        int stage = 0;
+        int percent = 0;
+    };
+    // One row widget of the layout, showing record `row` or none (-1, hidden).
+    struct RowWidget {
         QWidget* item = nullptr;
         QCheckBox* check = nullptr;
         std::vector<QLabel*> columns;  // columns 0 to 11
         QWidget* actionBox = nullptr;  // column 12
         std::vector<QAbstractButton*> buttons;
         QProgressBar* progress = nullptr;
-        bool deleted = false;
+        int row = -1;
+        bool deletedLook = false;
     };
-    bool BuildRow(int index);
+    RowWidget* NewWidget();
+    // Items for the shown rows, then widgets for those on screen.
+    void ResetItems();
+    void Relayout();
+    void QueueRelayout();
+    void Bind(RowWidget& w, int row);
+    void Fill(RowWidget& w, int row);
+    void ApplyState(RowWidget& w);
+    void SetProgressVisible(RowWidget& w, bool visible);
+    RowWidget* WidgetOf(int row);
     bool SameRecord(const BackupRecord& shown, const BackupRecord& now) const;
-    void Fill(Row& row, int index, const BackupRecord& record);
-    void SetProgressVisible(Row& row, bool visible);
-    Row* At(int row);
-    const Row* At(int row) const;
+    bool InRange(int row) const { return row >= 0 && row < Count(); }
 
     QPointer<QListWidget> list_;
     RowKind kind_;
-    std::vector<Row> rows_;
+    LayoutTemplate layout_;
+    QSize rowSize_;
     std::vector<BackupRecord> records_;
+    std::vector<RowState> states_;
+    std::vector<int> shown_;  // the rows the search lets through, in list order
+    std::vector<std::unique_ptr<RowWidget>> widgets_;
+    bool relayoutQueued_ = false;
 };
 
 // The row's stage text for WM_JOB_PROGRESS: "打包 45%" and the like.

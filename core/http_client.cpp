@@ -75,10 +75,11 @@ void SetReply(CURL* curl, Reply* reply) {
 }
 
 // What a finished transfer hands to the caller: nothing of a reply over the cap.
-std::string Result(Reply* reply, CURLcode res) {
+std::string Result(Reply* reply, CURLcode res, bool* tooLarge = nullptr) {
     if (reply->tooLarge || res == CURLE_FILESIZE_EXCEEDED) {
         WriteLog("http reply over %lld bytes abandoned\r\n",
                  static_cast<long long>(kMaxReplyBytes));
+        if (tooLarge) *tooLarge = true;
         return std::string();
     }
     return std::move(reply->body);
@@ -115,7 +116,8 @@ size_t KeepDate(char* data, size_t size, size_t count, void* userData) {
 }
 
 std::string Fetch(const std::string& url, const std::string& extraHeader, long timeoutMs,
-                  const char* method, HttpProbeResult* probe = nullptr) {
+                  const char* method, HttpProbeResult* probe = nullptr, bool* tooLarge = nullptr) {
+    if (tooLarge) *tooLarge = false;
     Reply reply;
     EasyHandle h;
     if (!h.curl) {
@@ -143,7 +145,7 @@ std::string Fetch(const std::string& url, const std::string& extraHeader, long t
         probe->curlCode = static_cast<int>(res);
         if (res == CURLE_OK) curl_easy_getinfo(h.curl, CURLINFO_RESPONSE_CODE, &probe->status);
     }
-    return Result(&reply, res);
+    return Result(&reply, res, tooLarge);
 }
 
 }  // namespace
@@ -167,8 +169,9 @@ std::string HttpPost(const std::string& url, const std::string& body,
     return Result(&reply, res);
 }
 
-std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs) {
-    return Fetch(url, extraHeader, timeoutMs, nullptr);
+std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs,
+                    bool* tooLarge) {
+    return Fetch(url, extraHeader, timeoutMs, nullptr, nullptr, tooLarge);
 }
 
 std::string HttpDelete(const std::string& url, const std::string& extraHeader) {

@@ -23,7 +23,9 @@ constexpr size_t kMaxReplyBytes = 64u << 20;
 // timeoutMs: whole-transfer limit, 0 for none.
 std::string HttpPost(const std::string& url, const std::string& body,
                      const std::string& extraHeader, long timeoutMs);
-std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs);
+// `tooLarge`, when given, tells an empty result of a reply over kMaxReplyBytes from others.
+std::string HttpGet(const std::string& url, const std::string& extraHeader, long timeoutMs,
+                    bool* tooLarge = nullptr);
 // Waits up to 20000 ms (or "httpTimeoutMs" when less).
 std::string HttpDelete(const std::string& url, const std::string& extraHeader);
 

@@ -54,12 +54,10 @@ std::string LogRollOverPath() {
     return g_rollPath;
 }
 
-void WriteLog(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string message = FormatV(format, args);
-    va_end(args);
+namespace {
 
+// The formatted message as one entry: open, roll over when full, write, flush, close.
+void WriteEntry(const std::string& message) {
     std::lock_guard<std::mutex> guard(g_logLock);
     if (g_logPath.empty()) return;
     platform::SharedFile file;
@@ -83,4 +81,27 @@ void WriteLog(const char* format, ...) {
     entry += message;
     file.Write(entry.data(), entry.size());
     file.Flush();
+}
+
+}  // namespace
+
+void WriteLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string message = FormatV(format, args);
+    va_end(args);
+    WriteEntry(message);
+}
+
+void LogEntry::Add(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    text_ += FormatV(format, args);
+    va_end(args);
+}
+
+void LogEntry::Write() {
+    if (text_.empty()) return;
+    WriteEntry(text_);
+    text_.clear();
 }

@@ -17,6 +17,29 @@ void WriteLog(const char* format, ...)
 #endif
     ;
 
+// Lines gathered for one entry: a list call logs one line per record, and one entry
+// (one timestamp, one write, one flush) keeps every line's text, in order, at the cost
+// of one entry instead of thousands. Written by Write or when the object ends.
+class LogEntry {
+public:
+    LogEntry() = default;
+    LogEntry(const LogEntry&) = delete;
+    LogEntry& operator=(const LogEntry&) = delete;
+    ~LogEntry() { Write(); }
+
+    // printf-style, as WriteLog; the line end is the caller's.
+    void Add(const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    // Writes what was added as one entry (nothing when nothing was) and starts afresh.
+    void Write();
+
+private:
+    std::string text_;
+};
+
 // Path of the current log file and of the file that receives it when it is full.
 std::string LogFilePath();
 std::string LogRollOverPath();

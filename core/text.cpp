@@ -17,10 +17,24 @@ std::wstring Utf8ToWide(const std::string& text) {
 std::string WideToUtf8(const std::wstring& text) {
     return platform::FromWide(text, CodePage::Utf8);
 }
+namespace {
+
+// ASCII reads the same in UTF-8 and in every code page the program meets (GBK and
+// UTF-8): nothing to convert, which a list of tens of thousands of records notices.
+bool IsAscii(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
 std::string Utf8ToAnsi(const std::string& text) {
+    if (IsAscii(text)) return text;
     return WideToAnsi(Utf8ToWide(text));
 }
 std::string AnsiToUtf8(const std::string& text) {
+    if (IsAscii(text)) return text;
     return WideToUtf8(AnsiToWide(text));
 }
 

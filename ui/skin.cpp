@@ -1,5 +1,6 @@
 #include "ui/skin.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -59,6 +60,28 @@ QWidget* LoadLayout(const QString& file, QWidget* parent) {
     QWidget* w = loader.load(&f, parent);
     if (!w) {
         WriteLog("load layout failed: %s %s\r\n", path.toLocal8Bit().constData(),
+                 loader.errorString().toLocal8Bit().constData());
+    }
+    return w;
+}
+
+LayoutTemplate::LayoutTemplate(const QString& file) : file_(file) {
+    const QString path = QString::fromStdString(g_skinDir) + "/" + file;
+    QFile f(path);
+    if (f.open(QFile::ReadOnly)) text_ = f.readAll();
+    if (text_.isEmpty()) WriteLog("load layout failed: %s\r\n", path.toLocal8Bit().constData());
+}
+
+QWidget* LayoutTemplate::Build(QWidget* parent) const {
+    if (text_.isEmpty()) return nullptr;
+    QBuffer buffer;
+    buffer.setData(text_);
+    buffer.open(QIODevice::ReadOnly);
+    SkinLoader loader;
+    loader.setWorkingDirectory(QDir(QString::fromStdString(g_skinDir)));
+    QWidget* w = loader.load(&buffer, parent);
+    if (!w) {
+        WriteLog("load layout failed: %s %s\r\n", file_.toLocal8Bit().constData(),
                  loader.errorString().toLocal8Bit().constData());
     }
     return w;

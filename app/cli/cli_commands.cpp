@@ -12,10 +12,12 @@
 #include "app/cli/cli_session.h"
 #include "backup/backup_jobs.h"
 #include "backup/backup_record.h"
+#include "backup/cloud_service.h"
 #include "backup/restore_jobs.h"
 #include "backup/retention.h"
 #include "backup/verified_backups.h"
 #include "backup/verify_jobs.h"
+#include "core/http_client.h"
 #include "core/text.h"
 #include "platform/console.h"
 
@@ -37,6 +39,21 @@ std::string CloudLabel(const BackupRecord& r) {
 std::vector<BackupRecord> Snapshot(const std::vector<BackupRecord>& list) {
     std::lock_guard<std::mutex> guard(recordsLock);
     return list;
+}
+
+// The cloud list from the service; false, said on standard error, when it cannot be read.
+bool ReadCloudList() {
+    const int listed = RunCloudRefresh();
+    if (listed == kListTooLarge) {
+        fprintf(stderr, "talvora-cli: the cloud list is larger than %lld MiB and cannot be read\n",
+                static_cast<long long>(kMaxReplyBytes >> 20));
+        return false;
+    }
+    if (listed < 0) {
+        fprintf(stderr, "talvora-cli: the cloud list cannot be read\n");
+        return false;
+    }
+    return true;
 }
 
 int ExitFor(const JobReport& report, int missing, const std::atomic<bool>& stop) {
@@ -388,10 +405,7 @@ int Verify(const CliOptions& options, const std::atomic<bool>& stop) {
 }
 
 int Delete(const CliOptions& options, const std::atomic<bool>& stop) {
-    if (RunCloudRefresh() < 0) {
-        fprintf(stderr, "talvora-cli: the cloud list cannot be read\n");
-        return kExitFailed;
-    }
+    if (!ReadCloudList()) return kExitFailed;
     const std::vector<BackupRecord> cloud = Snapshot(cloudRecords);
     int missing = 0;
     std::vector<int> rows = RowsOfIds(cloud, options.args, &missing);
@@ -408,10 +422,7 @@ int RunCliCommand(const CliOptions& options, const std::atomic<bool>& stop) {
     if (options.command == "scan") return Scan();
     if (options.command == "list") {
         if (options.cloud) {
-            if (RunCloudRefresh() < 0) {
-                fprintf(stderr, "talvora-cli: the cloud list cannot be read\n");
-                return kExitFailed;
-            }
+            if (!ReadCloudList()) return kExitFailed;
             PrintList(Snapshot(cloudRecords), true, options.json);
             return kExitOk;
         }

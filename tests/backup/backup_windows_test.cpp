@@ -67,6 +67,12 @@ std::vector<BackupRecord> Locals() {
     return localRecords;
 }
 
+size_t CountOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
 // The row whose data folder is `dirName`; -1 when none.
 int RowOf(QWidget* window, const std::string& dirName) {
     const QList<QWidget*> rows = Rows(window);
@@ -353,10 +359,12 @@ TEST_F(BackupWindowsTest, RestoreWindowDeletesAfterTheQuestionAndRestoresWithThe
     EXPECT_NE(env_.app.Log().find("cloud list changed"), std::string::npos);
 
     // The refresh button asks the service again: the deleted backup stays gone.
-    QPointer<QWidget> before = Rows(cloud.get())[0];
+    auto listsShown = [&] { return CountOf(env_.app.Log(), "cloud list shown:"); };
+    const size_t before = listsShown();
     Control<QPushButton>(cloud.get(), names::kSyncUpdateBtn)->click();
-    ASSERT_TRUE(WaitUntil(
-        [&] { return !before && Rows(cloud.get()).size() == 7 && !LoadingShown(cloud.get()); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return listsShown() > before && Rows(cloud.get()).size() == 7 && !LoadingShown(cloud.get());
+    }));
     EXPECT_EQ(sum->text(), "7");
 
     // A row restore of a company whose local data changed: the dialog shows both sides,

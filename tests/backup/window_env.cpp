@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QWidget>
+#include <algorithm>
 
 #include "account/sign_in.h"
 #include "backup/backup_record.h"
@@ -31,7 +32,7 @@ WindowEnv::~WindowEnv() {
     cloudRecords.clear();
 }
 
-bool WindowEnv::Start(std::string* error, size_t largeBytes) {
+bool WindowEnv::Start(std::string* error, size_t largeBytes, int companies) {
     if (!store.ok()) {
         *error = "object store: " + store.Log();
         return false;
@@ -40,7 +41,8 @@ bool WindowEnv::Start(std::string* error, size_t largeBytes) {
         *error = "the local service did not start";
         return false;
     }
-    if (!testsupport::WriteDemoPrefix(prefix.path(), false, error, largeBytes)) return false;
+    if (!testsupport::WriteDemoPrefix(prefix.path(), false, error, largeBytes, companies))
+        return false;
     if (!testsupport::WriteFile(app / "settings.json", "{\"obsEndpoint\":\"" + store.url() +
                                                            "\",\"obsPathStyle\":true}")) {
         *error = "settings.json cannot be written";
@@ -79,7 +81,13 @@ QList<QWidget*> Rows(QWidget* window) {
     QList<QWidget*> rows;
     auto* list = window->findChild<QListWidget*>(frame_controls::kList);
     if (!list) return rows;
-    for (int i = 0; i < list->count(); ++i) rows << list->itemWidget(list->item(i));
+    // The list's row widgets stand over its items, each tagged with its record's row.
+    for (QWidget* w : list->viewport()->findChildren<QWidget*>(frame_controls::kRowItem,
+                                                               Qt::FindDirectChildrenOnly))
+        if (!w->isHidden()) rows << w;
+    std::sort(rows.begin(), rows.end(), [](QWidget* a, QWidget* b) {
+        return a->property("tag").toInt() < b->property("tag").toInt();
+    });
     return rows;
 }
 

@@ -27,9 +27,9 @@ class WindowEnv {
 public:
     WindowEnv();
     ~WindowEnv();
-    // Writes the prefix (one company `largeBytes` larger), signs in and detects the
-    // invoicing software. False with a reason in `error`.
-    bool Start(std::string* error, size_t largeBytes = 0);
+    // Writes the prefix (one company `largeBytes` larger, or `companies` generated
+    // ones), signs in and detects the invoicing software. False with a reason in `error`.
+    bool Start(std::string* error, size_t largeBytes = 0, int companies = 0);
 
     testsupport::ScopedAppDir app;
     testsupport::TempDir prefix{"prefix"};
@@ -41,7 +41,8 @@ private:
     bool obsUp_ = false;
 };
 
-// The row widgets of a window's "kpsjList", in list order.
+// The row widgets of a window's "kpsjList" on screen, in list order (all of them for
+// lists that fit the window).
 QList<QWidget*> Rows(QWidget* window);
 // Column 0 to 11 of a row (the labels named in frame_controls.h).
 QLabel* Cell(QWidget* row, int column);

@@ -83,6 +83,33 @@ TEST(Log, ConcurrentWritersProduceWholeEntries) {
     EXPECT_EQ(covered, log.size());  // nothing interleaved between the entries
 }
 
+TEST(Log, GatheredLinesAreOneEntryInOrderBesideOtherWriters) {
+    ScopedAppDir app;
+    std::thread other([] {
+        for (int i = 0; i < 100; ++i) WriteLog("other#%d\r\n", i);
+    });
+    std::string expected;
+    {
+        LogEntry lines;
+        for (int i = 0; i < 500; ++i) {
+            lines.Add("fileSize=%d\r\n", i * 7);
+            expected += "fileSize=" + std::to_string(i * 7) + "\r\n";
+        }
+        LogEntry nothing;
+        nothing.Write();
+    }  // written as it ends
+    other.join();
+    const std::string log = app.Log();
+    const size_t at = log.find(expected);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_TRUE(std::regex_match(log.substr(at - 25, 25), std::regex(R"(\[[0-9. :]{23}\])")));
+    // 100 entries of the other thread and one of the list, nothing else.
+    std::regex stamp(R"(\[[0-9. :]{23}\])");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(log.begin(), log.end(), stamp), std::sregex_iterator()),
+        101);
+}
+
 TEST(Log, UnwritableFolderDropsEntriesQuietly) {
     InitLogAt("/proc/no-such-dir");
     WriteLog("lost\r\n");  // must neither crash nor throw

@@ -165,7 +165,8 @@ std::string DevService::Control(const std::string& path, const std::string& body
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+        // Seeding a large cloud list takes a while on a busy machine.
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 120000L);
         if (post) {
             curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
             curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, body.c_str());
