@@ -4,4 +4,7 @@
 void RegisterCustomControls() {
     RegisterControl("CCircleProgressUI",
                     [](QWidget* parent) { return new CCircleProgressUI(parent); });
+#ifdef TALVORA_COMPILED_LAYOUTS
+    RegisterCompiledLayouts();
+#endif
 }

@@ -529,10 +529,9 @@ void CMainFrame::OpenWebAppTab() {
     }
     mainTabs_->setCurrentIndex(kPageWebApp);
     SelectWithNotification(webAppTab_, true);
-    if (webApp_->browserClient()) {
-        ShowWebAppBrowser(*webApp_);
-        repaint();
-    }
+    // Without an embedded browser this shows the page that opens the default one.
+    ShowWebAppBrowser(*webApp_);
+    if (webApp_->browserClient()) repaint();
 }
 
 void CMainFrame::OnKpButton(KpEditionIndex edition) {

@@ -68,13 +68,3 @@ void ShutdownBrowserEngine() {
 QWebEngineProfile* BrowserProfile() {
     return g_profile;
 }
-
-void RunOnUiThread(QObject* context, std::function<void()> task) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || !context) return;
-    if (QThread::currentThread() == app->thread()) {
-        task();
-        return;
-    }
-    QMetaObject::invokeMethod(context, std::move(task), Qt::QueuedConnection);
-}

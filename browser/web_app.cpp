@@ -53,32 +53,6 @@ void LoadFresh(BrowserView* view, const QUrl& url) {
 
 }  // namespace
 
-WebAppHost::WebAppHost(QWidget* window, AppWindow handle) : window_(window), handle_(handle) {}
-
-WebAppHost::~WebAppHost() {
-    workers_.Wait();
-    // Tasks the workers queued for the client are dropped with it.
-    std::unique_ptr<CBrowserClient> client;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        client.swap(client_);
-    }
-}
-
-CBrowserClient* WebAppHost::browserClient() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return client_.get();
-}
-
-std::wstring WebAppHost::webAppUrl() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return webAppUrl_;
-}
-
-void WebAppHost::StartWorker(void (*work)(WebAppHost&)) {
-    workers_.Start([this, work] { work(*this); });
-}
-
 void OpenWebApp(WebAppHost& host) {
     {
         std::lock_guard<std::mutex> guard(host.lock_);

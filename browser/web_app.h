@@ -37,6 +37,8 @@ private:
     friend void OpenWebApp(WebAppHost& host);
     friend void CreateWebAppBrowser(WebAppHost& host);
     friend void ReloadWebApp(WebAppHost& host);
+    friend void ShowWebAppBrowser(WebAppHost& host);
+    friend void HideWebAppBrowser(WebAppHost& host);
     void StartWorker(void (*work)(WebAppHost&));
 
     QPointer<QWidget> window_;
@@ -44,6 +46,8 @@ private:
     mutable std::mutex lock_;
     std::unique_ptr<CBrowserClient> client_;
     std::wstring webAppUrl_;
+    // Builds without the engine show this page in the browser's place. UI thread.
+    QPointer<QWidget> panel_;
     WorkerSet workers_;
 };
 

@@ -57,7 +57,8 @@ bool ActivateRunningInstance(const std::string& utf8Title);
 // process can hold the listener. Stops in its destructor.
 // On Linux the socket's name is the user's own; when another process holds it, one of
 // a few further names is taken, and ActivateRunningInstance tries them in turn.
-// On Windows the request arrives as a window message instead and this does nothing.
+// On Windows the listener is a message-only window on a thread of its own; a running
+// instance without one gets the request as a message to its titled main window.
 class ActivationListener {
 public:
     explicit ActivationListener(std::function<void(const std::string& utf8Title)> onRequest);
@@ -66,7 +67,7 @@ public:
     ActivationListener& operator=(const ActivationListener&) = delete;
     bool IsListening() const;
     // Names that could not be taken and why, for the log; empty when the first was
-    // free (and on Windows).
+    // free (on Windows: why there is no listener window).
     const std::string& Problem() const;
 
 private:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# cross-deps.sh: the libraries of the Windows build (minizip, jsoncpp, libqrencode,
-# libcurl with Schannel, OpenSSL's libcrypto), cross-built static for i686-w64-mingw32
-# from Debian's source packages; zlib itself comes from libz-mingw-w64-dev.
+# cross-deps.sh [--no-qt]: the libraries of the Windows build (minizip, jsoncpp,
+# libqrencode, libcurl with Schannel, OpenSSL's libcrypto, and Qt's base modules for the
+# windows), cross-built static for i686-w64-mingw32 from Debian's source packages; zlib
+# itself comes from libz-mingw-w64-dev. --no-qt leaves a missing Qt unbuilt.
 #
 # Output: $TALVORA_CROSS_CACHE (default ~/.cache/talvora-cross)/<prefix>/{include,lib},
 # outside the clone so every checkout on the machine shares it. A library is built
@@ -20,6 +21,7 @@ PIN_JSONCPP="1.9.5-4"               # source package libjsoncpp
 PIN_QRENCODE="4.1.1-1"              # only the upstream tarball is served
 PIN_CURL="7.88.1-10+deb12u15"
 PIN_OPENSSL="3.0.20-1~deb12u2"
+PIN_QTBASE="6.4.2+dfsg-10"          # the host's own Qt, whose moc, rcc and uic it uses
 RECIPE=1                            # raise when a build recipe below changes
 
 host=i686-w64-mingw32
@@ -28,6 +30,7 @@ prefix="$cache/$host"
 jobs=${CROSS_JOBS:-2}
 export CC=$host-gcc-posix CXX=$host-g++-posix AR=$host-ar RANLIB=$host-ranlib
 mkdir -p "$prefix/include" "$prefix/lib" "$cache/stamps"
+log() { echo "cross-deps: $*" >&2; }
 # Checkouts on one machine share the cache: a second run waits for the first instead of
 # removing the source tree it is building from.
 exec 9>"$cache/lock"
@@ -36,7 +39,6 @@ if ! flock -n 9; then
   flock 9
 fi
 
-log() { echo "cross-deps: $*" >&2; }
 # quiet COMMAND...: its output only when it fails.
 quiet() {
   "$@" >"$cache/last-step.log" 2>&1 || { tail -n 40 "$cache/last-step.log" >&2; log "failed: $*"; exit 1; }
@@ -177,9 +179,37 @@ build_openssl() {
   cp -r "$src/include/openssl" "$prefix/include/openssl"
 }
 
+# Core, Gui, Widgets, Network, Test and the platform plugins, under $prefix/qt6. The
+# host's Qt of the same version provides the code generators. Debian's source lacks
+# the tablet library; OpenGL must be off as an input too, or the dynamic-GL parts stay.
+build_qtbase() {
+  local src="$work/qt6-base"
+  fetch qt6-base "$PIN_QTBASE" "$src"
+  local out="$work/qt6-base-build"
+  rm -rf "$out" "$prefix/qt6"
+  quiet cmake -S "$src" -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix/qt6" -DBUILD_SHARED_LIBS=OFF \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
+    -DINPUT_opengl=no -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF -DFEATURE_sql=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
+    -DFEATURE_icu=OFF -DFEATURE_zstd=OFF -DFEATURE_freetype=OFF -DFEATURE_fontconfig=OFF \
+    -DFEATURE_tabletevent=OFF -DFEATURE_direct2d1_1=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
+    -DFEATURE_system_zlib=ON -DFEATURE_system_png=OFF -DFEATURE_system_pcre2=OFF \
+    -DFEATURE_system_harfbuzz=OFF -DFEATURE_sql_sqlite=OFF -DFEATURE_openssl=OFF \
+    -DFEATURE_schannel=ON -DFEATURE_vulkan=OFF -DFEATURE_accessibility=ON
+  quiet cmake --build "$out" -j "$jobs"
+  quiet cmake --install "$out"
+  rm -rf "$out"
+}
+
 started=$(date +%s)
-for item in minizip:zlib:$PIN_ZLIB jsoncpp:libjsoncpp:$PIN_JSONCPP \
-    qrencode:qrencode:$PIN_QRENCODE curl:curl:$PIN_CURL openssl:openssl:$PIN_OPENSSL; do
+items="minizip:zlib:$PIN_ZLIB jsoncpp:libjsoncpp:$PIN_JSONCPP qrencode:qrencode:$PIN_QRENCODE \
+  curl:curl:$PIN_CURL openssl:openssl:$PIN_OPENSSL"
+if [ "${1:-}" != --no-qt ]; then
+  items="$items qtbase:qt6-base:$PIN_QTBASE"
+fi
+for item in $items; do
   name=${item%%:*}
   rest=${item#*:}
   pkg=${rest%%:*}

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QWidget>
 #include <memory>
 
@@ -71,19 +73,32 @@ void CollectWarnings(QtMsgType type, const QMessageLogContext&, const QString& t
 
 }  // namespace
 
-TEST(SkinLayouts, EveryLayoutLoadsCleanly) {
-    QDir skin(QString::fromStdString(SkinDir()));
-    QStringList layouts = skin.entryList({"*.ui"}, QDir::Files);
-    ASSERT_FALSE(layouts.isEmpty()) << "no layouts in " << SkinDir();
+// Where layouts are compiled into the program, it must have every layout of the skin;
+// either way each one builds without a warning and shows every image it names.
+TEST(SkinLayouts, EveryLayoutOfTheSkinBuildsCleanlyWithItsImages) {
+    QDir source(QString::fromUtf8(TALVORA_SOURCE_DIR) + "/skin");
+    const QStringList expected = source.entryList({"*.ui"}, QDir::Files, QDir::Name);
+    ASSERT_FALSE(expected.isEmpty()) << "no layouts in " << source.path().toStdString();
+    const QStringList layouts = LayoutFiles();
+    EXPECT_EQ(layouts, expected);
     for (const QString& file : layouts) {
         g_warnings.clear();
         QtMessageHandler previous = qInstallMessageHandler(CollectWarnings);
         std::unique_ptr<QWidget> root(LoadLayout(file, nullptr));
         qInstallMessageHandler(previous);
-        EXPECT_NE(root, nullptr) << file.toStdString();
+        ASSERT_NE(root, nullptr) << file.toStdString();
         EXPECT_TRUE(g_warnings.isEmpty())
             << file.toStdString() << ": " << g_warnings.join("\n").toStdString();
+        QFile text(source.filePath(file));
+        ASSERT_TRUE(text.open(QFile::ReadOnly));
+        const int named = QString::fromUtf8(text.readAll()).count("<pixmap>");
+        int shown = 0;
+        for (QLabel* label : root->findChildren<QLabel*>()) {
+            if (!label->pixmap().isNull()) ++shown;
+        }
+        EXPECT_EQ(shown, named) << file.toStdString() << ": a label lacks its image";
     }
+    EXPECT_EQ(LoadLayout("noSuchLayout.ui", nullptr), nullptr);
 }
 
 TEST(SkinLayouts, EveryLookedUpNameIsInItsLayout) {

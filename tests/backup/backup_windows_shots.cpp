@@ -22,6 +22,7 @@
 #include "backup/local_frame.h"
 #include "core/message_box.h"
 #include "tests/backup/window_env.h"
+#include "tests/support/test_support.h"
 #include "ui/skin.h"
 
 namespace names = frame_controls;
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     g_out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(g_out);
-    SetSkinDir(std::string(TALVORA_BIN_DIR) + "/skin");
+    SetSkinDir(testsupport::BuildSkinDir());
     RegisterCustomControls();
     int rc = 0;
     {

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     setlocale(LC_ALL, "");
     curl_global_init(CURL_GLOBAL_ALL);
     QApplication app(argc, argv);
-    SetSkinDir(std::string(TALVORA_BIN_DIR) + "/skin");
+    SetSkinDir(testsupport::BuildSkinDir());
     RegisterCustomControls();
     // A window asking for a control its layout lacks fails the test that opened it.
     SetMissingControlHandler([](const QString& layout, const QString& name) {
@@ -23,8 +23,10 @@ int main(int argc, char** argv) {
     });
     // The job and folder locks of one test program are its own: test programs run side by
     // side (and other checkouts' runs) must not find each other's jobs running.
+#ifndef _WIN32
     testsupport::TempDir runtime("runtime");
     setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     curl_global_cleanup();

@@ -104,4 +104,8 @@ bool FinishesWithoutBlocking(const std::function<void()>& work,
     return inTime;
 }
 
+std::string BuildSkinDir() {
+    return std::string(TALVORA_BIN_DIR) + "/skin";
+}
+
 }  // namespace testsupport

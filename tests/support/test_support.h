@@ -41,6 +41,8 @@ void MakeDirs(const std::string& path);
 // Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 std::string RandomBytes(size_t n, unsigned seed);
+// The skin folder of the build under test, beside its programs.
+std::string BuildSkinDir();
 
 // Abstract Unix socket names (without the leading zero byte) that process `pid`
 // listens on, found through /proc.

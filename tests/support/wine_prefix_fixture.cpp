@@ -219,11 +219,20 @@ std::vector<UninstallEntry> DemoUninstallEntries() {
 
 bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes,
                      int companies) {
+#ifdef _WIN32
+    // The Windows build's tests run in a prefix of their own: the machine's registry
+    // and C: drive stand in for the generated ones, and `dir` is not needed.
+    (void)dir;
+    (void)win64;
+    fs::path c = "C:\\";
+    if (!ResetDemoMachine(DemoUninstallEntries(), error)) return false;
+#else
     if (!WritePrefixSkeleton(dir, SystemRegText(DemoUninstallEntries(), win64))) {
         if (error) *error = "cannot write the prefix skeleton into " + dir;
         return false;
     }
     fs::path c = fs::path(dir) / "drive_c";
+#endif
     if (!CopyFixture("skp_version.exe", c / "SKKP" / "newskkp.exe", error) ||
         !CopyFixture("plain.exe", c / "SKKP" / "UNWISE.EXE", error) ||
         !CopyFixture("plain.exe", c / "Program Files" / "UKeyKp" / "UKeyKp.exe", error) ||
@@ -270,6 +279,12 @@ bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, siz
     return true;
 }
 
+#ifdef _WIN32
+// The machine is the prefix (see WriteDemoPrefix).
+ScopedWinePrefix::ScopedWinePrefix(const std::string&) {}
+
+ScopedWinePrefix::~ScopedWinePrefix() {}
+#else
 ScopedWinePrefix::ScopedWinePrefix(const std::string& dir) {
     const char* old = std::getenv("WINEPREFIX");
     had_ = old != nullptr;
@@ -284,5 +299,6 @@ ScopedWinePrefix::~ScopedWinePrefix() {
         unsetenv("WINEPREFIX");
     }
 }
+#endif
 
 }  // namespace testsupport

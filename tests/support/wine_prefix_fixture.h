@@ -60,7 +60,14 @@ extern const char kLargeDemoCompany[];
 bool WriteDemoPrefix(const std::string& dir, bool win64, std::string* error, size_t largeBytes = 0,
                      int companies = 0);
 
-// Points WINEPREFIX at `dir` for the life of the object.
+#ifdef _WIN32
+// The Windows build's stand-in for a generated prefix: the editions' folders on C: are
+// removed and `entries` written to the machine's uninstall key, replacing any other
+// invoicing software entries there. False with a reason in `error`.
+bool ResetDemoMachine(const std::vector<UninstallEntry>& entries, std::string* error);
+#endif
+
+// Points WINEPREFIX at `dir` for the life of the object (nothing on Windows).
 class ScopedWinePrefix {
 public:
     explicit ScopedWinePrefix(const std::string& dir);

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "app/startup_tasks.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
@@ -97,11 +101,36 @@ TEST(Win32Instance, StartAfterTheFirstEndedSucceeds) {
     EXPECT_TRUE(lock.Acquire());
 }
 
-TEST(Win32Instance, ActivationWithoutWindowReportsNothing) {
+TEST(Win32Instance, ListenerTakesTheSecondStartsRequestAndStops) {
     EXPECT_FALSE(platform::ActivateRunningInstance("Talvora no such window"));
     EXPECT_FALSE(platform::ActivateRunningInstance(""));
-    platform::ActivationListener listener([](const std::string&) {});
-    EXPECT_FALSE(listener.IsListening());
+
+    testsupport::ScopedAppDir app;
+    platform::InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire());
+    TitledWindow main(MainTitle());
+    std::mutex guard;
+    std::vector<std::string> titles;
+    DWORD listenerThread = 0;
+    {
+        platform::ActivationListener listener([&](const std::string& title) {
+            std::lock_guard<std::mutex> hold(guard);
+            titles.push_back(title);
+            listenerThread = GetCurrentThreadId();
+        });
+        ASSERT_TRUE(listener.IsListening()) << listener.Problem();
+        // Another process's start: the listener takes it, so the window is not asked.
+        EXPECT_EQ(RunProbe(app.path()), -1);
+        std::lock_guard<std::mutex> hold(guard);
+        ASSERT_EQ(titles.size(), 1u);
+        EXPECT_EQ(titles[0], kMainWindowTitleUtf8);
+        EXPECT_NE(listenerThread, GetCurrentThreadId());
+        EXPECT_EQ(main.TakeRequests(), 0);
+    }
+    // Once the listener is gone, the titled window gets the message again.
+    EXPECT_EQ(RunProbe(app.path()), -1);
+    EXPECT_EQ(main.TakeRequests(), 1);
+    EXPECT_EQ(titles.size(), 1u);
 }
 
 }  // namespace

@@ -57,4 +57,14 @@ std::string RandomBytes(size_t n, unsigned seed) {
     return s;
 }
 
+// TALVORA_BIN_DIR names the Linux build that runs the peers; the Windows build's skin
+// lies beside the test programs.
+std::string BuildSkinDir() {
+    char exe[MAX_PATH + 1] = {0};
+    DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir(exe, n);
+    const size_t cut = dir.find_last_of("\\/");
+    return (cut == std::string::npos ? std::string(".") : dir.substr(0, cut)) + "\\skin";
+}
+
 }  // namespace testsupport
