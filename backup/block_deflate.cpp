@@ -3,14 +3,16 @@
 #include <zlib.h>
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
 constexpr int kLevel = 6;
 constexpr int kMemLevel = 8;
 
-// A raw deflate stream kept for the thread's life and reset for every piece, so its
-// few hundred KiB of state are allocated once per worker.
+// A raw deflate stream reset for every piece, so its few hundred KiB of state are
+// allocated once per worker rather than once per piece.
 class Compressor {
 public:
     Compressor() {
@@ -58,11 +60,39 @@ private:
     bool ok_ = false;
 };
 
+// Idle streams, one per worker that has compressed. Not thread_local: with mingw's
+// emulated TLS a thread-local object's destructor can run after its storage is gone,
+// which crashed the Windows program when a worker thread ended.
+class CompressorPool {
+public:
+    std::unique_ptr<Compressor> Take() {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (idle_.empty()) return std::make_unique<Compressor>();
+        std::unique_ptr<Compressor> c = std::move(idle_.back());
+        idle_.pop_back();
+        return c;
+    }
+    void Give(std::unique_ptr<Compressor> c) {
+        std::lock_guard<std::mutex> hold(lock_);
+        idle_.push_back(std::move(c));
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::unique_ptr<Compressor>> idle_;
+};
+
+CompressorPool& Pool() {
+    static CompressorPool pool;
+    return pool;
+}
+
 }  // namespace
 
 bool DeflateBlock(const unsigned char* dict, size_t dictLen, const unsigned char* data, size_t len,
                   bool last, std::vector<unsigned char>* out) {
-    thread_local std::unique_ptr<Compressor> compressor;
-    if (!compressor) compressor.reset(new Compressor());
-    return compressor->Run(dict, dictLen, data, len, last, out);
+    std::unique_ptr<Compressor> compressor = Pool().Take();
+    const bool ok = compressor->Run(dict, dictLen, data, len, last, out);
+    Pool().Give(std::move(compressor));
+    return ok;
 }

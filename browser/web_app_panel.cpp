@@ -19,8 +19,9 @@ QWidget* MakePanel(QWidget* window) {
     panel->setAttribute(Qt::WA_StyledBackground);
     panel->setStyleSheet("QWidget#webAppPanel { background: #FFFFFF; }"
                          "QLabel#webAppPanelText { color: #666666; font-size: 14px; }"
-                         "QPushButton#webAppPanelOpen { background: #2F7BEF; color: #FFFFFF;"
-                         " border: none; border-radius: 4px; font-size: 14px; }");
+                         "QPushButton#webAppPanelOpen { background: #01BB71; color: #FFFFFF;"
+                         " border: none; border-radius: 6px; font-size: 14px; }"
+                         "QPushButton#webAppPanelOpen:hover { background: #13C981; }");
     auto* text = new QLabel(QString::fromWCharArray(
                                 L"此版本的程序不能内嵌智能财税网页。\n"
                                 L"请在默认浏览器中打开，并用代账公司账号登录。"),

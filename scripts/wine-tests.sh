@@ -128,6 +128,9 @@ if [ -f "$build/bin/talvora.exe" ]; then
   wine wineboot --init >/dev/null 2>&1
   wineserver -w
   cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/"
+  # A crash prints its backtrace and ends the program instead of waiting in a dialog.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ \
+    /d 1 /f >/dev/null
   (cd "$build" && xvfb-run -a -s "-screen 0 1280x800x24" \
     ctest --output-on-failure --timeout 300 -L gui) || status=1
   wineserver -w

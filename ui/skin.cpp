@@ -1,7 +1,10 @@
 #include "ui/skin.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QMap>
+#include <QStyle>
+#include <QStyleFactory>
 
 #include "ui/layout_source.h"
 
@@ -18,6 +21,11 @@ QMap<QString, ControlFactory>& Factories() {
 
 void SetSkinDir(const std::string& dir) {
     g_skinDir = dir;
+    // The skin's style sheets are drawn over Qt's own style, the same on every system.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) &&
+        QApplication::style()->name().compare("fusion", Qt::CaseInsensitive) != 0) {
+        if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
+    }
     // Style sheets and compiled layouts name their images as "skin:folder/file.png".
     QDir::setSearchPaths("skin", {QString::fromStdString(dir)});
 }

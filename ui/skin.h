@@ -10,7 +10,8 @@
 #include <functional>
 #include <string>
 
-// Also makes "skin:" a path prefix for images named in style sheets.
+// Also makes "skin:" a path prefix for images named in style sheets and compiled
+// layouts, and sets the application style the skin is drawn over.
 void SetSkinDir(const std::string& dir);
 std::string SkinDir();
 

@@ -1,13 +1,18 @@
-# talvora_compiled_layouts(TARGET SKIN_DIR): every layout file of the skin compiled into
-# TARGET with the host's uic, and RegisterCompiledLayouts() registering each under its
-# file name. The target must link whatever custom controls the layouts name.
+# talvora_compiled_layouts(TARGET SKIN_DIR [FUNCTION name]): every layout file of the
+# folder compiled into TARGET with the host's uic, and a function (default
+# RegisterCompiledLayouts) registering each under its file name. The target must link
+# whatever custom controls the layouts name.
 function(talvora_compiled_layouts target skin)
+  cmake_parse_arguments(L "" "FUNCTION" "" ${ARGN})
+  if(NOT L_FUNCTION)
+    set(L_FUNCTION RegisterCompiledLayouts)
+  endif()
   if(TARGET Qt6::uic)
     set(uic $<TARGET_FILE:Qt6::uic>)
   else()
     find_program(uic NAMES uic PATHS /usr/lib/qt6/libexec NO_DEFAULT_PATH REQUIRED)
   endif()
-  set(out ${CMAKE_BINARY_DIR}/layouts)
+  set(out ${CMAKE_BINARY_DIR}/layouts/${target})
   file(MAKE_DIRECTORY ${out})
   file(GLOB layouts CONFIGURE_DEPENDS ${skin}/*.ui)
   set(declarations "")
@@ -35,7 +40,7 @@ function(talvora_compiled_layouts target skin)
 #include \"ui/skin.h\"
 
 ${declarations}
-void RegisterCompiledLayouts() {
+void ${L_FUNCTION}() {
 ${registrations}}
 ")
   set_source_files_properties(${out}/compiled_layouts.cpp PROPERTIES SKIP_AUTOMOC ON)

@@ -1,7 +1,8 @@
 # cmake -DUI=<skin>/x.ui -DID=x -DOUT=<dir> -P layout_code.cmake
 # Prepares one layout file of the skin for uic: its images become "skin:" paths (the
-# form loader reads them relative to the skin folder, compiled code from anywhere), and
-# its form class a name of its own, since two layouts may share one. Writes <OUT>/<ID>.ui
+# form loader reads them relative to the skin folder, compiled code from anywhere), its
+# texts untranslated, and its form class a name of its own, since two layouts may
+# share one. Writes <OUT>/<ID>.ui
 # and <OUT>/<ID>_layout.cpp, whose BuildLayout_<ID> makes the tree as the loader would.
 file(READ ${UI} text)
 
@@ -28,6 +29,9 @@ endforeach()
 # The old form of an icon: its path after the state tags.
 string(REGEX REPLACE "</normaloff>([^<:][^<]*)</iconset>" "</normaloff>skin:\\1</iconset>" text
   "${text}")
+# Texts are not translated: set as the widget is made, like the form loader does, and not
+# after its children and layouts, where a style sheet's [role=...] rules would miss them.
+string(REPLACE "<string>" "<string notr=\"true\">" text "${text}")
 file(WRITE ${OUT}/${ID}.ui.new "${text}")
 file(COPY_FILE ${OUT}/${ID}.ui.new ${OUT}/${ID}.ui ONLY_IF_DIFFERENT)
 file(REMOVE ${OUT}/${ID}.ui.new)

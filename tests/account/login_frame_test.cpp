@@ -598,7 +598,7 @@ TEST_F(LoginFrameTest, LayoutLackingAControlIsReportedAndLeftInert) {
 // through to its end instead of ignoring the clicks.
 TEST_F(LoginFrameTest, LaterWindowWaitsForTheSignInStillUnderWay) {
     DevService::Fault slow;
-    slow.delayMs = 2000;
+    slow.delayMs = 6000;  // outlasts opening the second window, also under Wine
     ASSERT_TRUE(service_.SetFault("/v1/account/agency/login", slow));
     {
         LoginFrame first;

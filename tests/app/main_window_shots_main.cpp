@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,7 @@
 #include "app/main_frame.h"
 #include "backup/backup_jobs.h"
 #include "backup/backup_record.h"
+#include "backup/job_support.h"
 #include "backup/obs_client.h"
 #include "browser/area_list.h"
 #include "browser/browser_engine.h"
@@ -132,7 +134,10 @@ int main(int argc, char** argv) {
             // A few companies in the cloud, so both totals have something to say.
             bool backedUp = false;
             std::thread backup([&backedUp] {
-                // The start-up scan may still hold the lists.
+                // The start-up scan may still hold the lists: wait for it to leave them,
+                // or the job would ask the user to try later.
+                const std::atomic<bool> never{false};
+                { ListUse wait(ListUse::kScan, never); }
                 JobReport report;
                 for (int attempt = 0; attempt < 100; ++attempt) {
                     report = RunBatchBackup({0, 3, 5}, JobHooks());

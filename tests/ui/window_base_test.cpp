@@ -23,25 +23,13 @@ using testsupport::ScopedAppDir;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
+#ifdef TALVORA_COMPILED_LAYOUTS
+// tests/ui/probe.ui, compiled into this test like the program's layouts.
+void RegisterProbeLayouts();
+#endif
+
 namespace {
 
-const char kLayout[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<ui version="4.0">
- <class>probeRoot</class>
- <widget class="QWidget" name="probeRoot">
-  <property name="geometry"><rect><x>0</x><y>0</y><width>300</width><height>200</height></rect></property>
-  <property name="windowTitle"><string>探针窗口</string></property>
-  <layout class="QVBoxLayout" name="box">
-   <item><widget class="QPushButton" name="okBtn"><property name="text"><string>OK</string></property></widget></item>
-   <item><widget class="QCheckBox" name="optBox"><property name="text"><string>opt</string></property></widget></item>
-   <item><widget class="QLineEdit" name="nameEdit"/></item>
-   <item><widget class="QLineEdit" name="otherEdit"/></item>
-   <item><widget class="QComboBox" name="pickCombo"/></item>
-   <item><widget class="CCircleProgressUI" name="gauge"/></item>
-  </layout>
- </widget>
-</ui>
-)";
 
 class ProbeWindow : public WindowBase {
 public:
@@ -64,7 +52,12 @@ class WindowBaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
         savedSkin_ = SkinDir();
-        ASSERT_TRUE(WriteFile(skin_ / "probe.ui", kLayout));
+#ifdef TALVORA_COMPILED_LAYOUTS
+        RegisterProbeLayouts();
+#else
+        ASSERT_TRUE(WriteFile(skin_ / "probe.ui",
+                              testsupport::ReadFile(TALVORA_SOURCE_DIR "/tests/ui/probe.ui")));
+#endif
         SetSkinDir(skin_.path());
     }
     void TearDown() override {

@@ -19,7 +19,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   wine "$WIN/bin/main_window_shots.exe" "Z:$OUT" || status=1
   wine "$WIN/bin/backup_windows_shots.exe" "Z:$OUT" || status=1
   wineserver -w
-  # The program from a folder of its own, as unpacked: it starts at the login window.
+  # The program from a folder of its own, as unpacked: its main window, not signed in.
   app="$WIN/shots-app"
   rm -rf "$app" && mkdir -p "$app"
   cp "$WIN/bin/talvora.exe" "$app/" && cp -r "$WIN/bin/skin" "$app/"
@@ -28,7 +28,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   program=$!
   shown=0
   for _ in $(seq 120); do
-    if grep -qs "=========1" "$app/logs/Talvora.log"; then shown=1; break; fi
+    if grep -qs "main window shown" "$app/logs/Talvora.log"; then shown=1; break; fi
     sleep 0.5
   done
   sleep 3
@@ -36,7 +36,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   kill $program 2>/dev/null || true
   wineserver -k >/dev/null 2>&1 || true
   if [ $shown = 0 ]; then
-    echo "talvora.exe did not show its login window"
+    echo "talvora.exe did not show its main window"
     tail -n 20 "$app/logs/Talvora.log" 2>/dev/null || true
     status=1
   fi
