@@ -134,7 +134,11 @@ if [ -f "$build/bin/talvora.exe" ]; then
   (cd "$build" && xvfb-run -a -s "-screen 0 1280x800x24" \
     ctest --output-on-failure --timeout 300 -L gui) || status=1
   wineserver -w
+  rm -rf "$build/screenshots"
   bash tests/win32/window_shots.sh "$build" || status=1
+  wineserver -w
+  echo "talvora.exe under Wine, driven with the mouse and keyboard"
+  TZ=Asia/Shanghai bash tests/win32/program_e2e.sh "$build" "$linux" || status=1
   wineserver -k >/dev/null 2>&1 || true
 else
   echo "Windows build without Qt: no talvora.exe, its window tests and pictures skipped"
