@@ -21,7 +21,7 @@ packages=(
   zbar-tools openssl unzip zip xz-utils
   fonts-wqy-microhei locales tzdata
   g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
-  libz-mingw-w64-dev dpkg-dev debian-archive-keyring
+  libz-mingw-w64-dev dpkg-dev debian-archive-keyring ninja-build  # ninja: Qt's cross build
   lintian xdg-utils
   systemd  # systemd-analyze checks the package's user units
 )

@@ -16,13 +16,8 @@ work="$win/cli-e2e"
 rm -rf "$work"
 mkdir -p "$work/app" "$work/linux-app"
 export WINEPREFIX="$work/prefix"
-pids=()
-stop_all() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  wineserver -k >/dev/null 2>&1 || true
-}
-trap stop_all EXIT
+# shellcheck source=e2e_support.sh
+. "$root/tests/win32/e2e_support.sh"
 failures=0
 passes=0
 check() {  # check NAME COMMAND...: one result line per check
@@ -35,27 +30,7 @@ check() {  # check NAME COMMAND...: one result line per check
   fi
 }
 
-# wait_listening OUT PID: "HOST:PORT" from the server's first line.
-wait_listening() {
-  for _ in $(seq 300); do
-    grep -q '^listening ' "$1" 2>/dev/null && break
-    kill -0 "$2" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  local line
-  line=$(head -n 1 "$1")
-  [ "${line#listening }" != "$line" ] || return 1
-  echo "${line#listening }"
-}
-
-node "$root/devservice/objectstore/objectstore.js" --port 0 --data "$work/store" \
-  --bucket talvora-backup >"$work/store.out" 2>"$work/store.log" &
-pids+=($!)
-store="http://$(wait_listening "$work/store.out" $!)"
-"$linux/bin/talvora-devservice" --port 0 --data "$work/service" --static "$work/static" \
-  --s3 "$store" --bucket talvora-backup >"$work/service.out" 2>"$work/service.log" &
-pids+=($!)
-service="http://$(wait_listening "$work/service.out" $!)"
+start_peers "$work" "$linux"
 
 # The program folders: the Windows build's and the Linux build's, same service.
 cp "$win/bin/talvora-cli.exe" "$work/app/"

@@ -18,29 +18,9 @@ if [ ! -f "$company/invoice.db" ]; then
   echo "FAIL no demo company in $WINEPREFIX (the window tests write them)"
   exit 1
 fi
-pids=()
-stop_all() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  wineserver -k >/dev/null 2>&1 || true
-}
-trap stop_all EXIT
-wait_listening() {  # wait_listening OUT PID: "HOST:PORT" from the server's first line
-  for _ in $(seq 300); do
-    grep -q '^listening ' "$1" 2>/dev/null && break
-    kill -0 "$2" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  sed -n 's/^listening //p' "$1" | head -n 1
-}
-node "$root/devservice/objectstore/objectstore.js" --port 0 --data "$work/store" \
-  --bucket talvora-backup >"$work/store.out" 2>"$work/store.log" &
-pids+=($!)
-store="http://$(wait_listening "$work/store.out" $!)"
-"$linux/bin/talvora-devservice" --port 0 --data "$work/service" --s3 "$store" \
-  --bucket talvora-backup >"$work/service.out" 2>"$work/service.log" &
-pids+=($!)
-service="http://$(wait_listening "$work/service.out" $!)"
+# shellcheck source=e2e_support.sh
+. "$root/tests/win32/e2e_support.sh"
+start_peers "$work" "$linux"
 
 app="$work/app"
 cp "$win/bin/talvora.exe" "$app/" && cp -r "$win/bin/skin" "$app/"
