@@ -29,7 +29,7 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
-# The Windows build (libraries cross-built once into ~/.cache/talvora-cross, then core,
-# account, software, backup and talvora-cli.exe in build-win32/) and its Wine suite.
+# The Windows build (libraries and Qt cross-built once into ~/.cache/talvora-cross, then
+# talvora-cli.exe and talvora.exe in build-win32/) and its Wine suite with the windows.
 windows: deps
-	bash scripts/wine-tests.sh build-win32 build
+	TALVORA_WINE_WINDOWS=1 bash scripts/wine-tests.sh build-win32 build
