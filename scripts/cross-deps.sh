@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# cross-deps.sh [--no-qt]: the libraries of the Windows build (minizip, jsoncpp,
-# libqrencode, libcurl with Schannel, OpenSSL's libcrypto, and Qt's base modules for the
-# windows), cross-built static for i686-w64-mingw32 from Debian's source packages; zlib
-# itself comes from libz-mingw-w64-dev. --no-qt leaves a missing Qt unbuilt.
+# cross-deps.sh: the libraries of the Windows build (minizip, jsoncpp, libqrencode,
+# libcurl with Schannel, OpenSSL's libcrypto, and Qt's base modules for the windows),
+# cross-built static for i686-w64-mingw32 from Debian's source packages; zlib itself
+# comes from libz-mingw-w64-dev.
 #
 # Output: $TALVORA_CROSS_CACHE (default ~/.cache/talvora-cross)/<prefix>/{include,lib},
 # outside the clone so every checkout on the machine shares it. A library is built
@@ -205,10 +205,7 @@ build_qtbase() {
 
 started=$(date +%s)
 items="minizip:zlib:$PIN_ZLIB jsoncpp:libjsoncpp:$PIN_JSONCPP qrencode:qrencode:$PIN_QRENCODE \
-  curl:curl:$PIN_CURL openssl:openssl:$PIN_OPENSSL"
-if [ "${1:-}" != --no-qt ]; then
-  items="$items qtbase:qt6-base:$PIN_QTBASE"
-fi
+  curl:curl:$PIN_CURL openssl:openssl:$PIN_OPENSSL qtbase:qt6-base:$PIN_QTBASE"
 for item in $items; do
   name=${item%%:*}
   rest=${item#*:}
