@@ -32,4 +32,4 @@ fuzz: deps
 # The Windows build (libraries and Qt cross-built once into ~/.cache/talvora-cross, then
 # talvora-cli.exe and talvora.exe in build-win32/) and its Wine suite with the windows.
 windows: deps
-	TALVORA_WINE_WINDOWS=1 bash scripts/wine-tests.sh build-win32 build
+	bash scripts/wine-tests.sh build-win32 build

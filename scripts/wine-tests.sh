@@ -122,7 +122,7 @@ wineserver -k >/dev/null 2>&1 || true
 # The windows, in a prefix of their own: their tests write the invoicing software's
 # registry entries and company folders into it. The skin names a font Windows lacks; a
 # Chinese one in the prefix's font folder renders the texts.
-if [ -f "$build/bin/talvora.exe" ] && [ "${TALVORA_WINE_WINDOWS:-0}" = 1 ]; then
+if [ -f "$build/bin/talvora.exe" ]; then
   export WINEPREFIX="$build/wineprefix-windows"
   rm -rf "$WINEPREFIX"
   wine wineboot --init >/dev/null 2>&1
@@ -131,8 +131,13 @@ if [ -f "$build/bin/talvora.exe" ] && [ "${TALVORA_WINE_WINDOWS:-0}" = 1 ]; then
   # A crash prints its backtrace and ends the program instead of waiting in a dialog.
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ \
     /d 1 /f >/dev/null
+  # The desktop process the set-up started has no display; windows made while it lives
+  # are never activated, so the tests start only after that wineserver has ended.
+  wineserver -w
+  # A failed case runs once more: Wine's window timing on two busy cores at times
+  # loses a race the same case wins alone; a real fault fails both times.
   (cd "$build" && xvfb-run -a -s "-screen 0 1280x800x24" \
-    ctest --output-on-failure --timeout 300 -L gui) || status=1
+    ctest --output-on-failure --timeout 300 --repeat until-pass:2 -L gui) || status=1
   wineserver -w
   rm -rf "$build/screenshots"
   bash tests/win32/window_shots.sh "$build" || status=1
@@ -140,9 +145,6 @@ if [ -f "$build/bin/talvora.exe" ] && [ "${TALVORA_WINE_WINDOWS:-0}" = 1 ]; then
   echo "talvora.exe under Wine, driven with the mouse and keyboard"
   TZ=Asia/Shanghai bash tests/win32/program_e2e.sh "$build" "$linux" || status=1
   wineserver -k >/dev/null 2>&1 || true
-elif [ -f "$build/bin/talvora.exe" ]; then
-  echo "talvora.exe built; its window tests, pictures and driven run under Wine skipped:" \
-    "window activation on Qt's minimal platform under Wine is not reliable yet (make windows runs them)"
 else
   echo "Windows build without Qt: no talvora.exe, its window tests and pictures skipped"
 fi
